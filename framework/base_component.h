@@ -1,0 +1,45 @@
+// The base component every vendor component derives from: its records, its
+// flags and the virtual operations the run sequence and vendor code call.
+// Declaration order of members and virtual slots is part of its contract.
+#pragma once
+
+#include <list>
+#include <string>
+
+#include "framework/component_log.h"
+#include "framework/records.h"
+#include "inventory/adapter_record.h"
+#include "inventory/system_paths.h"
+
+namespace hbafw {
+
+class CBaseCmp {
+public:
+    explicit CBaseCmp(const SystemPaths& paths = SystemPaths{});
+    virtual ~CBaseCmp();
+
+    CBaseCmp(const CBaseCmp&) = delete;
+    CBaseCmp& operator=(const CBaseCmp&) = delete;
+
+    virtual bool DiscoverAdapters();
+    virtual std::wstring NormalizeVersion(std::wstring version);
+    virtual void DiscoverFirmware();
+    virtual int PrepareKit();
+    virtual int Flash();
+    virtual bool WriteDiscoveryXml();
+    virtual int FindReferenceDevice(std::wstring deviceId);
+
+    // Where the system's fixed files are; kept first so the log can use it.
+    const SystemPaths paths;
+
+    ComponentLog log;
+    bool silent = false;
+    bool selfDiscovery = false;
+    bool force = false;
+    std::list<AdapterRecord> adapters;
+    ReferenceCatalogue catalogue;
+    DiscoveryResult result;
+    std::string discoveryXmlPath;
+};
+
+}  // namespace hbafw

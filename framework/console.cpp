@@ -1,0 +1,38 @@
+// Byte-oriented console writes shared by the log and the entry point.
+#include "framework/console.h"
+
+#include <climits>
+#include <cwchar>
+
+namespace hbafw {
+
+std::string NarrowForConsole(std::wstring_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::mbstate_t state{};
+    char buffer[MB_LEN_MAX];
+    for (wchar_t c : text) {
+        if (c >= 0 && c < 0x100) {
+            out.push_back(static_cast<char>(static_cast<unsigned char>(c)));
+            continue;
+        }
+        std::size_t n = std::wcrtomb(buffer, c, &state);
+        if (n == static_cast<std::size_t>(-1)) {
+            state = std::mbstate_t{};
+            out.push_back('?');
+        } else {
+            out.append(buffer, n);
+        }
+    }
+    return out;
+}
+
+void ConsoleWrite(std::string_view text, std::FILE* stream) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    // Flushed per write: an operator watching a long flash must see the warning first.
+    std::fflush(stream);
+}
+
+void ConsoleWrite(std::wstring_view text, std::FILE* stream) { ConsoleWrite(NarrowForConsole(text), stream); }
+
+}  // namespace hbafw

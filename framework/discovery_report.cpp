@@ -1,0 +1,93 @@
+// Built with libxml2's tree interface and saved formatted in one call. Values
+// are narrowed one character per byte (the low eight bits); escaping is the
+// serialiser's.
+#include "framework/discovery_report.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <memory>
+
+namespace hbafw {
+
+namespace {
+
+std::string NarrowBytes(const std::wstring& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t c : text) out.push_back(static_cast<char>(static_cast<unsigned char>(c & 0xFF)));
+    return out;
+}
+
+const xmlChar* X(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
+
+// Remembers any node the library could not create, so a partial report is
+// never reported as written.
+class ReportBuilder {
+public:
+    bool ok() const { return ok_; }
+
+    xmlNode* Child(xmlNode* parent, const char* name) {
+        xmlNode* child = parent != nullptr ? xmlNewChild(parent, nullptr, X(name), nullptr) : nullptr;
+        ok_ = ok_ && child != nullptr;
+        return child;
+    }
+
+    void Value(xmlNode* parent, const char* name, const std::wstring& value) {
+        xmlNode* child = Child(parent, name);
+        ok_ = ok_ && child != nullptr && xmlNewProp(child, X("value"), X(NarrowBytes(value).c_str())) != nullptr;
+    }
+
+    void Item(xmlNode* device, const FirmwareItem& item) {
+        xmlNode* node = Child(device, "fw_item");
+        Value(node, "type", item.type);
+        Value(node, "firmware_id", item.firmware_id);
+        Value(node, "version", item.version);
+        Value(node, "active_version", item.active_version);
+        Value(node, "action", item.action);
+        Value(node, "duration", item.duration);
+        Value(node, "message", item.message);
+        Value(node, "shared", item.shared);
+    }
+
+    void Device(xmlNode* devices, const DiscoveredDevice& device) {
+        xmlNode* node = Child(devices, "device");
+        Value(node, "device_id", device.device_id);
+        Value(node, "product_id", device.product_id);
+        Value(node, "busnumber", device.busnumber);
+        Value(node, "funcnumber", device.funcnumber);
+        for (const FirmwareItem& item : device.fw_items) Item(node, item);
+    }
+
+private:
+    bool ok_ = true;
+};
+
+struct DocFree {
+    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+};
+
+}  // namespace
+
+bool WriteDiscoveryReport(const DiscoveryResult& result, const std::string& path) {
+    std::unique_ptr<xmlDoc, DocFree> doc(xmlNewDoc(nullptr));
+    if (!doc) return false;
+    xmlNode* root = xmlNewNode(nullptr, X("tellin_rom_discovery"));
+    if (root == nullptr) return false;
+    xmlDocSetRootElement(doc.get(), root);
+    if (xmlNewProp(root, X("version"), X("2.0.0.0")) == nullptr) return false;
+
+    ReportBuilder builder;
+    builder.Value(root, "type", result.type);
+    builder.Value(root, "alt_name", result.alt_name);
+    builder.Value(root, "version", result.version);
+    builder.Value(root, "takes_effect", result.takes_effect);
+    xmlNode* devices = builder.Child(root, "devices");
+    for (const DiscoveredDevice& device : result.devices) builder.Device(devices, device);
+    if (!builder.ok()) return false;
+
+    if (path.empty()) return false;
+    return xmlSaveFormatFile(path.c_str(), doc.get(), 1) >= 0;
+}
+
+}  // namespace hbafw

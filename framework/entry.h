@@ -1,0 +1,36 @@
+// The process entry of a vendor build: construct, parse, run, destroy.
+#pragma once
+
+#include <libxml/parser.h>
+
+#include <new>
+
+#include "framework/command_line.h"
+#include "framework/console.h"
+#include "framework/run_sequence.h"
+
+namespace hbafw {
+
+inline constexpr std::string_view kBadCommandLine = "ERROR! : Failed to parse command line\n";
+inline constexpr std::string_view kOutOfMemory = "ERROR! : Out of memory\n";
+
+// Runs one parsed component; allocation failure anywhere ends in exit code 7.
+int ParseAndRun(CBaseCmp& component, int argc, const char* const* argv);
+
+// Component is the vendor's CComponent; it is destroyed before libxml2's global
+// state is released, once, at the end of the process's use of it.
+template <class Component>
+int ComponentMain(int argc, const char* const* argv) {
+    int code = kExitFailure;
+    try {
+        Component component;
+        code = ParseAndRun(component, argc, argv);
+    } catch (const std::bad_alloc&) {
+        ConsoleWrite(kOutOfMemory);
+        code = kExitFailure;
+    }
+    xmlCleanupParser();
+    return code;
+}
+
+}  // namespace hbafw

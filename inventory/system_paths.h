@@ -1,0 +1,26 @@
+// The fixed paths of the system, in one place. Classes take them as parameters
+// with these defaults, so tests can point them at a temporary folder. It lives in
+// the lowest layer that needs paths, so the framework and the inventory share it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace hbafw {
+
+struct SystemPaths {
+    std::string componentLog = "/var/vkx/Component.log";
+    std::string hbaConf = "/etc/hba.conf";
+    std::string sysRoot = "/sys";
+    std::string redhatRelease = "/etc/redhat-release";
+    std::string suseRelease = "/etc/SuSE-release";
+    // Vendor management libraries, tried in this order.
+    std::vector<std::string> qlogicLibraries = {"/usr/lib/libqlsdm.so", "/usr/lib64/libqlsdm-x86_64.so",
+                                                "/lib/cim/libqlsdm.so"};
+    std::vector<std::string> emulexLibraries = {"/usr/lib/libemsdm.so", "/usr/lib64/libemsdm.so",
+                                                "/lib/cim/libemsdm.so"};
+    std::vector<std::string> brocadeLibraries = {"/usr/lib/bfahbaapi.so", "/usr/lib64/bfahbaapi.so",
+                                                 "/lib/cim/bfahbaapi.so"};
+};
+
+}  // namespace hbafw
