@@ -1,0 +1,62 @@
+// A simulated machine for end-to-end tests: a fresh folder laid out like the
+// system's fixed paths (etc/, sys/, usr/, var/vkx, work/, sim/), run through
+// sim/sandbox so a real binary sees it as the host. It knows no vendor, adapter
+// or sysfs layout; helpers for those build on WriteFile in files of their own.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hbafw::sim {
+
+// What one sandboxed command left behind.
+struct RunResult {
+    int exitCode = -1;  // the command's status, 128 + signal when it was killed
+    std::string out;
+    std::string err;
+};
+
+// The sandbox's own status when it cannot run on this host (not root, no namespaces).
+inline constexpr int kSandboxUnavailable = 77;
+
+// Paths of this build tree, fixed when the library was configured.
+std::string DefaultSandbox();
+std::string BuildBinary(std::string_view name);
+
+// Test support: a setup step that cannot be done (no temp folder, no fork)
+// throws a standard exception, so the test using it fails with the reason.
+class Machine {
+public:
+    explicit Machine(std::string sandbox = DefaultSandbox());
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    const std::filesystem::path& root() const { return root_; }
+    std::filesystem::path Path(std::string_view relative) const { return root_ / relative; }
+
+    // Writes (replacing) a file below the folder, creating its parent folders.
+    void WriteFile(std::string_view relative, std::string_view content) const;
+    bool Exists(std::string_view relative) const;
+    // The whole file, or empty when it is missing.
+    std::string ReadFile(std::string_view relative) const;
+
+    // Runs the command in the sandbox with work/ as its working directory.
+    RunResult Run(const std::vector<std::string>& command) const;
+
+    std::string Log() const { return ReadFile(kLogFile); }
+    bool LogExists() const { return Exists(kLogFile); }
+    // The sandbox mounts var/vkx read-only while this flag file exists.
+    void SetLogUnwritable(bool unwritable) const;
+
+    static constexpr std::string_view kLogFile = "var/vkx/Component.log";
+    static constexpr std::string_view kReferenceFile = "work/reference.xml";
+
+private:
+    std::string sandbox_;
+    std::filesystem::path root_;
+};
+
+}  // namespace hbafw::sim

@@ -1,0 +1,34 @@
+// Fixture for end-to-end tests: a fresh simulated machine per test, and a skip
+// (not a failure) when this host cannot run the sandbox (not root, no mount
+// namespaces). It holds no expectations about any binary's output.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim/machine.h"
+
+namespace hbafw::e2e {
+
+class SandboxTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static const sim::RunResult probe = sim::Machine().Run({"/bin/true"});
+        if (probe.exitCode == sim::kSandboxUnavailable)
+            GTEST_SKIP() << "sandbox unavailable on this host: " << probe.err;
+        ASSERT_EQ(probe.exitCode, 0) << "sandbox probe failed: " << probe.err;
+    }
+
+    // The QLogic build run with these arguments on the test's machine.
+    sim::RunResult RunQLogic(const std::vector<std::string>& arguments) const {
+        std::vector<std::string> command = {sim::BuildBinary("hbafw-qlogic")};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return machine.Run(command);
+    }
+
+    sim::Machine machine;
+};
+
+}  // namespace hbafw::e2e
