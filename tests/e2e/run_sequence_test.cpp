@@ -3,6 +3,7 @@
 // checked byte for byte on the console, in the log and in the exit code.
 // Runs that reach adapters or tools belong to the inventory and vendor tests.
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,9 @@ const RunCase kRunCases[] = {
     {.name = "LogUnwritableUsage", .arguments = {"/h"}, .catalogue = kCatalogue, .logUnwritable = true,
      .console = kUsage, .log = std::nullopt, .exitCode = 3, .stderrEmpty = false},
 };
+
+// A failing row names itself instead of dumping its bytes.
+void PrintTo(const RunCase& row, std::ostream* os) { *os << row.name; }
 
 class RunSequenceTest : public SandboxTest, public ::testing::WithParamInterface<RunCase> {};
 
