@@ -1,10 +1,77 @@
-// STAGED: the real enumeration through the HBA API layer, the vendor management
-// libraries and sysfs replaces this with the inventory work. Until then no
-// adapter is ever found, so a run ends with "No supported adapters found".
+// Enumeration of the installed adapters into flat records: the walk through
+// the HBA API layer first, then one sysfs lookup per adapter. Nothing is
+// thrown out of it; a failed adapter still gets its record.
 #include "inventory/adapter_enumeration.h"
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include "inventory/attribute_text.h"
+#include "inventory/fc_hba_mra.h"
+#include "inventory/hba_api.h"
+#include "inventory/pci_identity.h"
 
 namespace hbafw {
 
-int EnumerateAdapters(std::list<AdapterRecord>& /*adapters*/, const SystemPaths& /*paths*/) { return 1; }
+namespace {
+
+AdapterRecord MakeRecord(const FcHbaAdapter& adapter, const SystemPaths& paths) {
+    AdapterRecord record;
+    CopyToField(record.nodeWwn, sizeof record.nodeWwn, adapter.GetNodeWWNText());
+    const std::vector<FcHbaPort>& ports = adapter.GetPorts();
+    CopyToField(record.portWwn, sizeof record.portWwn, ports.empty() ? "" : ports.front().GetPortWWNText());
+    CopyToField(record.driverVersion, sizeof record.driverVersion, adapter.GetDriverVersion());
+    CopyToField(record.optionRomVersion, sizeof record.optionRomVersion, adapter.GetOptionROMVersion());
+    CopyToField(record.firmwareVersion, sizeof record.firmwareVersion, adapter.GetFirmwareVersion());
+    CopyToField(record.model, sizeof record.model, adapter.GetModel());
+    unsigned low = adapter.GetSubsystemIds() & 0xFFFF;
+    unsigned high = adapter.GetSubsystemIds() >> 16;
+    CopyToField(record.pciId, sizeof record.pciId,
+                LookupPciIdentity(adapter.GetPciDomain(), adapter.GetPciBus(), adapter.GetPciFunction(), low, high,
+                                  paths.sysRoot));
+    std::snprintf(record.subsystemId, sizeof record.subsystemId, "%.4x%.4x", low, high);
+    return record;
+}
+
+}  // namespace
+
+std::vector<EnumeratedAdapter> EnumerateAdapterDetails(const SystemPaths& paths, std::ostream& console) {
+    struct Walked {
+        std::unique_ptr<FcHbaAdapter> adapter;
+        std::string servingLibrary;
+        int status;
+    };
+    std::vector<Walked> walked;
+    {
+        FcHbaMRA access(paths);
+        int status = 0;
+        std::unique_ptr<FcHbaAdapter> adapter = access.GetFirstAdapter(status);
+        while (adapter) {
+            if (status != 0) console << kFailedStatusLine << std::flush;
+            std::string library;
+            GetAdapterLibrary(adapter->GetAdapterIndex(), library);
+            const FcHbaAdapter& previous = *adapter;
+            walked.push_back({std::move(adapter), library, status});
+            adapter = access.GetNextAdapter(previous, status);
+        }
+    }
+    std::vector<EnumeratedAdapter> adapters;
+    adapters.reserve(walked.size());
+    for (const Walked& entry : walked) {
+        const FcHbaAdapter& adapter = *entry.adapter;
+        EnumeratedAdapter details{MakeRecord(adapter, paths), adapter.GetAdapterName(), entry.servingLibrary,
+                                  adapter.GetNumberOfPorts(), {}, entry.status};
+        for (const FcHbaPort& port : adapter.GetPorts())
+            details.ports.push_back({port.GetPortWWNText(), port.GetStateText(), port.GetSpeedText()});
+        adapters.push_back(std::move(details));
+    }
+    return adapters;
+}
+
+int EnumerateAdapters(std::list<AdapterRecord>& adapters, const SystemPaths& paths) {
+    for (EnumeratedAdapter& adapter : EnumerateAdapterDetails(paths, std::cout)) adapters.push_back(adapter.record);
+    return 1;
+}
 
 }  // namespace hbafw

@@ -1,14 +1,39 @@
-// Entry point of the inventory: appends one record per installed adapter.
+// Entry point of the inventory: appends one record per installed adapter, and
+// the richer walk behind it that the diagnostic tool shows. Adapter objects
+// live only during the call; the records are what survive.
 #pragma once
 
 #include <list>
+#include <ostream>
+#include <string>
+#include <vector>
 
 #include "inventory/adapter_record.h"
 #include "inventory/system_paths.h"
 
 namespace hbafw {
 
+inline constexpr const char* kFailedStatusLine = "MRA get returned failed status!\n";
+
+struct EnumeratedPort {
+    std::string wwn;
+    std::string state;
+    std::string speed;
+};
+
+struct EnumeratedAdapter {
+    AdapterRecord record;
+    std::string adapterName;
+    std::string servingLibrary;
+    unsigned numberOfPorts = 0;
+    std::vector<EnumeratedPort> ports;
+    int status = 0;
+};
+
 // Returns 1 in every case; an empty list means no adapter was found.
 int EnumerateAdapters(std::list<AdapterRecord>& adapters, const SystemPaths& paths = SystemPaths{});
+
+// The same walk; the failed-status line of each failed adapter goes to console.
+std::vector<EnumeratedAdapter> EnumerateAdapterDetails(const SystemPaths& paths, std::ostream& console);
 
 }  // namespace hbafw
