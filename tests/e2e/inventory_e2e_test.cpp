@@ -1,0 +1,215 @@
+// End-to-end runs of the adapter inventory: hbafw-qlogic /d and
+// hbafw-inventory in the sandbox over machines with simulated adapters (sysfs
+// tree, vendor library at the system's paths, hba.conf), checked on the
+// console, the exit code, the inventory's XML and the vendor library's call log.
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/adapters.h"
+#include "sim/sysfs_tree.h"
+#include "tests/e2e/sandbox_test.h"
+
+namespace hbafw::e2e {
+namespace {
+
+const std::string kRule = std::string(51, '-') + "\n";
+const std::string kUpToDiscovery = kRule + "Loading references...done.\nPerforming discovery...\n";
+const std::string kReportDone = "Generating self-discovery XML...done.\n";
+const std::string kNoAdapters = "WARNING! : No supported adapters found.\n";
+const std::string kFailedStatus = "MRA get returned failed status!\n";
+
+const std::string kCatalogue = R"(<?xml version="1.0"?>
+<orvane_fchba_reference>
+  <discovery_app_path><![CDATA[./qlafwupdate /q]]></discovery_app_path>
+  <devices>
+    <device>
+      <type value="QLogic Fibre Channel HBA"/>
+      <device_id value="1077.2532.1077.015c"/>
+      <model value="QLE2562"/>
+      <firmware value="5.06.05"/>
+    </device>
+  </devices>
+</orvane_fchba_reference>
+)";
+
+sim::SimulatedAdapter Card(const std::string& name, int n, sim::PciFunction pci, const std::string& libraries = {}) {
+    char node[32], port[32];
+    std::snprintf(node, sizeof node, "20:00:00:1B:32:0A:0B:%02X", n);
+    std::snprintf(port, sizeof port, "21:00:00:1B:32:0A:0B:%02X", n);
+    sim::SimulatedAdapter adapter;
+    adapter.name = name;
+    adapter.nodeWwn = node;
+    adapter.portWwns = {port};
+    adapter.pci = pci;
+    adapter.libraries = libraries;
+    return adapter;
+}
+
+const sim::PciFunction kBus5Fn0{0, 5, 0, 0, 0x1077, 0x2532, 0x1077, 0x015c};
+const sim::PciFunction kBus5Fn1{0, 5, 0, 1, 0x1077, 0x2532, 0x1077, 0x015c};
+const sim::PciFunction kBus7Fn0{0, 7, 0, 0, 0x1077, 0x2031, 0x1077, 0x0170};
+
+class InventoryE2e : public SandboxTest {
+protected:
+    void Lay(const std::vector<sim::SimulatedAdapter>& adapters, const std::vector<std::string>& libraries,
+             const std::string& hbaConf, const std::vector<std::string>& faults = {}) {
+        sim::SysfsTree tree(machine.Path("sys"));
+        tree.AddFiller(30);
+        for (const sim::SimulatedAdapter& adapter : adapters) tree.AddAdapter(adapter.pci);
+        for (const std::string& library : libraries) {
+            std::size_t colon = library.find(':');
+            std::string path = library.substr(0, colon);
+            sim::InstallVendorLibrary(machine.Path(path.substr(1)),
+                                      colon == std::string::npos ? "full" : library.substr(colon + 1));
+        }
+        if (!hbaConf.empty()) machine.WriteFile("etc/hba.conf", hbaConf);
+        machine.WriteFile("sim/adapters.conf", sim::Description(adapters, faults));
+        machine.WriteFile("work/reference.xml", kCatalogue);
+    }
+    sim::RunResult Inventory(const std::vector<std::string>& arguments = {"--xml"}) const {
+        std::vector<std::string> command = {sim::BuildBinary("hbafw-inventory")};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return machine.Run(command);
+    }
+    std::vector<std::string> Calls(const std::string& call) const {
+        return sim::CallLines(machine.Path("sim/calls.log"), call);
+    }
+    void ExpectEverythingClosed() const {
+        EXPECT_EQ(Calls("loaded").size(), Calls("unloaded").size());
+        std::size_t opened = 0;
+        for (const std::string& line : Calls("HBA_OpenAdapter")) opened += !line.ends_with(" = 0x0");
+        EXPECT_EQ(opened, Calls("HBA_CloseAdapter").size());
+        opened = 0;
+        for (const std::string& line : Calls("VKXFC_OpenAdapter")) opened += !line.ends_with(" = 0x0");
+        EXPECT_EQ(opened, Calls("VKXFC_CloseAdapter").size());
+    }
+};
+
+// The values of one element per adapter, in document order.
+std::vector<std::string> Elements(const std::string& xml, const std::string& name) {
+    std::vector<std::string> values;
+    std::string open = "<" + name + ">", close = "</" + name + ">";
+    for (std::size_t at = xml.find(open); at != std::string::npos; at = xml.find(open, at + 1)) {
+        std::size_t start = at + open.size();
+        values.push_back(xml.substr(start, xml.find(close, start) - start));
+    }
+    return values;
+}
+
+struct Scenario {
+    const char* name = "";
+    std::vector<sim::SimulatedAdapter> adapters = {};
+    std::vector<std::string> libraries = {};  // machine path, optionally ":variant"
+    std::string hbaConf = {};                 // empty: no /etc/hba.conf
+    std::vector<std::string> faults = {};
+    // Expected
+    std::string qlogicConsole = {};
+    int qlogicExit = 0;
+    std::vector<std::string> nodeWwns = {}, pciIds = {}, subsystemIds = {}, firmware = {};
+    std::string libraryStatus = {};  // in the inventory XML, or empty
+};
+
+const Scenario kScenarios[] = {
+    {.name = "OneAdapter",
+     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)},
+     .libraries = {"/usr/lib/libqlsdm.so"},
+     .hbaConf = "qla2xxx\t/usr/lib/libqlsdm.so\n",
+     .qlogicConsole = kUpToDiscovery + kReportDone, .qlogicExit = 3,
+     .nodeWwns = {"20:00:00:1B:32:0A:0B:01"}, .pciIds = {"10772532"}, .subsystemIds = {"1077015c"},
+     .firmware = {"5.06.05"}, .libraryStatus = "loaded"},
+    {.name = "TwoAdaptersOnOneLibrary",
+     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2672-0", 2, kBus7Fn0)},
+     .libraries = {"/usr/lib/libqlsdm.so"},
+     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+     .qlogicConsole = kUpToDiscovery + kReportDone, .qlogicExit = 3,
+     .nodeWwns = {"20:00:00:1B:32:0A:0B:01", "20:00:00:1B:32:0A:0B:02"}, .pciIds = {"10772532", "10772031"},
+     .subsystemIds = {"1077015c", "10770170"}, .firmware = {"5.06.05", "5.06.05"}, .libraryStatus = "loaded"},
+    {.name = "AdaptersOnTwoLibrariesFoundThroughTheVendorLibrary",
+     .adapters = {Card("qlogic-a", 1, kBus5Fn0, "qlhbaapi-a.so,libqlsdm.so"),
+                  Card("qlogic-b", 2, kBus7Fn0, "qlhbaapi-b.so,libqlsdm.so")},
+     .libraries = {"/usr/lib/libqlsdm.so", "/usr/lib/qlhbaapi-a.so", "/usr/lib64/qlhbaapi-b.so"},
+     .hbaConf = "first /usr/lib/qlhbaapi-a.so\nsecond /usr/lib64/qlhbaapi-b.so\n",
+     .qlogicConsole = kUpToDiscovery + kReportDone, .qlogicExit = 3,
+     .nodeWwns = {"20:00:00:1B:32:0A:0B:01", "20:00:00:1B:32:0A:0B:02"}, .pciIds = {"10772532", "10772031"},
+     .subsystemIds = {"1077015c", "10770170"}, .firmware = {"5.06.05", "5.06.05"}, .libraryStatus = "loaded"},
+    {.name = "DualPortCardFunctionsDifferOnlyByFunction",
+     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2562-1", 2, kBus5Fn1)},
+     .libraries = {"/usr/lib/libqlsdm.so"},
+     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+     .qlogicConsole = kUpToDiscovery + kReportDone, .qlogicExit = 3,
+     .nodeWwns = {"20:00:00:1B:32:0A:0B:01", "20:00:00:1B:32:0A:0B:02"}, .pciIds = {"10772532", "10772532"},
+     .subsystemIds = {"1077015c", "1077015c"}, .firmware = {"5.06.05", "5.06.05"}, .libraryStatus = "loaded"},
+    {.name = "AdapterWhoseOpenFails",
+     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2562-1", 2, kBus5Fn1)},
+     .libraries = {"/usr/lib/libqlsdm.so"},
+     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+     .faults = {"open-fails adapter=qlogic-QLE2562-0"},
+     .qlogicConsole = kUpToDiscovery + kFailedStatus + kReportDone, .qlogicExit = 3,
+     .nodeWwns = {"00:00:00:00:00:00:00:00", "20:00:00:1B:32:0A:0B:02"}, .pciIds = {"N/A", "10772532"},
+     .subsystemIds = {"00000000", "1077015c"}, .firmware = {"Undefined", "5.06.05"}, .libraryStatus = "loaded"},
+    {.name = "NoHbaConf",
+     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)},
+     .libraries = {"/usr/lib/libqlsdm.so"},
+     .hbaConf = "",
+     .qlogicConsole = kUpToDiscovery + kNoAdapters, .qlogicExit = 7},
+    {.name = "OnlyLibraryDoesNotLoad",
+     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)},
+     .libraries = {"/usr/lib/libqlsdm.so:no_register"},
+     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+     .qlogicConsole = kUpToDiscovery + kNoAdapters, .qlogicExit = 7, .libraryStatus = "never loaded"},
+    {.name = "OnlyLibraryFailsToStart",
+     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)},
+     .libraries = {"/usr/lib/libqlsdm.so"},
+     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+     .faults = {"load-fails"},
+     .qlogicConsole = kUpToDiscovery + kNoAdapters, .qlogicExit = 7, .libraryStatus = "not loaded"},
+};
+
+class InventoryScenario : public InventoryE2e, public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(InventoryScenario, ComponentAndDiagnosticSeeTheAdapters) {
+    const Scenario& scenario = GetParam();
+    Lay(scenario.adapters, scenario.libraries, scenario.hbaConf, scenario.faults);
+
+    sim::RunResult qlogic = RunQLogic({"/d", "report.xml"});
+    EXPECT_EQ(qlogic.exitCode, scenario.qlogicExit) << qlogic.err;
+    EXPECT_EQ(qlogic.out, scenario.qlogicConsole);
+    EXPECT_EQ(machine.Exists("work/report.xml"), scenario.qlogicExit == 3);
+    ExpectEverythingClosed();
+
+    sim::RunResult inventory = Inventory();
+    EXPECT_EQ(inventory.exitCode, scenario.nodeWwns.empty() ? 3 : 0) << inventory.err;
+    EXPECT_EQ(Elements(inventory.out, "nodeWwn"), scenario.nodeWwns);
+    EXPECT_EQ(Elements(inventory.out, "pciId"), scenario.pciIds);
+    EXPECT_EQ(Elements(inventory.out, "subsystemId"), scenario.subsystemIds);
+    EXPECT_EQ(Elements(inventory.out, "firmwareVersion"), scenario.firmware);
+    if (!scenario.libraryStatus.empty()) {
+        EXPECT_NE(inventory.out.find("status=\"" + scenario.libraryStatus + "\""), std::string::npos) << inventory.out;
+    }
+    // In XML mode the failed-status line goes to standard error.
+    EXPECT_EQ(inventory.err, scenario.qlogicConsole.find(kFailedStatus) != std::string::npos ? kFailedStatus : "");
+    ExpectEverythingClosed();
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, InventoryScenario, ::testing::ValuesIn(kScenarios),
+                         [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
+
+TEST_F(InventoryE2e, TextFormShowsTheLibraryTableAndPorts) {
+    sim::SimulatedAdapter card = Card("qlogic-QLE2562-0", 1, kBus5Fn0);
+    card.portWwns.push_back("21:01:00:1B:32:0A:0B:01");
+    Lay({card}, {"/usr/lib/libqlsdm.so"}, "qla2xxx\t/usr/lib/libqlsdm.so\nbroken /usr/lib/missing.so\n");
+    sim::RunResult run = Inventory({});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    for (const char* expected :
+         {"  slot 0: qla2xxx  /usr/lib/libqlsdm.so  [loaded]\n", "  slot 1: broken  /usr/lib/missing.so  [never loaded]\n",
+          "Adapter 0: qlogic-QLE2562-0\n", "  Serving library:    /usr/lib/libqlsdm.so\n",
+          "  PCI id:             10772532\n", "  Model:              QLE2562\n", "  Ports:              2\n",
+          "    Port 1: 21:01:00:1B:32:0A:0B:01  Online  8 GB\n"})
+        EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
+    EXPECT_EQ(Inventory({"--bogus"}).exitCode, 2);
+}
+
+}  // namespace
+}  // namespace hbafw::e2e
