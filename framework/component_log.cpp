@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "framework/console.h"
-#include "framework/shell_quote.h"
+#include "inventory/shell_pipe.h"
 
 namespace hbafw {
 
@@ -21,8 +21,8 @@ std::string DirectoryOf(const std::string& path) {
 
 ComponentLog::ComponentLog(std::string path) : path_(std::move(path)) {
     // Exit statuses are ignored: a log that cannot be created shows on every write.
-    int ignored = std::system(("mkdir -p " + ShellQuote(DirectoryOf(path_))).c_str());
-    ignored = std::system(("touch " + ShellQuote(path_)).c_str());
+    int ignored = std::system(("mkdir -p " + QuoteShellWord(DirectoryOf(path_))).c_str());
+    ignored = std::system(("touch " + QuoteShellWord(path_)).c_str());
     (void)ignored;
 }
 

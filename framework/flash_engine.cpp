@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "framework/shell_quote.h"
+#include "inventory/shell_pipe.h"
 
 namespace hbafw {
 
@@ -14,7 +14,7 @@ constexpr const char* kEngineSignalled = "ERROR! : The flash engine was ended by
 }  // namespace
 
 std::string LogRedirection(const ComponentLog& log) {
-    std::string path = ShellQuote(log.path());
+    std::string path = QuoteShellWord(log.path());
     return " 1>> " + path + " 2>> " + path + " 3>> " + path;
 }
 
