@@ -21,13 +21,16 @@ using namespace hbafw;
 
 namespace {
 
+// NumberOfPorts is the count of port= fields unless ports= says otherwise.
+constexpr HBA_UINT32 kPortsFromList = 0xFFFFFFFFu;
+
 struct SimAdapter {
     std::string name;
     HBA_WWN node{};
     std::vector<HBA_WWN> ports;
     std::string model = "QLE2562", driver = "8.07.00.08", firmware = "5.06.05", optionRom = "2.02",
                 serial = "SIM0001", manufacturer = "QLogic Corporation", libraries;
-    HBA_UINT32 reportedPorts = 0xFFFFFFFFu;  // all-ones: the number of port= fields
+    HBA_UINT32 reportedPorts = kPortsFromList;
     HBA_UINT32 subsystem = 0x015c1077, vendorSpecific = 0;
     HBA_UINT32 portState = 2, portSpeed = 0x10;
     HBA_UINT8 bus = 0, function = 0, domain = 0;
@@ -206,9 +209,12 @@ void FillStandard(const SimAdapter& adapter, HBA_ADAPTERATTRIBUTES& attributes) 
     Text(attributes.OptionROMVersion, adapter.optionRom);
     Text(attributes.FirmwareVersion, adapter.firmware);
     attributes.VendorSpecificID = adapter.vendorSpecific;
-    attributes.NumberOfPorts = adapter.reportedPorts != 0xFFFFFFFFu || Fault("absurd-ports") != nullptr
-                                   ? (Fault("absurd-ports") ? 0xFFFFFFFFu : adapter.reportedPorts)
-                                   : static_cast<HBA_UINT32>(adapter.ports.size());
+    if (Fault("absurd-ports") != nullptr)
+        attributes.NumberOfPorts = 0xFFFFFFFFu;
+    else if (adapter.reportedPorts != kPortsFromList)
+        attributes.NumberOfPorts = adapter.reportedPorts;
+    else
+        attributes.NumberOfPorts = static_cast<HBA_UINT32>(adapter.ports.size());
     Text(attributes.DriverName, "qla2xxx");
 }
 

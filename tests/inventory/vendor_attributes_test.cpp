@@ -77,33 +77,33 @@ TEST_F(VendorAttributes, NoMatchOpensAndClosesEveryAdapterOnce) {
     EXPECT_EQ(Calls("VKXFC_CloseAdapter").size(), 3u);
 }
 
-TEST_F(VendorAttributes, VendorIsChosenByTheAdapterName) {
-    Library("libemsdm.so");
-    Library("bfahbaapi.so");
-    Describe({Adapter("Emulex-LPe12002", "20:00:00:1B:32:00:00:01", "21:00:00:1B:32:00:00:01"),
-              Adapter("Brocade-825", "20:00:00:1B:32:00:00:02", "21:00:00:1B:32:00:00:02")});
+TEST_F(VendorAttributes, VendorIsChosenByTheAdapterNameAsWritten) {
+    Library("libemsdm.so");  // only the Emulex library is installed
+    Describe({Adapter("Emulex-LPe12002", "20:00:00:1B:32:00:00:01", "21:00:00:1B:32:00:00:01")});
     struct Row {
         const char* name;
-        std::uint8_t wwn;
         int code;
         const char* text;
-    } rows[] = {{"Emulex-LPe12002", 1, 0, "pass"},
-                {"Brocade-825", 2, 0, "pass"},
-                {"QLogic-upper-case", 1, 0, "pass"},  // not "qlogic": served as Brocade
-                {"emulex-lower", 1, 0, "pass"}};
+    } rows[] = {{"Emulex-LPe12002", 0, "pass"},
+                {"an Emulex card", 0, "pass"},
+                {"emulex-lower-case", -1, "unable to load bfahbaapi"},
+                {"QLogic-upper-case", -1, "unable to load bfahbaapi"},
+                {"qlogic-QLE2562", -1, "unable to load qlsdm"},
+                {"Brocade-825", -1, "unable to load bfahbaapi"}};
     for (const Row& row : rows) {
         char name[kVendorSearchNameSize] = {};
         std::strcpy(name, row.name);
         char text[kStatusTextSize] = {};
         PciLocation location;
-        EXPECT_EQ(FindVendorAttributes(Wwn(row.wwn), name, location, text, paths), row.code) << row.name;
+        EXPECT_EQ(FindVendorAttributes(Wwn(1), name, location, text, paths), row.code) << row.name;
+        EXPECT_STREQ(text, row.text) << row.name;
     }
-    std::filesystem::remove(root / "usr/lib/bfahbaapi.so");
-    char name[kVendorSearchNameSize] = "Brocade-825";
+    // The second path is tried when the first does not open.
+    Library("../../lib64/libqlsdm-x86_64.so");
+    char name[kVendorSearchNameSize] = "qlogic-QLE2562";
     char text[kStatusTextSize] = {};
     PciLocation location;
-    EXPECT_EQ(FindVendorAttributes(Wwn(2), name, location, text, paths), kVendorLoadFailed);
-    EXPECT_STREQ(text, "unable to load bfahbaapi");
+    EXPECT_EQ(FindVendorAttributes(Wwn(1), name, location, text, paths), kVendorFound);
 }
 
 TEST_F(VendorAttributes, ResolveAnswersWhetherTheServingLibraryIsTheVendors) {
