@@ -15,14 +15,14 @@ std::string Render(const xmlNode* node) {
     std::string out = reinterpret_cast<const char*>(node->name);
     for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
         xmlChar* v = xmlNodeListGetString(node->doc, a->children, 1);
-        out += std::string("[") + reinterpret_cast<const char*>(a->name) + "=" +
-               (v ? reinterpret_cast<const char*>(v) : "") + "]";
+        out.append("[").append(reinterpret_cast<const char*>(a->name)).append("=");
+        out.append(v ? reinterpret_cast<const char*>(v) : "").append("]");
         xmlFree(v);
     }
     std::string children;
     for (const xmlNode* c = node->children; c != nullptr; c = c->next)
-        if (c->type == XML_ELEMENT_NODE) children += (children.empty() ? "" : ",") + Render(c);
-    if (!children.empty()) out += "(" + children + ")";
+        if (c->type == XML_ELEMENT_NODE) children.append(children.empty() ? "" : ",").append(Render(c));
+    if (!children.empty()) out.append("(").append(children).append(")");
     return out;
 }
 
