@@ -63,7 +63,12 @@ fs::path SysfsTree::AddAdapter(const PciFunction& function) {
     // A bridge on the adapter's bus with the adapter's function number: the
     // address search finds it too and only the subsystem test tells them apart.
     PciFunction sibling{function.domain, function.bus, 0x1f, function.function, 0x8086, 0x3c08, 0x8086, 0x3c08};
-    WriteDevice(rootPortDirectory, sibling);
+    fs::path bridge = WriteDevice(rootPortDirectory, sibling);
+    // Every path below that bridge matches the search as well, through the
+    // bridge's own address, while naming another device.
+    PciFunction below{function.domain, static_cast<std::uint8_t>(function.bus + 0x20), 0, 0, 0x8086, 0x10fb,
+                      0x8086, 0x000c};
+    WriteDevice(bridge, below);
     return WriteDevice(rootPortDirectory, function);
 }
 

@@ -1,6 +1,7 @@
 // Builds a simulated sysfs PCI tree under a folder: adapter functions with
 // their vendor, device and subsystem id files, each behind a root port and
-// beside a bridge whose address the sysfs search also matches, plus filler
+// beside a bridge whose address the sysfs search also matches (with a device
+// of bus+0x20 below it, whose path matches too), plus filler
 // devices for a tree of realistic size. It writes files only; it mounts nothing.
 #pragma once
 
