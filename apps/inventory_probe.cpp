@@ -66,7 +66,9 @@ struct Field {
     const char* value;
 };
 
-std::vector<Field> RecordFields(const AdapterRecord& record) {
+// The record's fields, then the attributes that only this tool shows.
+std::vector<Field> RecordFields(const EnumeratedAdapter& adapter) {
+    const AdapterRecord& record = adapter.record;
     return {{"Node WWN", "nodeWwn", record.nodeWwn},
             {"Port WWN", "portWwn", record.portWwn},
             {"PCI id", "pciId", record.pciId},
@@ -75,7 +77,11 @@ std::vector<Field> RecordFields(const AdapterRecord& record) {
             {"Firmware version", "firmwareVersion", record.firmwareVersion},
             {"Option ROM version", "optionRomVersion", record.optionRomVersion},
             {"Spare", "spare", record.spare},
-            {"Model", "model", record.model}};
+            {"Model", "model", record.model},
+            {"Manufacturer", "manufacturer", adapter.manufacturer.c_str()},
+            {"Model description", "modelDescription", adapter.modelDescription.c_str()},
+            {"Serial number", "serialNumber", adapter.serialNumber.c_str()},
+            {"Driver name", "driverName", adapter.driverName.c_str()}};
 }
 
 void PrintText(const Inventory& inventory, const SystemPaths& paths) {
@@ -89,7 +95,7 @@ void PrintText(const Inventory& inventory, const SystemPaths& paths) {
         const EnumeratedAdapter& adapter = inventory.adapters[i];
         std::cout << "\nAdapter " << i << ": " << adapter.adapterName << (adapter.status != 0 ? "  (refresh failed)" : "")
                   << "\n  Serving library:    " << adapter.servingLibrary << "\n";
-        for (const Field& field : RecordFields(adapter.record))
+        for (const Field& field : RecordFields(adapter))
             std::cout << "  " << field.label << ":" << std::string(19 - std::strlen(field.label), ' ') << field.value
                       << "\n";
         std::cout << "  Ports:              " << adapter.numberOfPorts << "\n";
@@ -121,7 +127,7 @@ void PrintXml(const Inventory& inventory, const SystemPaths& paths) {
         xmlNewProp(node, X("name"), X(adapter.adapterName.c_str()));
         xmlNewProp(node, X("library"), X(adapter.servingLibrary.c_str()));
         xmlNewProp(node, X("refreshed"), X(adapter.status == 0 ? "true" : "false"));
-        for (const Field& field : RecordFields(adapter.record))
+        for (const Field& field : RecordFields(adapter))
             xmlNewTextChild(node, nullptr, X(field.xmlName), X(field.value));
         xmlNodePtr ports = xmlNewChild(node, nullptr, X("ports"), nullptr);
         xmlNewProp(ports, X("count"), X(std::to_string(adapter.numberOfPorts).c_str()));

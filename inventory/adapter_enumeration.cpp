@@ -61,6 +61,8 @@ std::vector<EnumeratedAdapter> EnumerateAdapterDetails(const SystemPaths& paths,
     for (const Walked& entry : walked) {
         const FcHbaAdapter& adapter = *entry.adapter;
         EnumeratedAdapter details{MakeRecord(adapter, paths), adapter.GetAdapterName(), entry.servingLibrary,
+                                  adapter.GetManufacturer(), adapter.GetSerialNumber(),
+                                  adapter.GetModelDescription(), adapter.GetDriverName(),
                                   adapter.GetNumberOfPorts(), {}, entry.status};
         for (const FcHbaPort& port : adapter.GetPorts())
             details.ports.push_back({port.GetPortWWNText(), port.GetStateText(), port.GetSpeedText()});

@@ -25,6 +25,11 @@ struct EnumeratedAdapter {
     AdapterRecord record;
     std::string adapterName;
     std::string servingLibrary;
+    // Attributes the record has no field for, shown by the diagnostic.
+    std::string manufacturer;
+    std::string serialNumber;
+    std::string modelDescription;
+    std::string driverName;
     unsigned numberOfPorts = 0;
     std::vector<EnumeratedPort> ports;
     int status = 0;
