@@ -1,10 +1,57 @@
-// STAGED: the release files are matched with the system's pattern engine, which
-// comes with the shell-capture work; until then osId stays empty, which the
-// run sequence accepts (nothing else reads it).
+// The release file is matched whole against the operating-system table; the
+// first pattern that matches names the release. Only one release file is read.
 #include "framework/platform_detection.h"
+
+#include <sys/stat.h>
+
+#include "framework/shell_capture.h"
+#include "inventory/shell_pipe.h"
+#include "pattern/pattern.h"
 
 namespace hbafw {
 
-int DetectOperatingSystem(CBaseCmp& /*component*/) { return 0; }
+namespace {
+
+struct ReleaseRule {
+    const char* pattern;
+    const wchar_t* osId;
+};
+
+constexpr ReleaseRule kRedHatRules[] = {
+    {"Red Hat Enterprise Linux.*release 4.*", L"rhel4"},
+    {"Red Hat Enterprise Linux.*release 5.*", L"rhel5"},
+    {"Red Hat Enterprise Linux.*release 6.*", L"rhel6"},
+};
+constexpr ReleaseRule kSuseRules[] = {
+    {"SUSE Linux Enterprise Server 10.*", L"sles10"},
+    {"SUSE Linux Enterprise Server 11.*", L"sles11"},
+};
+
+bool Exists(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0;
+}
+
+template <std::size_t N>
+void MatchRelease(const std::string& path, const ReleaseRule (&rules)[N], std::wstring& osId) {
+    std::string text = RunAndCapture("cat " + QuoteShellWord(path));
+    for (const ReleaseRule& rule : rules) {
+        // A match the engine gave up on counts as no match.
+        if (Pattern::matchesOnce(rule.pattern, text, FLAG_DOT_ALL | FLAG_MULTILINE)) {
+            osId = rule.osId;
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+int DetectOperatingSystem(CBaseCmp& component) {
+    if (Exists(component.paths.redhatRelease))
+        MatchRelease(component.paths.redhatRelease, kRedHatRules, component.result.osId);
+    else if (Exists(component.paths.suseRelease))
+        MatchRelease(component.paths.suseRelease, kSuseRules, component.result.osId);
+    return 0;
+}
 
 }  // namespace hbafw

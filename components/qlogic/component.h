@@ -1,15 +1,40 @@
-// The QLogic vendor component.
+// The QLogic vendor component: active boot image versions from qlafwupdate's
+// query, a lenient catalogue lookup, and qlafwupdate as the flash engine.
+// Adapters themselves come from the base component's enumeration.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "framework/base_component.h"
 
 namespace QLogicComp {
 
-// STAGED: for now this has only what the base gives it (no firmware discovery,
-// no flash); the QLogic discovery and flash engine come with their own work.
 class CComponent : public hbafw::CBaseCmp {
 public:
     using hbafw::CBaseCmp::CBaseCmp;
+    ~CComponent() override = default;
+
+    std::wstring NormalizeVersion(std::wstring version) override;
+    void DiscoverFirmware() override;
+    int Flash() override;
+    int FindReferenceDevice(std::wstring deviceId) override;
 };
+
+// What the query says of one tool instance.
+struct ToolInstance {
+    std::wstring flashImage;
+    std::string portName;
+};
+
+inline constexpr int kInstanceCount = 64;
+
+// Reads the query's lines into the 64-entry instance table. Lines naming an
+// instance outside 0..63, and lines before the first "HBA Instance" line,
+// belong to no entry and are ignored.
+std::vector<ToolInstance> ReadQueryInstances(const std::vector<std::string>& lines);
+
+// The program's exit code for the tool's exit status.
+int ExitCodeForToolStatus(int status);
 
 }  // namespace QLogicComp

@@ -1,0 +1,195 @@
+// Emulex discovery and flash. The query lines are read with the system's
+// pattern engine; a line the engine gives up on is skipped like any line that
+// does not match.
+#include "components/emulex/component.h"
+
+#include <cstdlib>
+
+#include "framework/firmware_action.h"
+#include "framework/flash_engine.h"
+#include "framework/run_sequence.h"
+#include "framework/shell_capture.h"
+#include "framework/tool_output.h"
+#include "framework/version_compare.h"
+
+namespace EmulexComp {
+
+using namespace hbafw;
+
+namespace {
+
+constexpr const char* kPreparing = "Preparing the Emulex Kit...";
+constexpr const char* kPrepared = "done\n";
+constexpr const char* kUnzipKit = "unzip -o elxflashStandalone*.zip";
+constexpr const char* kChmodScript = "chmod 777 ./elxflashStandalone*/lx/elxflash.sh";
+constexpr const char* kQueryCommand = "./elxflashStandalone*/lx/elxflash.sh /q /sysfs";
+constexpr const char* kFlashCommand = "./elxflashStandalone*/lx/elxflash.sh /sysfs ";
+constexpr const char* kExecuting = "Executing flash engine: ";
+constexpr const char* kEngineExitCode = "Flash Engine exit code: ";
+constexpr const char* kAdapterLine =
+    "HBA=(.+),.*PCI ID=(\\w{1,4}),.*VID=(\\w{1,4}),.*SSID=(\\w{1,4}),.*SVID=(\\w{1,4}),.*Firmware=(.+),.*"
+    "Boot Code=([\\w\\.]+).*";
+constexpr const char* kFixedFirmwareVersion = "12.0.346.48";
+constexpr const char* kFixedVersionModels[] = {"LPe160", "LPe320", "LPe310", "LPe350", "LPe360"};
+constexpr const char* kSplitVersionModels[] = {"LPe120", "LPe110"};
+constexpr const char* kKeepTextModel = "OCe";
+
+bool ContainsAny(const std::string& text, std::initializer_list<const char*> needles) {
+    for (const char* n : needles)
+        if (text.find(n) != std::string::npos) return true;
+    return false;
+}
+bool HasFixedVersion(const std::string& model) {
+    for (const char* m : kFixedVersionModels)
+        if (model.find(m) != std::string::npos) return true;
+    return false;
+}
+bool HasSplitVersion(const std::string& model) {
+    return ContainsAny(model, {kSplitVersionModels[0], kSplitVersionModels[1]});
+}
+
+std::string PadTo4(std::string text) {
+    if (text.size() < 4) text.insert(0, 4 - text.size(), '0');
+    return text;
+}
+
+// The kit prints two decoration characters before most versions; a shorter
+// text has nothing left once they are dropped.
+std::string DropTwo(const std::string& text) { return text.size() < 2 ? std::string() : text.substr(2); }
+
+std::wstring Widen(const std::string& text) { return WidenText(text.c_str()); }
+
+void SplitAtFirstNonDigit(const std::wstring& text, std::wstring& head, std::wstring& tail) {
+    std::size_t at = text.find_first_not_of(L"0123456789");
+    if (at == std::wstring::npos) return;
+    head = text.substr(0, at);
+    tail = text.substr(at + 1);
+}
+
+struct StatusRow {
+    int status;
+    const char* message;  // nullptr: none
+    bool notice;
+    int exitCode;
+};
+
+constexpr StatusRow kStatusTable[] = {
+    {0, "All updates were successful.  Reboot needed.\n", false, 1},
+    {1, "No operation performed.  No updates needed or discovery command executed.\n", false, 3},
+    {2, "All updates failed.\n", false, 7},
+    {3, "All updates failed.\n", false, 7},
+    {4, "All updates failed.\n", false, 7},
+    {5, "All updates failed.\n", false, 7},
+    {6, "All updates failed.\n", false, 7},
+    {11, "All updates were successful.  Skipped any RX410SFP or TK2000E CNAs.\n", true, 7},
+    {12, "No updates needed.  Skipped any RX410SFP or TK2000E CNAs.\n", true, 7},
+    {13, "All updates failed.  Skipped any RX410SFP or TK2000E CNAs.\n", true, 7},
+    {14, "Some updates failed.  Skipped any RX410SFP or TK2000E CNAs.\n", true, 7},
+    {15, "No supported hardware found.  Skipped any RX410SFP or TK2000E CNAs.\n", true, 7},
+    {16, "No updates available.  Skipped any RX410SFP or TK2000E CNAs.\n", true, 7},
+};
+
+}  // namespace
+
+int SplitCompare(const std::wstring& catalogue, const std::wstring& active) {
+    std::wstring vHead, vTail, aHead, aTail;
+    SplitAtFirstNonDigit(catalogue, vHead, vTail);
+    SplitAtFirstNonDigit(active, aHead, aTail);
+    int result = CompareVersionTexts(vHead, aHead);
+    if (result == 0) result = CompareVersionTexts(vTail, aTail);
+    return result;
+}
+
+int ReportScriptStatus(ComponentLog& log, int status) {
+    for (const StatusRow& row : kStatusTable) {
+        if (row.status != status) continue;
+        log.Write(row.message);
+        if (row.notice)
+            log.Write(std::string("For RX410SFP or TK2000E CNAs, please use the \"Firmware image for offline update\" "
+                                  "(OneConnect ISO) tool available on ") +
+                      kSupportAddress + "\n");
+        return row.exitCode;
+    }
+    return status;
+}
+
+int CComponent::PrepareKit() {
+    log.Write(kPreparing);
+    RunAndCapture(kUnzipKit);  // unzip's chatter reaches neither console nor log
+    log.Write(kPrepared);
+    int ignored = std::system(kChmodScript);
+    (void)ignored;
+    return 0;
+}
+
+bool CComponent::DiscoverAdapters() {
+    if (PrepareKit() != 0) return false;
+    std::vector<std::string> lines = SplitLines(RunAndCapture(kQueryCommand));
+    auto pattern = Pattern::compile(kAdapterLine, FLAG_DOT_ALL);
+    if (!pattern) return true;
+
+    std::vector<std::string> g;
+    for (const std::string& line : lines) {
+        if (!MatchWholeLine(*pattern, line, g) || g.size() < 7) continue;
+        const std::string& model = g[0];
+        bool keepTexts = HasFixedVersion(model) || model.find(kKeepTextModel) != std::string::npos;
+        std::string firmware = keepTexts ? g[5] : DropTwo(g[5]);
+        std::string bootCode = model.find(kKeepTextModel) != std::string::npos ? g[6] : DropTwo(g[6]);
+        std::string identifier = PadTo4(g[2]) + "." + PadTo4(g[1]) + "." + PadTo4(g[4]) + "." + PadTo4(g[3]);
+
+        int index = FindReferenceDevice(Widen(identifier));
+        if (index < 0) continue;
+        const ReferenceDevice& reference = catalogue.devices[index];
+
+        DiscoveredDevice device;
+        device.device_id = Widen(identifier);
+        device.product_id = reference.model;
+        FirmwareItem item;
+        item.type = L"Firmware";
+        item.version = reference.firmware;
+        item.active_version = Widen(firmware);
+        item.duration = reference.duration;
+        item.shared = L"no";
+        if (HasFixedVersion(model)) {
+            item.version = Widen(kFixedFirmwareVersion);
+        } else if (item.version.find(L'.') == std::wstring::npos) {
+            std::erase(item.active_version, L'.');
+        }
+        int comparison = HasSplitVersion(model) ? SplitCompare(item.version, item.active_version)
+                                                : CompareVersionTexts(item.version, item.active_version);
+        item.action = ActionFromComparison(comparison);
+        device.fw_items.push_back(item);
+
+        if (reference.biosPresent != 0) {
+            FirmwareItem bios;
+            bios.type = L"Boot BIOS ROM";
+            bios.version = reference.bios;
+            bios.active_version = Widen(bootCode);
+            bios.action = ActionFromComparison(SplitCompare(bios.version, bios.active_version));
+            bios.duration = reference.duration;
+            device.fw_items.push_back(bios);
+        }
+        result.devices.push_back(device);
+    }
+    return true;
+}
+
+std::wstring CComponent::NormalizeVersion(std::wstring version) {
+    std::size_t blank = version.find(L' ');
+    if (blank != std::wstring::npos) version.erase(blank);
+    return version;
+}
+
+int CComponent::Flash() {
+    // The redirection's leading blank is the mode's trailing one, as the kit expects.
+    std::string command = std::string(kFlashCommand) + (force ? " /f " : " /update ");
+    std::string redirection = LogRedirection(log).substr(1);
+    command += redirection;
+    log.Write(kExecuting).Write(command).Write("\n");
+    EngineOutcome outcome = RunFlashEngine(command);
+    if (ReportAbnormalEnd(log, outcome)) return kExitFailure;
+    log.Write(kEngineExitCode).Write(outcome.value).Write("\n");
+    return ReportScriptStatus(log, outcome.value);
+}
+
+}  // namespace EmulexComp
