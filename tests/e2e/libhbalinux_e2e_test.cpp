@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "sim/adapters.h"
 #include "sim/fc_host_tree.h"
+#include "sim/sysfs_tree.h"
 #include "tests/e2e/sandbox_test.h"
 
 namespace hbafw::e2e {
@@ -163,6 +165,122 @@ TEST_F(HbalinuxE2e, InventoryListsItsAdaptersWithTheirAttributes) {
     EXPECT_EQ(Elements(run.out, "firmwareVersion"), (std::vector<std::string>{"", ""}));
     EXPECT_EQ(Elements(run.out, "optionRomVersion"), (std::vector<std::string>{"", ""}));
     EXPECT_NE(run.out.find("state=\"Online\" speed=\"10 GB\""), std::string::npos) << run.out;
+}
+
+
+// What is missing from the machine, and what the library then still reports.
+struct Degradation {
+    const char* name;
+    void (*spoil)(const sim::Machine&, sim::FcoePort&);  // before and after laying
+    bool listed;
+    Expected expected;
+};
+
+void NoConfigFile(const sim::Machine&, sim::FcoePort& port) { port.configFile = false; }
+void NoSerialCapability(const sim::Machine&, sim::FcoePort& port) { port.serialNumber = 0; }
+void NoFcoeStack(const sim::Machine&, sim::FcoePort& port) { port.symbolicName = "QLE8152 FW:v5.03.00 DVR:v8.04"; }
+void EmptyPciIds(const sim::Machine& m, sim::FcoePort&) {
+    if (m.Exists("usr/share/misc/pci.ids")) {
+        m.WriteFile("usr/share/misc/pci.ids", "");
+        m.WriteFile("usr/share/misc/pci.ids.gz", "");
+    }
+}
+void NoPciDevices(const sim::Machine& m, sim::FcoePort&) {
+    std::error_code ignored;
+    std::filesystem::remove_all(m.Path("sys/bus/pci/devices"), ignored);
+}
+
+const std::string kX520Name = "82599ES 10-Gigabit SFI/SFP+ Network Connection";
+const std::string kX520Ids = "[8086:10fb]-[8086:000c]-(0200)";
+
+// Names come from pci.ids through libpciaccess, which needs bus/pci/devices but
+// not the config file; the serial number needs the config file's capability.
+const Degradation kDegradations[] = {
+    {"no config file", NoConfigFile, true,
+     {"", "", "", "Intel Corporation", "82599ES", kX520Name, "Unknown", "ixgbe", ""}},
+    {"no serial number capability", NoSerialCapability, true,
+     {"", "", "", "Intel Corporation", "82599ES", kX520Name, "Unknown", "ixgbe", ""}},
+    {"empty pci.ids", EmptyPciIds, true, {"", "", "", "Unknown", kX520Ids, kX520Ids, "001B21A0B001", "ixgbe", ""}},
+    {"no bus/pci/devices", NoPciDevices, true, {"", "", "", "", "", "", "", "ixgbe", ""}},
+    {"fc_host of no FCoE stack", NoFcoeStack, false, {}},
+};
+
+TEST_F(HbalinuxE2e, DegradesToEmptyOrUnknownTexts) {
+    for (const Degradation& row : kDegradations) {
+        sim::Machine m;
+        sim::FcoePort port = X520("eth2", 5, 0x41, 1);
+        row.spoil(m, port);
+        sim::FcHostTree tree(m.Path("sys"));
+        tree.Add(port);
+        sim::InstallFixedPciIds(m.Path("usr"));
+        m.WriteFile("etc/hba.conf", kHbalinuxOnly);
+        row.spoil(m, port);
+        sim::RunResult run = m.Run({sim::BuildBinary("hbafw-inventory"), "--xml"});
+        EXPECT_EQ(run.exitCode, row.listed ? 0 : 3) << row.name << "\n" << run.err;
+        if (!row.listed) continue;
+        EXPECT_EQ(Elements(run.out, "manufacturer"), std::vector<std::string>{row.expected.manufacturer}) << row.name;
+        EXPECT_EQ(Elements(run.out, "model"), std::vector<std::string>{row.expected.model}) << row.name;
+        EXPECT_EQ(Elements(run.out, "modelDescription"), std::vector<std::string>{row.expected.modelDescription})
+            << row.name;
+        EXPECT_EQ(Elements(run.out, "serialNumber"), std::vector<std::string>{row.expected.serialNumber}) << row.name;
+        EXPECT_EQ(Elements(run.out, "driverName"), std::vector<std::string>{row.expected.driverName}) << row.name;
+        EXPECT_EQ(Elements(run.out, "nodeWwn"), std::vector<std::string>{"10:00:00:1B:21:A0:B0:01"}) << row.name;
+    }
+}
+
+// The simulated QLogic adapter beside the library's FCoE ports.
+sim::SimulatedAdapter SimulatedQLogic() {
+    sim::SimulatedAdapter adapter;
+    adapter.pci = {0, 5, 0, 0, 0x1077, 0x2532, 0x1077, 0x015c};
+    return adapter;
+}
+
+TEST_F(HbalinuxE2e, MixedConfigurationNumbersAdaptersInConfigurationOrder) {
+    const std::string simulated = "/usr/lib/libqlsdm.so";
+    struct Row {
+        const char* name;
+        bool hbalinuxFirst;
+    };
+    for (const Row& row : {Row{"simulated library first", false}, Row{"libhbalinux first", true}}) {
+        sim::Machine m;
+        sim::SimulatedAdapter qlogic = SimulatedQLogic();
+        sim::SysfsTree(m.Path("sys")).AddAdapter(qlogic.pci);
+        sim::InstallVendorLibrary(m.Path(simulated.substr(1)));
+        m.WriteFile("sim/adapters.conf", sim::Description({qlogic}));
+        sim::FcHostTree tree(m.Path("sys"));
+        tree.Add(X520("eth2", 5, 0x41, 1));
+        tree.Add(X520("eth4", 9, 0x43, 3));
+        sim::InstallFixedPciIds(m.Path("usr"));
+        std::pair<std::string, std::string> hbalinux = {"hbalinux", sim::kLibhbalinuxPath}, own = {"qla2xxx", simulated};
+        m.WriteFile("etc/hba.conf", row.hbalinuxFirst ? sim::HbaConf({hbalinux, own}) : sim::HbaConf({own, hbalinux}));
+
+        std::vector<std::string> fcoe, fcoeNodes;
+        std::vector<std::string> order = tree.FcHostOrder();
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            bool eth2 = order[i] == "host5";
+            fcoe.push_back("fcoe:" + std::string(eth2 ? "eth2" : "eth4") + "-" + std::to_string(i));
+            fcoeNodes.push_back(eth2 ? "10:00:00:1B:21:A0:B0:01" : "10:00:00:1B:21:A0:B0:03");
+        }
+        // The library's adapters come as one block, before or after the simulated one.
+        auto place = [&row](std::vector<std::string> all, const std::vector<std::string>& theirs) {
+            all.insert(row.hbalinuxFirst ? all.begin() : all.end(), theirs.begin(), theirs.end());
+            return all;
+        };
+        std::vector<std::string> names = place({qlogic.name}, fcoe);
+        std::vector<std::string> nodes = place({qlogic.nodeWwn}, fcoeNodes);
+        std::vector<std::string> pciIds = place({"10772532"}, std::vector<std::string>(fcoe.size(), "N/A"));
+
+        sim::RunResult run = m.Run({sim::BuildBinary("hbafw-inventory"), "--xml"});
+        ASSERT_EQ(run.exitCode, 0) << row.name << "\n" << run.err << run.out;
+        EXPECT_EQ(AdapterNames(run.out), names) << row.name;
+        EXPECT_EQ(Elements(run.out, "nodeWwn"), nodes) << row.name;
+        EXPECT_EQ(Elements(run.out, "pciId"), pciIds) << row.name;
+        // Every load of the simulated library, the reloads between adapters
+        // included, is matched by an unload.
+        std::filesystem::path calls = m.Path("sim/calls.log");
+        EXPECT_FALSE(sim::CallLines(calls, "loaded").empty()) << row.name;
+        EXPECT_EQ(sim::CallLines(calls, "loaded").size(), sim::CallLines(calls, "unloaded").size()) << row.name;
+    }
 }
 
 }  // namespace
