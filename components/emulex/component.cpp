@@ -34,19 +34,14 @@ constexpr const char* kFixedVersionModels[] = {"LPe160", "LPe320", "LPe310", "LP
 constexpr const char* kSplitVersionModels[] = {"LPe120", "LPe110"};
 constexpr const char* kKeepTextModel = "OCe";
 
-bool ContainsAny(const std::string& text, std::initializer_list<const char*> needles) {
+template <std::size_t N>
+bool ContainsAnyOf(const std::string& text, const char* const (&needles)[N]) {
     for (const char* n : needles)
         if (text.find(n) != std::string::npos) return true;
     return false;
 }
-bool HasFixedVersion(const std::string& model) {
-    for (const char* m : kFixedVersionModels)
-        if (model.find(m) != std::string::npos) return true;
-    return false;
-}
-bool HasSplitVersion(const std::string& model) {
-    return ContainsAny(model, {kSplitVersionModels[0], kSplitVersionModels[1]});
-}
+bool HasFixedVersion(const std::string& model) { return ContainsAnyOf(model, kFixedVersionModels); }
+bool HasSplitVersion(const std::string& model) { return ContainsAnyOf(model, kSplitVersionModels); }
 
 std::string PadTo4(std::string text) {
     if (text.size() < 4) text.insert(0, 4 - text.size(), '0');
