@@ -9,6 +9,7 @@
 #include "sim/adapters.h"
 #include "sim/fc_host_tree.h"
 #include "sim/sysfs_tree.h"
+#include "sim/vendor_tools.h"
 #include "tests/e2e/sandbox_test.h"
 
 namespace hbafw::e2e {
@@ -281,6 +282,60 @@ TEST_F(HbalinuxE2e, MixedConfigurationNumbersAdaptersInConfigurationOrder) {
         EXPECT_FALSE(sim::CallLines(calls, "loaded").empty()) << row.name;
         EXPECT_EQ(sim::CallLines(calls, "loaded").size(), sim::CallLines(calls, "unloaded").size()) << row.name;
     }
+}
+
+TEST_F(HbalinuxE2e, LoadFreeAndLoadAgainOpensTheSameAdapters) {
+    std::vector<std::string> order = LayFcoe({X520("eth2", 5, 0x41, 1), X710("eth3", 7, 0x42, 2)}, kHbalinuxOnly);
+    std::string first, reloaded;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        Expected e = order[i] == "eth2" ? X520Expected("eth2", 1) : X710Expected("eth3", 2);
+        std::string line = "fcoe:" + order[i] + "-" + std::to_string(i) + " status=0,0 node=" + e.nodeWwn +
+                           " port=" + e.portWwn + " serial=" + e.serialNumber + "\n";
+        first += "first " + line;
+        reloaded += "reloaded " + line;
+    }
+    sim::RunResult run = machine.Run({sim::BuildBinary("hbafw_hba_api_cycle")});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, first + reloaded);
+}
+
+// A catalogue entry for the identifier the library's adapters get: no PCI
+// location is found for them, so it is the zero subsystem word alone.
+const std::string kFcoeCatalogue = R"(<?xml version="1.0"?>
+<orvane_fchba_reference>
+  <devices>
+    <device>
+      <type value="FCoE Converged Network Adapter"/>
+      <device_id value="0000.0000"/>
+      <model value="X520-FCoE"/>
+      <boot value="3.00"/>
+    </device>
+  </devices>
+</orvane_fchba_reference>
+)";
+
+TEST_F(HbalinuxE2e, QLogicDiscoveryReportNamesTheLibrarysAdapters) {
+    std::vector<std::string> order = LayFcoe({X520("eth2", 5, 0x41, 1), X520("eth4", 9, 0x43, 3)}, kHbalinuxOnly);
+    machine.WriteFile("work/reference.xml", kFcoeCatalogue);
+    sim::InstallQlafwupdate(machine, {{"20:00:00:1B:21:A0:B0:03", "3.00"}, {"20:00:00:1B:21:A0:B0:01", "2.10"}});
+
+    sim::RunResult run = RunQLogic({"/d", "report.xml"});
+    EXPECT_EQ(run.exitCode, 3) << run.err;
+    EXPECT_EQ(run.out, std::string(51, '-') +
+                           "\nLoading references...done.\nPerforming discovery...\n"
+                           "Generating self-discovery XML...done.\n");
+    std::string report = machine.ReadFile("work/report.xml");
+    // One device per adapter, in the library's order, each with its tool instance's version.
+    std::vector<std::string> versions;
+    for (const std::string& netdev : order) versions.push_back(netdev == "eth2" ? "2.10" : "3.00");
+    std::vector<std::string> found;
+    const std::string active = "<active_version value=\"";
+    for (std::size_t at = report.find(active); at != std::string::npos; at = report.find(active, at + 1))
+        found.push_back(report.substr(at + active.size(), report.find('"', at + active.size()) - at - active.size()));
+    EXPECT_EQ(found, versions) << report;
+    for (const char* expected : {"<device_id value=\"0000.0000\"/>", "<product_id value=\"X520-FCoE\"/>",
+                                 "<action value=\"upgrade\"/>", "<action value=\"rewrite\"/>"})
+        EXPECT_NE(report.find(expected), std::string::npos) << expected << "\n" << report;
 }
 
 }  // namespace
