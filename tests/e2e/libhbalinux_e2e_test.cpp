@@ -3,6 +3,9 @@
 // sandbox over FCoE sysfs trees, alone and beside the simulated vendor
 // library. The library is a black box here; where it is not installed the
 // tests skip rather than fail.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
