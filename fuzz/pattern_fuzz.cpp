@@ -17,6 +17,7 @@ void exercise(std::uint64_t flags, const typename P::String& pattern, const type
   if (!p) return;
   auto m = p->newMatcher(input);
   m->setWorkBudget(200000);
+  p->setWorkBudget(200000);
   m->matches();
   m->groups(true);
   for (int i = 0; i < 50 && m->findNext(); ++i) m->group(p->groupCount() - 1);

@@ -114,6 +114,8 @@ class PatternT {
   std::vector<String> split(const String& input, bool keepEmpty, int limit);
   String replace(const String& input, const String& replacement);
   void dump() const requires(!Tr::kWide);
+  // Work budget of the pattern's own matcher (matchesWhole, findAll, split, replace).
+  void setWorkBudget(std::uint64_t steps) { ownMatcher_->setWorkBudget(steps); }
 
   const String& text() const { return text_; }
   std::uint64_t flags() const { return originalFlags_; }
