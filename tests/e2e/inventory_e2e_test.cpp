@@ -87,17 +87,6 @@ protected:
     }
 };
 
-// The values of one element per adapter, in document order.
-std::vector<std::string> Elements(const std::string& xml, const std::string& name) {
-    std::vector<std::string> values;
-    std::string open = "<" + name + ">", close = "</" + name + ">";
-    for (std::size_t at = xml.find(open); at != std::string::npos; at = xml.find(open, at + 1)) {
-        std::size_t start = at + open.size();
-        values.push_back(xml.substr(start, xml.find(close, start) - start));
-    }
-    return values;
-}
-
 struct Scenario {
     const char* name = "";
     std::vector<sim::SimulatedAdapter> adapters = {};

@@ -12,6 +12,17 @@
 
 namespace hbafw::e2e {
 
+// The text of every <name> element of a tool's XML output, in document order.
+inline std::vector<std::string> Elements(const std::string& xml, const std::string& name) {
+    std::vector<std::string> values;
+    std::string open = "<" + name + ">", close = "</" + name + ">";
+    for (std::size_t at = xml.find(open); at != std::string::npos; at = xml.find(open, at + 1)) {
+        std::size_t start = at + open.size();
+        values.push_back(xml.substr(start, xml.find(close, start) - start));
+    }
+    return values;
+}
+
 class SandboxTest : public ::testing::Test {
 protected:
     void SetUp() override {
