@@ -114,7 +114,7 @@ protected:
         const char* saved = std::getenv("LSAN_OPTIONS");
         hadLeakOptions_ = saved != nullptr;
         if (saved != nullptr) savedLeakOptions_ = saved;
-        machine.WriteFile("sim/vendor-load-leaks.supp", "leak:hbafw::*LoadSlot\n");
+        machine.WriteFile("sim/vendor-load-leaks.supp", "leak:LoadSlot\n");
         std::string options = "fast_unwind_on_malloc=0:print_suppressions=0:suppressions=" +
                               machine.Path("sim/vendor-load-leaks.supp").string();
         setenv("LSAN_OPTIONS", options.c_str(), 1);
