@@ -8,6 +8,10 @@
 
 namespace hbafw {
 
+// The lines every vendor's Flash writes around its engine.
+inline constexpr const char* kExecuting = "Executing flash engine: ";
+inline constexpr const char* kEngineExitCode = "Flash Engine exit code: ";
+
 struct EngineOutcome {
     enum class End { Exited, NotStarted, Signalled };
     End end = End::NotStarted;

@@ -22,8 +22,6 @@ using namespace hbafw;
 namespace {
 constexpr const char* kChmodTool = "chmod 777 ./bcu_bootupdate";
 constexpr const char* kFlashCommand = "./bcu_bootupdate boot --update bfa_boot_fw -a";
-constexpr const char* kExecuting = "Executing flash engine: ";
-constexpr const char* kEngineExitCode = "Flash Engine exit code: ";
 constexpr const wchar_t* kDottedQuad = L".*(\\d+\\.\\d+\\.\\d+\\.\\d+).*";
 constexpr const wchar_t* kKernelRelease = L"(\\d+\\.\\d+\\.\\d+).*";
 constexpr const char* kKernelUnreadable = "Failed to read kernel version.\n";

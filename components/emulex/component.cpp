@@ -24,8 +24,6 @@ constexpr const char* kUnzipKit = "unzip -o elxflashStandalone*.zip";
 constexpr const char* kChmodScript = "chmod 777 ./elxflashStandalone*/lx/elxflash.sh";
 constexpr const char* kQueryCommand = "./elxflashStandalone*/lx/elxflash.sh /q /sysfs";
 constexpr const char* kFlashCommand = "./elxflashStandalone*/lx/elxflash.sh /sysfs ";
-constexpr const char* kExecuting = "Executing flash engine: ";
-constexpr const char* kEngineExitCode = "Flash Engine exit code: ";
 constexpr const char* kAdapterLine =
     "HBA=(.+),.*PCI ID=(\\w{1,4}),.*VID=(\\w{1,4}),.*SSID=(\\w{1,4}),.*SVID=(\\w{1,4}),.*Firmware=(.+),.*"
     "Boot Code=([\\w\\.]+).*";

@@ -23,8 +23,6 @@ namespace {
 constexpr const char* kChmodTool = "chmod 755 ./qlafwupdate";
 constexpr const char* kQueryCommand = "./qlafwupdate /q";
 constexpr const char* kFlashCommand = "./qlafwupdate";
-constexpr const char* kExecuting = "Executing flash engine: ";
-constexpr const char* kEngineExitCode = "Flash Engine exit code: ";
 constexpr const wchar_t* kItemType = L"Multiboot Image";
 constexpr int kLinesPerInstance = 5;
 
