@@ -2,28 +2,32 @@
 // integers are converted once, so both sides always agree.
 #include "framework/component_log.h"
 
-#include <cstdio>
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "framework/console.h"
+#include "framework/file_io.h"
 #include "inventory/shell_pipe.h"
 
 namespace hbafw {
 
-namespace {
-std::string DirectoryOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-}  // namespace
-
 ComponentLog::ComponentLog(std::string path) : path_(std::move(path)) {
-    // Exit statuses are ignored: a log that cannot be created shows on every write.
-    int ignored = std::system(("mkdir -p " + QuoteShellWord(DirectoryOf(path_))).c_str());
-    ignored = std::system(("touch " + QuoteShellWord(path_)).c_str());
+    // Failures are ignored: a log that cannot be created shows on every write.
+    int ignored = std::system(("mkdir -p " + QuoteShellWord(FolderOf(path_))).c_str());
     (void)ignored;
+    // Not "touch": it would create or stamp the target of a link at the path.
+    int fd = OpenFile();
+    if (fd >= 0) ::close(fd);
+}
+
+int ComponentLog::OpenFile() const { return OpenRegularForAppend(path_); }
+
+void ComponentLog::Sync() const {
+    int fd = OpenFile();
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
 }
 
 ComponentLog& ComponentLog::Write(std::string_view text) { return WriteBytes(text); }
@@ -34,13 +38,13 @@ ComponentLog& ComponentLog::Write(int value) { return WriteBytes(std::to_string(
 
 ComponentLog& ComponentLog::WriteBytes(std::string_view bytes) {
     if (!quiet_) ConsoleWrite(bytes);
-    std::FILE* file = std::fopen(path_.c_str(), "a");
-    if (file == nullptr) {
+    int fd = OpenFile();
+    if (fd < 0) {
         ConsoleWrite(kLogWriteFailed);
         return *this;
     }
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
+    WriteAll(fd, bytes);
+    ::close(fd);
     return *this;
 }
 

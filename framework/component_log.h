@@ -1,6 +1,7 @@
 // Console and log-file writer of a component. Every write goes to the console
 // (unless quiet) and is appended to the log file, which is opened and closed per
 // write so tools may append to it in between. No prefix or newline is added.
+// A log path that is a symbolic link or not a regular file is never written.
 #pragma once
 
 #include <string>
@@ -12,7 +13,8 @@ namespace hbafw {
 
 class ComponentLog {
 public:
-    // Creates the log's directory and file through the shell, as every start does.
+    // Creates the log's directory through the shell and the file (never through
+    // a link), as every start does.
     explicit ComponentLog(std::string path = SystemPaths{}.componentLog);
 
     ComponentLog& Write(std::string_view text);
@@ -26,6 +28,12 @@ public:
     const std::string& path() const { return path_; }
     bool quiet() const { return quiet_; }
     void setQuiet(bool quiet) { quiet_ = quiet; }
+
+    // An append descriptor of the log file for a tool's output, or -1 when the
+    // log cannot be written; the caller closes it.
+    int OpenFile() const;
+    // Flushes what the file holds to disk, so it outlives a power cut.
+    void Sync() const;
 
 private:
     ComponentLog& WriteBytes(std::string_view bytes);

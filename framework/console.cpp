@@ -4,6 +4,8 @@
 #include <climits>
 #include <cwchar>
 
+#include "framework/file_io.h"
+
 namespace hbafw {
 
 std::string NarrowForConsole(std::wstring_view text) {
@@ -28,9 +30,12 @@ std::string NarrowForConsole(std::wstring_view text) {
 }
 
 void ConsoleWrite(std::string_view text, std::FILE* stream) {
-    std::fwrite(text.data(), 1, text.size(), stream);
-    // Flushed per write: an operator watching a long flash must see the warning first.
+    // Straight to the descriptor, unbuffered: an operator watching a long flash
+    // sees each line at once, and a failed write leaves nothing queued in stdio
+    // to fail again later. What cannot be written is dropped.
     std::fflush(stream);
+    int fd = ::fileno(stream);
+    if (fd >= 0) WriteAll(fd, text);
 }
 
 void ConsoleWrite(std::wstring_view text, std::FILE* stream) { ConsoleWrite(NarrowForConsole(text), stream); }

@@ -1,6 +1,7 @@
 // Writes text to the process's standard output as bytes. Narrow and wide texts
 // share one byte-oriented stream, so they reach the console in the order written
-// and a character that cannot be converted never silences later output.
+// and a character that cannot be converted never silences later output. A
+// console that is gone (EIO, EPIPE) drops the text and stops nothing.
 #pragma once
 
 #include <cstdio>

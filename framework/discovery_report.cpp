@@ -1,12 +1,15 @@
-// Built with libxml2's tree interface and saved formatted in one call. Values
-// are narrowed one character per byte (the low eight bits); escaping is the
-// serialiser's.
+// Built with libxml2's tree interface and serialised formatted in one call.
+// Values are narrowed one character per byte (the low eight bits); escaping is
+// the serialiser's. The bytes are written by the component itself, so the path
+// is only ever a file path: never a URL, never "-" for standard output.
 #include "framework/discovery_report.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
 #include <memory>
+
+#include "framework/file_io.h"
 
 namespace hbafw {
 
@@ -67,6 +70,20 @@ struct DocFree {
     void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
 };
 
+// The bytes libxml2's formatted file save would write.
+bool Serialise(xmlDoc* doc, std::string& text) {
+    xmlChar* buffer = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemory(doc, &buffer, &size, 1);
+    if (buffer == nullptr || size < 0) {
+        xmlFree(buffer);
+        return false;
+    }
+    text.assign(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(size));
+    xmlFree(buffer);
+    return true;
+}
+
 }  // namespace
 
 bool WriteDiscoveryReport(const DiscoveryResult& result, const std::string& path) {
@@ -86,8 +103,8 @@ bool WriteDiscoveryReport(const DiscoveryResult& result, const std::string& path
     for (const DiscoveredDevice& device : result.devices) builder.Device(devices, device);
     if (!builder.ok()) return false;
 
-    if (path.empty()) return false;
-    return xmlSaveFormatFile(path.c_str(), doc.get(), 1) >= 0;
+    std::string text;
+    return Serialise(doc.get(), text) && ReplaceFile(path, text);
 }
 
 }  // namespace hbafw

@@ -8,7 +8,8 @@
 
 namespace hbafw {
 
-// True when the report was saved to path; an existing file is replaced.
+// True when the report was saved to path. An existing regular file is replaced
+// whole, only once the new report is complete on disk; on failure it is kept.
 bool WriteDiscoveryReport(const DiscoveryResult& result, const std::string& path);
 
 }  // namespace hbafw

@@ -7,14 +7,18 @@
 
 #include "framework/command_line.h"
 #include "framework/console.h"
+#include "framework/flash_signals.h"
 #include "framework/run_sequence.h"
 
 namespace hbafw {
 
 inline constexpr std::string_view kBadCommandLine = "ERROR! : Failed to parse command line\n";
 inline constexpr std::string_view kOutOfMemory = "ERROR! : Out of memory\n";
+inline constexpr std::string_view kAnotherRun = "ERROR! : Another firmware update is running on this machine.\n";
 
-// Runs one parsed component; allocation failure anywhere ends in exit code 7.
+// Parses, then runs the component while holding the machine's run lock, and
+// flushes the log to disk at the end. Allocation failure anywhere ends in exit
+// code 7.
 int ParseAndRun(CBaseCmp& component, int argc, const char* const* argv);
 
 // Component is the vendor's CComponent; it is destroyed before libxml2's global
@@ -22,6 +26,7 @@ int ParseAndRun(CBaseCmp& component, int argc, const char* const* argv);
 template <class Component>
 int ComponentMain(int argc, const char* const* argv) {
     int code = kExitFailure;
+    SurviveClosedPipes();
     try {
         Component component;
         code = ParseAndRun(component, argc, argv);

@@ -1,5 +1,6 @@
 // Running a vendor's flash engine with its output appended to the log, and
-// telling a real exit status from an engine that never finished.
+// telling a real exit status from an engine that never finished. While it runs
+// neither a hang-up nor a stop request ends it or the component.
 #pragma once
 
 #include <string>
@@ -18,13 +19,17 @@ struct EngineOutcome {
     int value = 0;  // exit status 0..255, or the signal number
 };
 
-// " 1>> LOG 2>> LOG 3>> LOG" for the log's path.
+// " 1>> LOG 2>> LOG 3>> LOG" for the log's path, as a command line shows it.
 std::string LogRedirection(const ComponentLog& log);
 
-// Runs command (already carrying its redirection) through the shell. The shell
-// execs the engine, so a signal that ends the engine is seen as such rather
-// than as an exit status the tables would misread.
-EngineOutcome RunFlashEngine(const std::string& command);
+// Runs command through the shell, which execs the engine, with descriptors 1,
+// 2 and 3 appending to the log file: the redirection LogRedirection names,
+// made by the component so that it never follows a link at the log path. A log
+// that cannot be written leaves the engine not started. SIGHUP, SIGINT,
+// SIGQUIT, SIGTERM and SIGPIPE are ignored by the engine and held off the
+// component until the engine ends; the log is then flushed to disk and a stop
+// request that arrived is logged as a NOTICE.
+EngineOutcome RunFlashEngine(ComponentLog& log, const std::string& command);
 
 // For an engine that did not exit normally: logs an "ERROR! : " line saying
 // what happened and returns true; the caller then returns 7.

@@ -10,6 +10,8 @@ namespace hbafw {
 
 struct SystemPaths {
     std::string componentLog = "/var/vkx/Component.log";
+    // Held (flock) by the run in progress, so one machine flashes once at a time.
+    std::string runLock = "/var/vkx/Component.lock";
     std::string hbaConf = "/etc/hba.conf";
     std::string sysRoot = "/sys";
     std::string redhatRelease = "/etc/redhat-release";

@@ -79,7 +79,7 @@ int CComponent::Flash() {
     log.Write(kExecuting).Write(kFlashCommand).Write("\n");
     int ignored = std::system(kChmodTool);
     (void)ignored;
-    EngineOutcome outcome = RunFlashEngine(kFlashCommand + LogRedirection(log));
+    EngineOutcome outcome = RunFlashEngine(log, kFlashCommand);
     if (ReportAbnormalEnd(log, outcome)) return kExitFailure;
     log.Write(kEngineExitCode).Write(outcome.value).Write("\n");
     return outcome.value == 0 ? kExitSuccess : kExitFailure;

@@ -174,12 +174,11 @@ std::wstring CComponent::NormalizeVersion(std::wstring version) {
 }
 
 int CComponent::Flash() {
-    // The redirection's leading blank is the mode's trailing one, as the kit expects.
+    // The redirection's leading blank is the mode's trailing one, as the kit
+    // expects; the runner makes the redirection itself, so it is only shown.
     std::string command = std::string(kFlashCommand) + (force ? " /f " : " /update ");
-    std::string redirection = LogRedirection(log).substr(1);
-    command += redirection;
-    log.Write(kExecuting).Write(command).Write("\n");
-    EngineOutcome outcome = RunFlashEngine(command);
+    log.Write(kExecuting).Write(command + LogRedirection(log).substr(1)).Write("\n");
+    EngineOutcome outcome = RunFlashEngine(log, command);
     if (ReportAbnormalEnd(log, outcome)) return kExitFailure;
     log.Write(kEngineExitCode).Write(outcome.value).Write("\n");
     return ReportScriptStatus(log, outcome.value);

@@ -142,7 +142,7 @@ int CComponent::Flash() {
     log.Write(kExecuting).Write(command).Write("\n");
     int ignored = std::system(kChmodTool);
     (void)ignored;
-    EngineOutcome outcome = RunFlashEngine(command + LogRedirection(log));
+    EngineOutcome outcome = RunFlashEngine(log, command);
     if (ReportAbnormalEnd(log, outcome)) return kExitFailure;
     log.Write(kEngineExitCode).Write(outcome.value).Write("\n");
     return ExitCodeForToolStatus(outcome.value);

@@ -87,11 +87,12 @@ TEST_F(SandboxTest, EmulexRuns) {
          kFlashing + "Executing flash engine: " + EmulexCommand(" /f ") + "\n" + kEmulexTool +
              "Flash Engine exit code: 3\nAll updates failed.\nFlash complete [7]\n",
          7},
-        {"killed", {}, "2.01A1", "signal TERM",
+        // Not a stop signal: those are kept from the engine during the flash.
+        {"killed", {}, "2.01A1", "signal USR1",
          kFlashing + "Executing flash engine: " + EmulexCommand(" /update ") +
-             "\nERROR! : The flash engine was ended by signal 15.\nFlash complete [7]\n",
+             "\nERROR! : The flash engine was ended by signal 10.\nFlash complete [7]\n",
          kFlashing + "Executing flash engine: " + EmulexCommand(" /update ") + "\n" + kEmulexTool +
-             "ERROR! : The flash engine was ended by signal 15.\nFlash complete [7]\n",
+             "ERROR! : The flash engine was ended by signal 10.\nFlash complete [7]\n",
          7},
     };
     for (const Row& row : rows) {

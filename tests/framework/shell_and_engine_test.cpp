@@ -1,5 +1,8 @@
 // Captured commands and flash engine outcomes, with real shell commands.
 #include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
 
 #include "framework/flash_engine.h"
 #include "framework/shell_capture.h"
@@ -43,15 +46,17 @@ TEST(FlashEngine, OutcomesAndTheirReport) {
         {"sh -c 'exit 17'", EngineOutcome::End::Exited, 17, ""},
         {"sh -c 'kill -KILL $$'", EngineOutcome::End::Signalled, 9,
          "ERROR! : The flash engine was ended by signal 9.\n"},
-        {"sh -c 'kill -TERM $$'", EngineOutcome::End::Signalled, 15,
-         "ERROR! : The flash engine was ended by signal 15.\n"},
+        {"sh -c 'kill -USR1 $$'", EngineOutcome::End::Signalled, 10,
+         "ERROR! : The flash engine was ended by signal 10.\n"},
+        // A stop request or hang-up does not reach the engine.
+        {"sh -c 'kill -TERM $$; kill -HUP $$; exit 4'", EngineOutcome::End::Exited, 4, ""},
         {"./no-such-engine", EngineOutcome::End::Exited, 127, ""},
     };
     for (const Row& row : rows) {
         testing::TempDir dir;
         ComponentLog log(dir.file("Component.log"));
         log.setQuiet(true);
-        EngineOutcome outcome = RunFlashEngine(row.command + " 2>/dev/null");
+        EngineOutcome outcome = RunFlashEngine(log, row.command + " 2>/dev/null");
         EXPECT_EQ(outcome.end, row.end) << row.command;
         EXPECT_EQ(outcome.value, row.value) << row.command;
         EXPECT_EQ(ReportAbnormalEnd(log, outcome), !row.logged.empty()) << row.command;
@@ -69,10 +74,56 @@ TEST(FlashEngine, RedirectionAppendsAllThreeStreamsToTheLog) {
     ComponentLog log(dir.file("log dir/Component.log"));
     log.setQuiet(true);
     log.Write("before\n");
-    RunFlashEngine("sh -c 'echo one; echo two >&2; echo three >&3'" + LogRedirection(log));
+    RunFlashEngine(log, "sh -c 'echo one; echo two >&2; echo three >&3'");
     log.Write("after\n");
     EXPECT_EQ(testing::ReadFile(log.path()), "before\none\ntwo\nthree\nafter\n");
     EXPECT_EQ(LogRedirection(ComponentLog(dir.file("x"))).find(" 1>> "), 0u);
+}
+
+// The engine signals its parent, the component: the component lives on, logs
+// the first stop request once the engine has ended, and gets its own handling back.
+TEST(FlashEngine, StopRequestsWaitForTheEngine) {
+    struct Row {
+        std::string signals;
+        std::string logged;
+    };
+    const Row rows[] = {
+        {"HUP TERM", "NOTICE : Received SIGTERM during the flash; the flash was allowed to finish.\n"},
+        {"QUIT", "NOTICE : Received SIGQUIT during the flash; the flash was allowed to finish.\n"},
+        {"HUP PIPE", ""},
+    };
+    for (const Row& row : rows) {
+        struct sigaction before {};
+        sigaction(SIGTERM, nullptr, &before);
+        testing::TempDir dir;
+        ComponentLog log(dir.file("Component.log"));
+        log.setQuiet(true);
+        EngineOutcome outcome =
+            RunFlashEngine(log, "sh -c 'for s in " + row.signals + "; do kill -$s $PPID; done; echo flashed; exit 4'");
+        EXPECT_EQ(outcome.end, EngineOutcome::End::Exited) << row.signals;
+        EXPECT_EQ(outcome.value, 4) << row.signals;
+        EXPECT_EQ(testing::ReadFile(log.path()), "flashed\n" + row.logged) << row.signals;
+        struct sigaction after {};
+        sigaction(SIGTERM, nullptr, &after);
+        EXPECT_EQ(after.sa_handler, before.sa_handler) << row.signals;
+    }
+}
+
+TEST(FlashEngine, LogThatIsNotARegularFileStartsNoEngine) {
+    testing::TempDir dir;
+    testing::WriteFile(dir.file("other.log"), "kept\n");
+    std::filesystem::create_symlink(dir.file("other.log"), dir.file("link.log"));
+    std::filesystem::create_directory(dir.file("folder.log"));
+    for (const std::string name : {"link.log", "folder.log"}) {
+        ComponentLog log(dir.file(name));
+        log.setQuiet(true);
+        ::testing::internal::CaptureStdout();
+        EngineOutcome outcome = RunFlashEngine(log, "touch " + dir.file("ran"));
+        ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(outcome.end, EngineOutcome::End::NotStarted) << name;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("ran"))) << name;
+    }
+    EXPECT_EQ(testing::ReadFile(dir.file("other.log")), "kept\n");
 }
 
 }  // namespace
