@@ -4,7 +4,6 @@
 
 #include "framework/entry.h"
 #include "framework/firmware_action.h"
-#include "framework/run_lock.h"
 #include "temp_dir.h"
 
 namespace hbafw {
@@ -124,48 +123,6 @@ TEST(RunSequence, CommandLineOutcomesBypassTheLog) {
         EXPECT_EQ(console.rfind("TRXXXXXX.zelpak [options]\n", 0), 0u);
         EXPECT_EQ(console.ends_with("ERROR! : Failed to parse command line\n"), row.error);
         EXPECT_EQ(testing::ReadFile(paths.componentLog), "");
-    }
-}
-
-// While another run holds the lock a run starts nothing and says why, also in
-// silent mode; the usage text and the command-line error are unaffected.
-TEST(RunSequence, AnotherRunHoldsTheLock) {
-    const std::string another = "ERROR! : Another firmware update is running on this machine.\n";
-    struct Row {
-        std::vector<const char*> args;
-        int exitCode;
-        std::string consoleEnd, log;  // without a log line the console shows the usage text first
-    };
-    const Row rows[] = {
-        {{}, 7, another, another},
-        {{"/s", "/f"}, 7, another, another},
-        {{"/d", "r.xml"}, 7, another, another},
-        {{"/h"}, 3, "/d [path] = Perform self-discovery and output to [path]\n", ""},
-        {{"/d"}, 7, "ERROR! : Failed to parse command line\n", ""},
-    };
-    for (const Row& row : rows) {
-        testing::TempDir dir;
-        testing::WriteFile(dir.file("reference.xml"), "<orvane_fchba_reference/>");
-        testing::ScopedCwd cwd(dir.path());
-        SystemPaths paths;
-        paths.componentLog = dir.file("Component.log");
-        paths.runLock = dir.file("Component.lock");
-        RunLock other(paths.runLock);
-        ScriptedComponent component(paths, {.actions = {L"upgrade"}});
-        std::vector<const char*> argv = {"hbafw-test"};
-        argv.insert(argv.end(), row.args.begin(), row.args.end());
-        ::testing::internal::CaptureStdout();
-        int code = ParseAndRun(component, static_cast<int>(argv.size()), argv.data());
-        std::string console = ::testing::internal::GetCapturedStdout();
-        std::string label = row.args.empty() ? "no option" : row.args[0];
-        EXPECT_EQ(code, row.exitCode) << label;
-        EXPECT_TRUE(console.ends_with(row.consoleEnd)) << label << ": " << console;
-        if (!row.log.empty()) {
-            EXPECT_EQ(console, row.log) << label;
-        }
-        EXPECT_EQ(testing::ReadFile(paths.componentLog), row.log) << label;
-        EXPECT_EQ(component.flashCalls, 0) << label;
-        EXPECT_TRUE(component.result.devices.empty()) << label;
     }
 }
 

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <filesystem>
 
 #include "framework/flash_engine.h"
 #include "framework/shell_capture.h"
@@ -107,23 +106,6 @@ TEST(FlashEngine, StopRequestsWaitForTheEngine) {
         sigaction(SIGTERM, nullptr, &after);
         EXPECT_EQ(after.sa_handler, before.sa_handler) << row.signals;
     }
-}
-
-TEST(FlashEngine, LogThatIsNotARegularFileStartsNoEngine) {
-    testing::TempDir dir;
-    testing::WriteFile(dir.file("other.log"), "kept\n");
-    std::filesystem::create_symlink(dir.file("other.log"), dir.file("link.log"));
-    std::filesystem::create_directory(dir.file("folder.log"));
-    for (const std::string name : {"link.log", "folder.log"}) {
-        ComponentLog log(dir.file(name));
-        log.setQuiet(true);
-        ::testing::internal::CaptureStdout();
-        EngineOutcome outcome = RunFlashEngine(log, "touch " + dir.file("ran"));
-        ::testing::internal::GetCapturedStdout();
-        EXPECT_EQ(outcome.end, EngineOutcome::End::NotStarted) << name;
-        EXPECT_FALSE(std::filesystem::exists(dir.file("ran"))) << name;
-    }
-    EXPECT_EQ(testing::ReadFile(dir.file("other.log")), "kept\n");
 }
 
 }  // namespace
