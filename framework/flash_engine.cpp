@@ -14,12 +14,12 @@ namespace hbafw {
 namespace {
 constexpr const char* kEngineNotStarted = "ERROR! : The flash engine could not be started.\n";
 constexpr const char* kEngineSignalled = "ERROR! : The flash engine was ended by signal ";
+// Above the three descriptors the engine gets, so moving it there never clashes.
+constexpr int kFirstFreeDescriptor = 10;
 
 std::string StopNotice(int signal) {
     return "NOTICE : Received " + SignalName(signal) + " during the flash; the flash was allowed to finish.\n";
 }
-// Above the three descriptors the engine gets, so moving it there never clashes.
-constexpr int kFirstFreeDescriptor = 10;
 
 // Forks the shell for command with the log on descriptors 1 to 3; the status
 // waitpid gave, or -1 when no engine could be started.
