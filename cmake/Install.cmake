@@ -47,5 +47,5 @@ install(CODE "
 set(HBAFW_ANSIBLE_COLLECTIONS ${PROJECT_SOURCE_DIR}/deploy/ansible/ansible_collections)
 if(EXISTS ${HBAFW_ANSIBLE_COLLECTIONS})
   install(DIRECTORY ${HBAFW_ANSIBLE_COLLECTIONS} DESTINATION ${CMAKE_INSTALL_DATADIR}/ansible/collections
-    PATTERN "__pycache__" EXCLUDE PATTERN "*.pyc" EXCLUDE)
+    PATTERN "__pycache__" EXCLUDE PATTERN "*.pyc" EXCLUDE PATTERN "tests" EXCLUDE)
 endif()

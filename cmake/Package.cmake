@@ -25,7 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "unzip")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "logrotate")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "ansible-core")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-configure_file(${PROJECT_SOURCE_DIR}/packaging/conffiles ${PROJECT_BINARY_DIR}/packaging/conffiles COPYONLY)
+# dpkg keeps an operator's edits to files under /etc only when they are listed here.
+file(WRITE ${PROJECT_BINARY_DIR}/packaging/conffiles "/etc/logrotate.d/hbafw\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/conffiles)
 # The summary above is the synopsis line; this is the extended description.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Updates the firmware of QLogic, Emulex and Brocade Fibre Channel host bus

@@ -1,3 +1,4 @@
+.\" How the Emulex build finds adapters and firmware and what it runs; part of DESCRIPTION.
 It does not use the HBA API: it unpacks the Emulex flash kit
 .I elxflashStandalone*.zip
 in the working folder with

@@ -1,3 +1,4 @@
+.\" How the QLogic build finds adapters and firmware and what it runs; part of DESCRIPTION.
 The adapters are found through the SNIA HBA API libraries listed in
 .IR /etc/hba.conf ,
 the QLogic management library (PCI location) and sysfs (PCI ids).

@@ -78,8 +78,14 @@ fi
 if [[ -d $SOURCE_DIR/deploy/ansible/ansible_collections/hbafw/fleet ]]; then
     [[ -d $root/$collection/hbafw/fleet ]] || fail "the Ansible collection hbafw.fleet is not packaged"
 fi
-grep -q 'rotate 4' "$root/etc/logrotate.d/hbafw" || fail "logrotate file keeps no rotations"
-grep -qE 'copytruncate|postrotate' "$root/etc/logrotate.d/hbafw" && fail "logrotate file truncates or signals"
+rotation=$(sed 's/#.*//' "$root/etc/logrotate.d/hbafw")
+for directive in /var/vkx/Component.log weekly 'rotate 4' compress missingok notifempty; do
+    grep -qw -- "$directive" <<<"$rotation" || fail "logrotate file lacks '$directive'"
+done
+grep -qE 'copytruncate|postrotate' <<<"$rotation" && fail "logrotate file truncates or signals"
+# logrotate's dry run (-d) parses the file as the daily job will; its own state file keeps it off the host's.
+output=$(logrotate -d -s "$work/logrotate.state" "$root/etc/logrotate.d/hbafw" 2>&1)
+[[ $? -eq 0 && $output == *"weekly (4 rotations)"* && $output != *error:* ]] || fail "logrotate rejects the file: $output"
 
 # The packaged page must show the usage text the packaged binary prints.
 page_text=$(LC_ALL=C MANWIDTH=80 man -l "$root/usr/share/man/man8/hbafw-qlogic.8.gz" 2>&1)
