@@ -1,0 +1,51 @@
+# Install rules: the shipped binaries, manual pages, documentation, the
+# logrotate file and the Ansible collection. Nothing test-only is installed:
+# the simulated machine, its libraries and the test helpers stay in the tree.
+include(GNUInstallDirs)
+
+# Named here because the Debian changelog and the package's control file must agree.
+set(HBAFW_MAINTAINER "hbafw maintainers <maintainers@hbafw.example.org>")
+set(HBAFW_DEBIAN_RELEASE 1)
+
+install(TARGETS hbafw-qlogic hbafw-emulex hbafw-brocade hbafw-inventory RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+install(TARGETS hbafw-pattern RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+add_subdirectory(man)
+
+set(HBAFW_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/hbafw)
+install(FILES README.md DESTINATION ${HBAFW_DOC_DIR})
+foreach(vendor qlogic emulex brocade)
+  install(FILES components/${vendor}/README.md DESTINATION ${HBAFW_DOC_DIR} RENAME README.${vendor}.md)
+endforeach()
+install(FILES packaging/copyright DESTINATION ${HBAFW_DOC_DIR})
+# Debian wants the changelog compressed without a timestamp, so it is made at build time.
+configure_file(packaging/changelog.Debian.in ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian @ONLY)
+add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian.gz
+  COMMAND gzip -9nf -k ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian
+  DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian)
+add_custom_target(hbafw_changelog ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian.gz)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian.gz DESTINATION ${HBAFW_DOC_DIR})
+
+# The component reopens the log on every write, so rotating needs no signal and
+# no copytruncate. The folder follows GNUInstallDirs' rule (/usr -> /etc), but
+# decided at install time so `cmake --install --prefix` and CPack both land right.
+set(HBAFW_LOGROTATE_SOURCE ${PROJECT_SOURCE_DIR}/packaging/hbafw.logrotate)
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    set(hbafw_logrotate_dir /etc/logrotate.d)
+  else()
+    set(hbafw_logrotate_dir \"\${CMAKE_INSTALL_PREFIX}/etc/logrotate.d\")
+  endif()
+  # file(INSTALL) adds DESTDIR itself.
+  file(INSTALL DESTINATION \"\${hbafw_logrotate_dir}\" TYPE FILE
+       PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+       RENAME hbafw FILES \"${HBAFW_LOGROTATE_SOURCE}\")
+")
+
+# Written in parallel by the fleet work; installed where ansible-galaxy puts
+# system-wide collections, so `hbafw.fleet.rollout` resolves without a path.
+set(HBAFW_ANSIBLE_COLLECTIONS ${PROJECT_SOURCE_DIR}/deploy/ansible/ansible_collections)
+if(EXISTS ${HBAFW_ANSIBLE_COLLECTIONS})
+  install(DIRECTORY ${HBAFW_ANSIBLE_COLLECTIONS} DESTINATION ${CMAKE_INSTALL_DATADIR}/ansible/collections
+    PATTERN "__pycache__" EXCLUDE PATTERN "*.pyc" EXCLUDE PATTERN "tests" EXCLUDE)
+endif()
