@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <span>
+
 #include "framework/shell_capture.h"
 #include "inventory/shell_pipe.h"
 #include "pattern/pattern.h"
@@ -32,25 +34,28 @@ bool Exists(const std::string& path) {
     return stat(path.c_str(), &status) == 0;
 }
 
-template <std::size_t N>
-void MatchRelease(const std::string& path, const ReleaseRule (&rules)[N], std::wstring& osId) {
-    std::string text = RunAndCapture("cat " + QuoteShellWord(path));
-    for (const ReleaseRule& rule : rules) {
-        // A match the engine gave up on counts as no match.
-        if (Pattern::matchesOnce(rule.pattern, text, FLAG_DOT_ALL | FLAG_MULTILINE)) {
-            osId = rule.osId;
-            return;
-        }
-    }
+void MatchReleaseFile(const std::string& path, ReleaseFamily family, std::wstring& osId) {
+    std::wstring matched = MatchReleaseText(family, RunAndCapture("cat " + QuoteShellWord(path)));
+    if (!matched.empty()) osId = matched;
 }
 
 }  // namespace
 
+std::wstring MatchReleaseText(ReleaseFamily family, const std::string& text) {
+    std::span<const ReleaseRule> rules = family == ReleaseFamily::RedHat ? std::span<const ReleaseRule>(kRedHatRules)
+                                                                         : std::span<const ReleaseRule>(kSuseRules);
+    for (const ReleaseRule& rule : rules) {
+        // A match the engine gave up on counts as no match.
+        if (Pattern::matchesOnce(rule.pattern, text, FLAG_DOT_ALL | FLAG_MULTILINE)) return rule.osId;
+    }
+    return std::wstring();
+}
+
 int DetectOperatingSystem(CBaseCmp& component) {
     if (Exists(component.paths.redhatRelease))
-        MatchRelease(component.paths.redhatRelease, kRedHatRules, component.result.osId);
+        MatchReleaseFile(component.paths.redhatRelease, ReleaseFamily::RedHat, component.result.osId);
     else if (Exists(component.paths.suseRelease))
-        MatchRelease(component.paths.suseRelease, kSuseRules, component.result.osId);
+        MatchReleaseFile(component.paths.suseRelease, ReleaseFamily::Suse, component.result.osId);
     return 0;
 }
 

@@ -57,7 +57,7 @@ bool ParseConfigLine(std::string_view line, ConfigLine& parsed) {
     return !parsed.path.empty() && parsed.path.size() < kLibraryPathSize;
 }
 
-void LoadSlot(HbaLibraryEntry& library, const ConfigLine& line) {
+void LoadSlot(HbaLibraryEntry& library, const HbaConfigLine& line) {
     CopyBounded(library.name, sizeof library.name, line.name);
     CopyBounded(library.path, sizeof library.path, line.path);
     std::memset(&library.entryPoints, 0, sizeof library.entryPoints);
@@ -104,22 +104,27 @@ HBA_STATUS Dispatch(HBA_HANDLE handle, Entry HBA_ENTRYPOINTS::*member, Args... a
 
 HBA_UINT32 HBA_GetVersion() { return 1; }
 
-HBA_STATUS HBA_LoadLibrary(const std::string& configPath) {
-    std::ifstream config(configPath);
-    if (!config.is_open()) return HBA_STATUS_ERROR;
-    HBA_FreeLibrary();
-    std::size_t slot = 0;
+std::vector<HbaConfigLine> ReadHbaConfig(std::istream& config) {
+    std::vector<HbaConfigLine> lines;
     std::string line;
-    while (slot < kMaxLibraries && std::getline(config, line)) {
+    while (lines.size() < kMaxLibraries && std::getline(config, line)) {
         // An overlong line is cut, never read on as a second line.
         if (line.size() > kConfigLineMax) line.resize(kConfigLineMax);
         line.push_back('\n');
         ConfigLine parsed;
         if (!ParseConfigLine(line, parsed)) continue;
-        LoadSlot(gLibraries[slot], parsed);
-        ++slot;
+        lines.push_back({std::string(parsed.name), std::string(parsed.path)});
     }
-    gSlotsFilled = slot;
+    return lines;
+}
+
+HBA_STATUS HBA_LoadLibrary(const std::string& configPath) {
+    std::ifstream config(configPath);
+    if (!config.is_open()) return HBA_STATUS_ERROR;
+    HBA_FreeLibrary();
+    std::vector<HbaConfigLine> lines = ReadHbaConfig(config);
+    for (std::size_t slot = 0; slot < lines.size(); ++slot) LoadSlot(gLibraries[slot], lines[slot]);
+    gSlotsFilled = lines.size();
     return HBA_STATUS_OK;
 }
 

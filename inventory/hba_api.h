@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstddef>
+#include <istream>
 #include <string>
+#include <vector>
 
 #include "inventory/hba_api_types.h"
 #include "inventory/system_paths.h"
@@ -46,6 +48,16 @@ struct HbaAdapterEntry {
     char name[kAdapterNameSize];
     HBA_UINT32 slot;
 };
+
+// One usable configuration line: the library's name and its cleaned path.
+struct HbaConfigLine {
+    std::string name;
+    std::string path;
+};
+
+// The usable lines of a configuration, in order, at most kMaxLibraries of them.
+// Only reads; HBA_LoadLibrary loads what it returns.
+std::vector<HbaConfigLine> ReadHbaConfig(std::istream& config);
 
 HBA_UINT32 HBA_GetVersion();
 // 0 after reading the configuration, 1 if it cannot be opened (tables untouched).

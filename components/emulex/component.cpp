@@ -117,9 +117,14 @@ int CComponent::PrepareKit() {
 
 bool CComponent::DiscoverAdapters() {
     if (PrepareKit() != 0) return false;
-    std::vector<std::string> lines = SplitLines(RunAndCapture(kQueryCommand));
+    ReadQueryOutput(RunAndCapture(kQueryCommand));
+    return true;
+}
+
+void CComponent::ReadQueryOutput(const std::string& output) {
+    std::vector<std::string> lines = SplitLines(output);
     auto pattern = Pattern::compile(kAdapterLine, FLAG_DOT_ALL);
-    if (!pattern) return true;
+    if (!pattern) return;
 
     std::vector<std::string> g;
     for (const std::string& line : lines) {
@@ -164,7 +169,6 @@ bool CComponent::DiscoverAdapters() {
         }
         result.devices.push_back(device);
     }
-    return true;
 }
 
 std::wstring CComponent::NormalizeVersion(std::wstring version) {

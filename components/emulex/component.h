@@ -17,6 +17,10 @@ public:
     std::wstring NormalizeVersion(std::wstring version) override;
     int PrepareKit() override;
     int Flash() override;
+
+    // The reading half of DiscoverAdapters: the captured "/q /sysfs" output
+    // against the catalogue, appending to the discovery result.
+    void ReadQueryOutput(const std::string& output);
 };
 
 // Catalogue text V against active text A, compared by the digits before and the

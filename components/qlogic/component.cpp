@@ -101,7 +101,11 @@ std::wstring CComponent::NormalizeVersion(std::wstring version) {
 void CComponent::DiscoverFirmware() {
     int ignored = std::system(kChmodTool);
     (void)ignored;
-    std::vector<std::string> lines = SplitLines(RunAndCapture(kQueryCommand));
+    ReadQueryOutput(RunAndCapture(kQueryCommand));
+}
+
+void CComponent::ReadQueryOutput(const std::string& output) {
+    std::vector<std::string> lines = SplitLines(output);
     std::vector<ToolInstance> instances = ReadQueryInstances(lines);
     std::size_t scanned = std::min<std::size_t>(lines.size() / kLinesPerInstance, kInstanceCount);
 

@@ -19,6 +19,10 @@ public:
     void DiscoverFirmware() override;
     int Flash() override;
     int FindReferenceDevice(std::wstring deviceId) override;
+
+    // The reading half of DiscoverFirmware: the captured "/q" output against the
+    // adapter records and the catalogue, appending to the discovery result.
+    void ReadQueryOutput(const std::string& output);
 };
 
 // What the query says of one tool instance.

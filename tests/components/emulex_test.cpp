@@ -140,6 +140,28 @@ TEST_F(EmulexComponent, LineRules) {
     EXPECT_EQ(ReadFile(paths_.componentLog), "Preparing the Emulex Kit...done\n");
 }
 
+TEST_F(EmulexComponent, CapturedTextEdges) {
+    const std::string line = Line("LPe12002", "PCI ID=F100, VID=10DF, SSID=F100, SVID=10DF", "ab2.02A1", "xx5.12A0");
+    struct Row {
+        const char* name;
+        std::string output;
+        std::size_t devices;
+    };
+    const Row rows[] = {
+        {"no final newline", "head\n" + line, 1},
+        {"CRLF lines", line + "\r\n" + line + "\r\n", 2},
+        {"capture failed", "ERROR", 0},
+        {"a NUL byte before the line's end", line + std::string(1, '\0') + "\n", 1},
+        {"an id of five characters", "HBA=LPe12002, PCI ID=F1000, VID=10DF, SSID=F100, SVID=10DF, Firmware=ab1, Boot Code=x1", 0},
+    };
+    component_->catalogue.devices = {{.device_id = L"10df.f100.10df.f100", .firmware = L"2.02A1", .bios = L"5.12A0"}};
+    for (const Row& row : rows) {
+        component_->result.devices.clear();
+        component_->ReadQueryOutput(row.output);
+        EXPECT_EQ(component_->result.devices.size(), row.devices) << row.name;
+    }
+}
+
 TEST_F(EmulexComponent, MissingKitFindsNothing) {
     component_->catalogue.devices = {{.device_id = L"10df.f100.10df.f100"}};
     EXPECT_TRUE(component_->DiscoverAdapters());

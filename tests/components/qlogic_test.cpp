@@ -130,6 +130,37 @@ TEST_F(QLogicComponent, NineLinesScanOneInstance) {
     EXPECT_EQ(component_->result.devices[0].fw_items[0].active_version, L"");
 }
 
+// Captured texts a well-behaved tool does not print: no final newline, the
+// capture's own "ERROR", and more instances than the table holds.
+TEST_F(QLogicComponent, CapturedTextEdges) {
+    std::string seventy;
+    for (int i = 0; i < 70; ++i)
+        seventy += "HBA Instance: " + std::to_string(i) + "\nPort Name: p" + std::to_string(i) +
+                   "\nFlash Image: " + std::to_string(i) + ".0\nModel: Q\nSerial: S\n";
+    struct Row {
+        const char* name;
+        std::string output;
+        const char* port;
+        std::wstring active;
+    };
+    const Row rows[] = {
+        {"no final newline", "HBA Instance: 0\nPort Name: aa\nFlash Image: 2.02\nx\ny", "AA", L"2.02"},
+        {"four lines scan nothing", "HBA Instance: 0\nPort Name: aa\nFlash Image: 2.02\nx\n", "AA", L""},
+        {"capture failed", "ERROR", "AA", L""},
+        {"last instance in the table", seventy, "P63", L"63.0"},
+        {"instances past the table", seventy, "P64", L""},
+    };
+    component_->catalogue.devices = {{.device_id = L"1077.2532", .boot = L"2.02"}};
+    Adapter("10772532", "N/A", "");
+    for (const Row& row : rows) {
+        component_->result.devices.clear();
+        std::snprintf(component_->adapters.front().portWwn, 256, "%s", row.port);
+        component_->ReadQueryOutput(row.output);
+        ASSERT_EQ(component_->result.devices.size(), 1u) << row.name;
+        EXPECT_EQ(component_->result.devices[0].fw_items[0].active_version, row.active) << row.name;
+    }
+}
+
 TEST_F(QLogicComponent, MissingToolStillListsCataloguedAdapters) {
     component_->catalogue.devices = {{.device_id = L"1077.2532.1077.015c", .boot = L"1.0"}};
     Adapter("10772532", "1077015c", "21:00:00:1B:32:0A:BC:DE");

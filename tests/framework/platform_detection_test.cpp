@@ -41,6 +41,26 @@ TEST(PlatformDetection, ReleaseTable) {
     }
 }
 
+TEST(PlatformDetection, ReleaseTextAgainstEachTable) {
+    struct Row {
+        ReleaseFamily family;
+        std::string text;
+        std::wstring expected;
+    };
+    const Row rows[] = {
+        {ReleaseFamily::Suse, "Red Hat Enterprise Linux Server release 5.8 (Tikanga)\n", L""},
+        {ReleaseFamily::RedHat, "SUSE Linux Enterprise Server 11 (x86_64)\n", L""},
+        {ReleaseFamily::RedHat, "Red Hat Enterprise Linux Server release 6.4 (Santiago)\r\n", L"rhel6"},
+        {ReleaseFamily::RedHat, "Red Hat Enterprise Linux release 5 ... release 4", L"rhel4"},  // table order
+        {ReleaseFamily::RedHat, "Red Hat Enterprise Linux\nrelease 5", L"rhel5"},
+        {ReleaseFamily::RedHat, std::string("Red Hat Enterprise Linux release 6\0tail", 39), L"rhel6"},
+        {ReleaseFamily::Suse, "SUSE Linux Enterprise Server 10", L"sles10"},
+        {ReleaseFamily::Suse, "", L""},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(MatchReleaseText(row.family, row.text), row.expected) << row.text;
+}
+
 TEST(PlatformDetection, HugeReleaseFileIsHandled) {
     testing::TempDir dir;
     SystemPaths paths;

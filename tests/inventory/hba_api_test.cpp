@@ -3,6 +3,8 @@
 // numbering, handle packing and checking, and the table bounds.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "inventory/hba_api.h"
 #include "tests/inventory/inventory_fixture.h"
 
@@ -37,6 +39,40 @@ TEST_F(HbaApi, ConfigurationLinesTakeSlotsOnlyWithNameAndPath) {
             EXPECT_STREQ(HbaLibrarySlot(0).name, row.name.c_str()) << row.line;
             EXPECT_STREQ(HbaLibrarySlot(0).path, row.path.c_str()) << row.line;
             EXPECT_EQ(HbaLibrarySlot(0).status, kLibraryLoaded) << row.line;
+        }
+    }
+}
+
+// The reading alone, on texts whose lines a load could not tell apart.
+TEST(HbaConfigReading, UsableLinesInOrder) {
+    std::string forty;
+    std::vector<std::pair<std::string, std::string>> firstThirtyTwo;
+    for (int i = 0; i < 40; ++i) {
+        std::string name = "lib" + std::to_string(i), path = "/usr/lib/l" + std::to_string(i) + ".so";
+        forty += name + " " + path + "\n";
+        if (i < 32) firstThirtyTwo.emplace_back(name, path);
+    }
+    const std::string path255 = "/" + std::string(254, 'p');
+    struct Row {
+        const char* name;
+        std::string text;
+        std::vector<std::pair<std::string, std::string>> expected;
+    };
+    const Row rows[] = {
+        {"at most 32 usable lines", "# c\n\nskip\n" + forty, firstThirtyTwo},
+        {"last line without newline", "a /x.so\nb\t/y.so", {{"a", "/x.so"}, {"b", "/y.so"}}},
+        {"path of 255 kept, 256 skipped", "k " + path255 + "\ns " + path255 + "p\n", {{"k", path255}}},
+        {"overlong line cut, not read on", "c /x.so " + std::string(503, '#') + "d /y.so\n", {{"c", "/x.so"}}},
+        {"NUL ends the path", std::string("n /a\0b.so\n", 11), {{"n", "/a"}}},
+        {"name with blanks before a tab", "my lib\t/z.so\n", {{"my lib", "/z.so"}}},
+    };
+    for (const Row& row : rows) {
+        std::istringstream config(row.text);
+        std::vector<HbaConfigLine> lines = ReadHbaConfig(config);
+        ASSERT_EQ(lines.size(), row.expected.size()) << row.name;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i].name, row.expected[i].first) << row.name;
+            EXPECT_EQ(lines[i].path, row.expected[i].second) << row.name;
         }
     }
 }
