@@ -1,6 +1,7 @@
 // Work done once per pattern after it compiled, so that no match repeats it:
 // which nodes the failure memo covers, chained literal characters, and the
-// characters that can start what follows a quantifier or the whole pattern.
+// characters that can start what follows a quantifier or the whole pattern,
+// and the texts every match must contain.
 // It only annotates nodes; it never changes what a pattern matches.
 #include <algorithm>
 #include <climits>
@@ -36,6 +37,7 @@ void PatternT<Tr>::finish() {
   numberMemoNodes();
   chainLiteralRuns();
   computeFirstSets();
+  collectRequiredText();
 }
 
 // Decides whether failures may be memoised and numbers the nodes worth it:
@@ -56,7 +58,9 @@ void PatternT<Tr>::numberMemoNodes() {
   // A succeeding look-ahead or independent group keeps the captures it set even
   // when the path around it fails later, so skipping such a path could change
   // the group values a match leaves.
-  bool capturesInSubcall = hasSubcall && (groupCount_ > 1 || hiddenGroupCount_ < 0);
+  // The same holds for every shortcut that skips a path known to fail.
+  const bool capturesInSubcall = hasSubcall && (groupCount_ > 1 || hiddenGroupCount_ < 0);
+  pathsSkippable_ = !capturesInSubcall;
   memoUsable_ = !hasReference && !hasLoop && !capturesInSubcall;
   if (!memoUsable_) return;
   auto mark = [this](Node* n) {
@@ -112,6 +116,7 @@ void PatternT<Tr>::chainLiteralRuns() {
 
 template <class Tr>
 void PatternT<Tr>::computeFirstSets() {
+  if (!pathsSkippable_) return;
   auto record = [this](Node* holder, const Node* from) {
     FirstSet f;
     int budget = kFirstSetBudget;
@@ -202,6 +207,45 @@ bool PatternT<Tr>::firstOf(const Node* n, FirstSet& out, int& budget) const {
     }
     n = n->next;
   }
+}
+
+// Walks the path every match takes from the start, as far as it is one path
+// (up to the first alternation), and keeps the literal texts on it: the text
+// between two nodes that consume something else or an unknown amount.
+template <class Tr>
+void PatternT<Tr>::collectRequiredText() {
+  if (!pathsSkippable_) return;
+  String current;
+  auto flush = [&] {
+    if (!current.empty()) requiredText_.push_back(std::move(current));
+    current.clear();
+  };
+  const Node* n = head_;
+  for (int guard = 0; n != nullptr && guard < static_cast<int>(nodes_.size()); ++guard) {
+    switch (n->kind) {
+      case NodeKind::Char:
+        current += static_cast<const NFACharNodeT<Tr>*>(n)->ch;
+        break;
+      case NodeKind::Quote:
+        current += static_cast<const NFAQuoteNodeT<Tr>*>(n)->literal;
+        break;
+      case NodeKind::Start: case NodeKind::SubStart: case NodeKind::Accept: case NodeKind::GroupHead:
+      case NodeKind::GroupTail:
+        break;  // consume nothing: the text on both sides is contiguous
+      case NodeKind::GroupLoopPrologue:
+        flush();
+        n = n->next;  // the loop node; its body is left aside, what follows it is on the path
+        break;
+      case NodeKind::Or: case NodeKind::End:
+        n = nullptr;
+        continue;
+      default:
+        flush();  // something else, or nothing, stands between the texts
+        break;
+    }
+    n = n->next;
+  }
+  flush();
 }
 
 template class PatternT<NarrowTraits>;

@@ -231,6 +231,18 @@ int MatcherT<Tr>::nextStart(const FirstSet& f, int from) const {
   return len;
 }
 
+// Whether the texts every match contains stand in the input from `from` on.
+template <class Tr>
+bool MatcherT<Tr>::hasRequiredText(int from) const {
+  std::size_t at = static_cast<std::size_t>(from);
+  for (const auto& text : pattern_->requiredText_) {
+    at = input_.find(text, at);
+    if (at == String::npos) return false;
+    at += text.size();
+  }
+  return true;
+}
+
 // Largest i in 0 .. last with f able to start at base + i * width, or -1.
 template <class Tr>
 int MatcherT<Tr>::lastStart(const FirstSet& f, int base, int width, int last) const {
@@ -269,6 +281,16 @@ int MatcherT<Tr>::run(int startPos) {
   int barrier = -1;
   const Node* node = pattern_->head_;
   int p = startPos;
+  if ((fast & kFastRequiredText) && !pattern_->requiredText_.empty() && !hasRequiredText(startPos)) {
+    // The tables are left as the failed match would leave them.
+    if (wholeMode_) {
+      starts(0) = startPos == 0 ? 0 : -1;
+    } else {
+      if (startPos < len) clearGroups();
+      starts(0) = -1;
+    }
+    return -1;
+  }
   auto push = [this](const Node* n, int op, int a = 0, int b = 0, int c = 0) {
     stack_.push_back(Frame{n, op, a, b, c});
   };

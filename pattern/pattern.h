@@ -50,7 +50,8 @@ enum FastPath : unsigned {
   kFastAnyCharJump = 4,    // a greedy "." that matches everything jumps instead of stepping
   kFastBackoffSkip = 8,    // quantifiers give back or grow only to where what follows can start
   kFastLateMemo = 16,      // the failure memo is set up only once a match has backtracked
-  kAllFastPaths = 31,
+  kFastRequiredText = 32,  // a match is not tried when text every match contains is missing
+  kAllFastPaths = 63,
 };
 
 // Characters one of which must stand at a position for a sub-automaton to
@@ -111,6 +112,7 @@ class MatcherT {
   bool canStart(const FirstSet& f, int p) const;
   int nextStart(const FirstSet& f, int from) const;
   int lastStart(const FirstSet& f, int base, int width, int last) const;
+  bool hasRequiredText(int from) const;
   void noteMemoSize();
 
   const PatternT<Tr>* pattern_;
@@ -209,6 +211,7 @@ class PatternT {
   void chainLiteralRuns();
   void computeFirstSets();
   bool firstOf(const Node* n, FirstSet& out, int& budget) const;
+  void collectRequiredText();
 
   String text_;
   String originalText_;
@@ -222,9 +225,12 @@ class PatternT {
   std::vector<std::unique_ptr<Node>> nodes_;
   std::vector<Node*> altEndsOut_;
   bool memoUsable_ = false;
+  bool pathsSkippable_ = false;
   int memoNodes_ = 0;
   int spanNodes_ = 0;
   std::vector<FirstSet> firstSets_;
+  // Texts every match contains, in this order and without overlap.
+  std::vector<String> requiredText_;
   unsigned fastPaths_ = kAllFastPaths;
   std::unique_ptr<Matcher> ownMatcher_;
 };

@@ -12,8 +12,8 @@
 namespace hbafw {
 namespace {
 
-const unsigned kFastPathSets[] = {kFastLiteralRuns, kFastFirstChar, kFastAnyCharJump, kFastBackoffSkip,
-                                  kFastLateMemo, kAllFastPaths};
+const unsigned kFastPathSets[] = {kFastLiteralRuns, kFastFirstChar,    kFastAnyCharJump, kFastBackoffSkip,
+                                  kFastLateMemo,    kFastRequiredText, kAllFastPaths};
 
 // Every string over the alphabet up to maxLength characters.
 template <class S>
@@ -72,7 +72,8 @@ TEST(FastPaths, NarrowResultsAsWithoutShortcuts) {
       {"ab", "a.*b", ".*ab", "(a|b).*:b", "a.*?b", "a.+?:", ".{1,2}b", ".*+b", "(.*)(a+)(.*)", "[ab]*:",
        "x*[ab]+?b", "(?i)ab.*B", "(?i:aB)+", "\\Ga", "(?=a)ab|b", "a(?!b)", "\\Qab\\E.*\\Qb\\E", "a{2,3}b",
        "(a*)*b", "(?:ab|a)*b", "b\\b.*a", "^a.*b$", "^b", "a*?$", ".*\\z", "[^a]*a", "(ab)\\1", "(?>a*)b",
-       "a?b?:", "a.*(?:b|:).*", "\\n*a", "(?i)\\Qab\\E+", "(a|ab)(c|b)", ".*(a|b:).*?A"},
+       "a?b?:", "a.*(?:b|:).*", "\\n*a", "(?i)\\Qab\\E+", "(a|ab)(c|b)", ".*(a|b:).*?A", "(?=(.))b",
+       "a(?=(b?)).*:", "(a)b.*\\Q:A\\E", "a+b(:)"},
       std::string("ab:A\n"), 4);
 }
 
