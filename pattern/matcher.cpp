@@ -529,7 +529,7 @@ forward:
         }
         if (jump) {
           ++steps;
-          const long long room = static_cast<long long>(q->max) - q->min;
+          const long long room = std::max(0LL, static_cast<long long>(q->max) - q->min);
           at = static_cast<int>(std::min<long long>(len, t + room));
           k = at - t;
           width = 1;
