@@ -151,12 +151,18 @@ int interactive(std::uint64_t flags, const std::string& patternText, const std::
     std::printf("%d found%s\n", n, statusNote(m->status()));
     return n ? 0 : 1;
   }
+  // A give-up leaves split and replace results short; say so beside them.
+  auto noteGiveUp = [&p] {
+    if (p->status() != hbafw::MatchStatus::Ok) std::fprintf(stderr, "search%s\n", statusNote(p->status()));
+  };
   if (op == "split") {
     for (const auto& piece : p->split(input, false, 0)) std::printf("'%s'\n", show(piece).c_str());
+    noteGiveUp();
     return 0;
   }
   if (op == "replace" && rest.size() == 2) {
     std::printf("%s\n", show(p->replace(input, convert(rest[1], static_cast<const S*>(nullptr)))).c_str());
+    noteGiveUp();
     return 0;
   }
   std::fputs(kUsage, stderr);

@@ -1,9 +1,11 @@
-// The pattern engine beside std::regex and PCRE2's interpreter (no JIT), on the
-// system's own patterns over realistic, long and hostile lines. A peer that
+// The pattern engine beside std::regex, PCRE2 (interpreter and JIT) and RE2
+// on the system's own patterns over realistic, long and hostile lines, and
+// the wide engine beside std::wregex on the Brocade patterns. A peer that
 // crashes, runs past a time limit or gives up on an input is shown as failing.
 // It measures speed only; correctness lives in the unit tests.
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
+#include <re2/re2.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,13 +32,19 @@ struct Case {
   std::string name, pattern;
   std::uint64_t flags;
   std::string input;
+  bool wide = false;  // pattern and input are ASCII, widened one byte per character
 };
+
+// Every peer; a wide case runs only ours and std::wregex.
+const char* const kPeers[] = {"hbafw", "std_regex", "pcre2", "pcre2_jit", "re2"};
 
 std::string repeatTo(const std::string& head, const std::string& unit, std::size_t size) {
   std::string s = head;
   while (s.size() < size) s += unit;
   return s;
 }
+
+std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
 std::vector<Case> cases() {
   const std::uint64_t S = hbafw::FLAG_DOT_ALL;
@@ -62,48 +70,72 @@ std::vector<Case> cases() {
   c.push_back({"version/four", ".*(\\d+\\.\\d+\\.\\d+\\.\\d+).*", S, "v 12.3.4.5"});
   c.push_back({"version/three", "(\\d+\\.\\d+\\.\\d+).*", S, "7.2.0.1 build"});
   c.push_back({"version/digits", "\\d+", 0, "0123"});
+  // The Brocade option ROM and kernel release patterns, wide.
+  c.push_back({"wide/rom", ".*(\\d+\\.\\d+\\.\\d+\\.\\d+).*", S, "BIOS 3.0.3.2 (x86)", true});
+  c.push_back({"wide/rom_no_quad_1KiB", ".*(\\d+\\.\\d+\\.\\d+\\.\\d+).*", S, repeatTo("BIOS ", "10.2.33 ", 1024),
+               true});
+  c.push_back({"wide/kernel", "(\\d+\\.\\d+\\.\\d+).*", S, "2.6.32-431.el6.x86_64", true});
+  c.push_back({"wide/digits", "\\d+", 0, "0123", true});
   return c;
 }
 
 void runOurs(benchmark::State& state, const Case& c) {
+  auto check = [&state](hbafw::MatchStatus s) {
+    if (s == hbafw::MatchStatus::Ok) return true;
+    state.SkipWithError("gave up (defined failure)");
+    return false;
+  };
+  if (c.wide) {
+    auto p = hbafw::WidePattern::compile(widen(c.pattern), c.flags);
+    auto m = p->newMatcher(widen(c.input));
+    for (auto _ : state) {
+      benchmark::DoNotOptimize(m->matches());
+      if (!check(m->status())) break;
+    }
+    return;
+  }
   auto p = hbafw::Pattern::compile(c.pattern, c.flags);
   auto m = p->newMatcher(c.input);
   for (auto _ : state) {
     benchmark::DoNotOptimize(m->matches());
-    if (m->status() != hbafw::MatchStatus::Ok) {
-      state.SkipWithError("gave up (defined failure)");
-      break;
-    }
+    if (!check(m->status())) break;
   }
 }
 
 // libstdc++'s std::regex recurses per character and may die or stall; try it
 // once in a child process first.
-bool stdRegexSurvives(const Case& c) {
+template <class Regex, class Text>
+bool stdRegexSurvives(const std::string& pattern, const Text& input) {
   const pid_t pid = fork();
   if (pid == 0) {
     alarm(10);
-    std::regex re(c.pattern);
-    std::smatch m;
-    _exit(std::regex_match(c.input, m, re) ? 0 : 0);
+    Regex re(typename Regex::string_type(pattern.begin(), pattern.end()));
+    std::match_results<typename Text::const_iterator> m;
+    _exit(std::regex_match(input, m, re) ? 0 : 0);
   }
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-void runStd(benchmark::State& state, const Case& c) {
-  if (!stdRegexSurvives(c)) {
+template <class Regex, class Text>
+void runStdOn(benchmark::State& state, const std::string& pattern, const Text& input) {
+  if (!stdRegexSurvives<Regex>(pattern, input)) {
     for (auto _ : state) break;
     state.SkipWithError("crashed or ran over 10 s");
     return;
   }
-  std::regex re(c.pattern);
-  std::smatch m;
-  for (auto _ : state) benchmark::DoNotOptimize(std::regex_match(c.input, m, re));
+  Regex re(typename Regex::string_type(pattern.begin(), pattern.end()));
+  std::match_results<typename Text::const_iterator> m;
+  for (auto _ : state) benchmark::DoNotOptimize(std::regex_match(input, m, re));
 }
 
-void runPcre(benchmark::State& state, const Case& c) {
+void runStd(benchmark::State& state, const Case& c) {
+  if (c.wide) runStdOn<std::wregex>(state, c.pattern, widen(c.input));
+  else runStdOn<std::regex>(state, c.pattern, c.input);
+}
+
+void runPcre(benchmark::State& state, const Case& c, bool jit) {
   int err = 0;
   PCRE2_SIZE off = 0;
   const std::uint32_t options = PCRE2_ANCHORED | PCRE2_ENDANCHORED |
@@ -111,16 +143,46 @@ void runPcre(benchmark::State& state, const Case& c) {
                                 ((c.flags & hbafw::FLAG_MULTILINE) ? PCRE2_MULTILINE : 0);
   pcre2_code* re = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(c.pattern.c_str()), PCRE2_ZERO_TERMINATED, options,
                                  &err, &off, nullptr);
+  if (jit && pcre2_jit_compile(re, PCRE2_JIT_COMPLETE) != 0) {
+    for (auto _ : state) break;
+    state.SkipWithError("no JIT on this machine");
+    pcre2_code_free(re);
+    return;
+  }
   pcre2_match_data* md = pcre2_match_data_create_from_pattern(re, nullptr);
+  // The JIT keeps its own stack: give it room for the long lines.
+  pcre2_match_context* mc = pcre2_match_context_create(nullptr);
+  pcre2_jit_stack* stack = jit ? pcre2_jit_stack_create(32 * 1024, 64 * 1024 * 1024, nullptr) : nullptr;
+  if (stack != nullptr) pcre2_jit_stack_assign(mc, nullptr, stack);
   for (auto _ : state) {
-    const int rc = pcre2_match(re, reinterpret_cast<PCRE2_SPTR>(c.input.data()), c.input.size(), 0, 0, md, nullptr);
+    const int rc = pcre2_match(re, reinterpret_cast<PCRE2_SPTR>(c.input.data()), c.input.size(), 0, 0, md, mc);
     if (rc < 0 && rc != PCRE2_ERROR_NOMATCH) {
       state.SkipWithError(rc == PCRE2_ERROR_MATCHLIMIT ? "match limit" : "error");
       break;
     }
   }
+  if (stack != nullptr) pcre2_jit_stack_free(stack);
+  pcre2_match_context_free(mc);
   pcre2_match_data_free(md);
   pcre2_code_free(re);
+}
+
+void runRe2(benchmark::State& state, const Case& c) {
+  std::string prefix;
+  if (c.flags & hbafw::FLAG_DOT_ALL) prefix += "(?s)";
+  if (c.flags & hbafw::FLAG_MULTILINE) prefix += "(?m)";
+  const RE2 re(prefix + c.pattern, RE2::Quiet);
+  if (!re.ok()) {
+    for (auto _ : state) break;
+    state.SkipWithError("does not compile");
+    return;
+  }
+  // Whole match with every group, as ours and PCRE2 give.
+  std::vector<re2::StringPiece> groups(static_cast<std::size_t>(re.NumberOfCapturingGroups()) + 1);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(re.Match(c.input, 0, c.input.size(), RE2::ANCHOR_BOTH, groups.data(),
+                                      static_cast<int>(groups.size())));
+  }
 }
 
 // Keeps each run's time so that the ratios can be printed after the table.
@@ -132,21 +194,35 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
     ConsoleReporter::ReportRuns(runs);
   }
+  // Times in microseconds, then each peer's time over ours (above 1: ours is faster).
   void printRatios(const std::vector<Case>& cs) {
-    std::printf("\n%-26s %14s %14s %14s %10s %10s\n", "case", "hbafw", "std::regex", "pcre2", "std/ours", "pcre2/ours");
+    std::printf("\n%-24s", "case");
+    for (const char* peer : kPeers) std::printf(" %12s", peer);
+    for (std::size_t i = 1; i < std::size(kPeers); ++i) std::printf(" %12s", (std::string(kPeers[i]) + "/ours").c_str());
+    std::printf("\n");
     for (const auto& c : cs) {
-      const double ours = get("hbafw/" + c.name), sr = get("std_regex/" + c.name), pc = get("pcre2/" + c.name);
-      auto cell = [](double v) { return v < 0 ? std::string("FAILS") : std::to_string(v / 1000.0).substr(0, 10) + "us"; };
-      auto ratio = [ours](double v) { return (v < 0 || ours <= 0) ? std::string("-") : std::to_string(v / ours).substr(0, 7); };
-      std::printf("%-26s %14s %14s %14s %10s %10s\n", c.name.c_str(), cell(ours).c_str(), cell(sr).c_str(),
-                  cell(pc).c_str(), ratio(sr).c_str(), ratio(pc).c_str());
+      const double ours = get(std::string(kPeers[0]) + "/" + c.name);
+      std::printf("%-24s", c.name.c_str());
+      for (const char* peer : kPeers) {
+        const double t = get(std::string(peer) + "/" + c.name);
+        if (t == kAbsent) std::printf(" %12s", "-");
+        else if (t < 0) std::printf(" %12s", "FAILS");
+        else std::printf(" %12.3f", t / 1000.0);
+      }
+      for (std::size_t i = 1; i < std::size(kPeers); ++i) {
+        const double t = get(std::string(kPeers[i]) + "/" + c.name);
+        if (t < 0 || ours <= 0) std::printf(" %12s", "-");
+        else std::printf(" %12.2f", t / ours);
+      }
+      std::printf("\n");
     }
   }
 
  private:
+  static constexpr double kAbsent = -2.0;
   double get(const std::string& n) const {
     auto it = times_.find(n);
-    return it == times_.end() ? -1.0 : it->second;
+    return it == times_.end() ? kAbsent : it->second;
   }
   std::map<std::string, double> times_;
 };
@@ -158,7 +234,10 @@ int main(int argc, char** argv) {
   for (const auto& c : cs) {
     benchmark::RegisterBenchmark(("hbafw/" + c.name).c_str(), runOurs, c);
     benchmark::RegisterBenchmark(("std_regex/" + c.name).c_str(), runStd, c);
-    benchmark::RegisterBenchmark(("pcre2/" + c.name).c_str(), runPcre, c);
+    if (c.wide) continue;
+    benchmark::RegisterBenchmark(("pcre2/" + c.name).c_str(), runPcre, c, false);
+    benchmark::RegisterBenchmark(("pcre2_jit/" + c.name).c_str(), runPcre, c, true);
+    benchmark::RegisterBenchmark(("re2/" + c.name).c_str(), runRe2, c);
   }
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;

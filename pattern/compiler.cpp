@@ -131,56 +131,6 @@ std::unique_ptr<PatternT<Tr>> PatternT<Tr>::compile(const String& text, std::uin
   return p;
 }
 
-// Decides whether failures may be memoised and numbers the nodes worth it:
-// the targets a backtrack resumes at (after quantifiers, both sides of an
-// alternation, each start position of a search).
-template <class Tr>
-void PatternT<Tr>::finish() {
-  bool hasReference = false, hasLoop = false, hasSubcall = false;
-  for (const auto& n : nodes_) {
-    switch (n->kind) {
-      case NodeKind::Reference: hasReference = true; break;
-      case NodeKind::GroupLoop: hasLoop = true; break;
-      case NodeKind::LookAhead:
-      case NodeKind::PossessiveQuantifier: hasSubcall = true; break;
-      default: break;
-    }
-  }
-  // A succeeding look-ahead or independent group keeps the captures it set even
-  // when the path around it fails later, so skipping such a path could change
-  // the group values a match leaves.
-  bool capturesInSubcall = hasSubcall && (groupCount_ > 1 || hiddenGroupCount_ < 0);
-  memoUsable_ = !hasReference && !hasLoop && !capturesInSubcall;
-  if (!memoUsable_) return;
-  auto mark = [this](Node* n) {
-    if (n != nullptr && n->memoIndex < 0) n->memoIndex = memoNodes_++;
-  };
-  for (const auto& n : nodes_) {
-    switch (n->kind) {
-      case NodeKind::GreedyQuantifier: {
-        mark(n->next);
-        // A failed greedy run of one-character steps without an upper bound
-        // fails from every later start inside that run as well.
-        auto* q = static_cast<NFAQuantifierNodeT<Tr>*>(n.get());
-        const NodeKind k = q->inner->kind;
-        if (q->max == INT_MAX && (k == NodeKind::Char || k == NodeKind::CIChar || k == NodeKind::Class ||
-                                  k == NodeKind::CIClass)) {
-          n->spanIndex = spanNodes_++;
-        }
-        break;
-      }
-      case NodeKind::LazyQuantifier: mark(n->next); break;
-      case NodeKind::Or: {
-        auto* o = static_cast<NFAOrNodeT<Tr>*>(n.get());
-        mark(o->left);
-        mark(o->right);
-        break;
-      }
-      default: break;
-    }
-  }
-}
-
 template <class Tr>
 typename PatternT<Tr>::Node* PatternT<Tr>::classNode(CharSet set, bool inverted) {
   if (flags_ & FLAG_IGNORE_CASE) return make<NFAClassNodeT<Tr>>(NodeKind::CIClass, inverted, foldClass(set));

@@ -2,9 +2,13 @@
 // machine that runs the node graph. The machine keeps the exact order in which
 // the recursive rules try alternatives and the exact group values they leave,
 // but holds every pending alternative and every undo on an explicit stack, so
-// input length never turns into native stack depth.
+// input length never turns into native stack depth. The shortcuts it takes
+// (see FastPath) skip only work whose outcome is already known.
 #include <algorithm>
+#include <cstring>
+#include <cwchar>
 #include <cwctype>
+#include <new>
 
 #include "pattern/pattern.h"
 
@@ -20,6 +24,11 @@ enum Op : int {
 
 template <class C>
 bool isAsciiLetter(C c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Backtracks a match may take before the failure memo is set up for it.
+constexpr int kMemoAfterBacktracks = 32;
+// Words of the memo a run may list for clearing; past this it is cleared whole.
+constexpr std::size_t kMemoTouchedCap = std::size_t{1} << 18;
 
 bool isLeaf(NodeKind k) {
   switch (k) {
@@ -139,8 +148,114 @@ template <class Tr>
 void MatcherT<Tr>::memoSet(const Node* n, int p) {
   const std::size_t bit = static_cast<std::size_t>(n->memoIndex) * (input_.size() + 1) + static_cast<std::size_t>(p);
   std::uint64_t& word = memo_[bit >> 6];
-  if (word == 0) memoTouched_.push_back(bit >> 6);
+  if (word == 0 && !memoAllDirty_) {
+    if (memoTouched_.size() >= kMemoTouchedCap) {
+      memoAllDirty_ = true;
+    } else {
+      const bool grows = memoTouched_.size() == memoTouched_.capacity();
+      memoTouched_.push_back(bit >> 6);
+      if (grows) noteMemoSize();
+    }
+  }
   word |= std::uint64_t{1} << (bit & 63);
+}
+
+template <class Tr>
+void MatcherT<Tr>::noteMemoSize() {
+  const std::size_t bytes = memo_.capacity() * sizeof(std::uint64_t) +
+                            memoTouched_.capacity() * sizeof(std::size_t) +
+                            failedRuns_.capacity() * sizeof(std::pair<int, int>);
+  memoPeak_ = std::max(memoPeak_, bytes);
+}
+
+// Sizes and clears the memo for this input. Rows go to the memoised nodes in
+// their order until kMaxMemoBytes is reached; the nodes left over are simply
+// not memoised, which costs time, never a wrong result.
+template <class Tr>
+bool MatcherT<Tr>::setUpMemo() {
+  memoLimit_ = 0;
+  const std::size_t cols = input_.size() + 1;
+  const std::size_t fixed = kMemoTouchedCap * sizeof(std::size_t) +
+                            static_cast<std::size_t>(pattern_->spanNodes_) * sizeof(std::pair<int, int>);
+  if (fixed >= kMaxMemoBytes / 2) return false;
+  const std::size_t rowsFit = ((kMaxMemoBytes - fixed) * 8 - 64) / cols;
+  const std::size_t rows = std::min(rowsFit, static_cast<std::size_t>(pattern_->memoNodes_));
+  if (rows == 0) return false;
+  const std::size_t words = (rows * cols + 63) / 64;
+  if (memoAllDirty_) {
+    std::fill(memo_.begin(), memo_.end(), 0);
+  } else {
+    for (std::size_t w : memoTouched_) memo_[w] = 0;
+  }
+  memoTouched_.clear();
+  memoAllDirty_ = false;
+  try {
+    if (memo_.size() < words) {
+      // Released first and allocated to the exact size, so the old and the new
+      // memo never exist together and no growth slack is added.
+      std::vector<std::uint64_t>().swap(memo_);
+      std::vector<std::uint64_t>(words, 0).swap(memo_);
+    }
+    failedRuns_.assign(static_cast<std::size_t>(pattern_->spanNodes_), {-1, -2});
+  } catch (const std::bad_alloc&) {
+    std::vector<std::uint64_t>().swap(memo_);
+    return false;
+  }
+  memoLimit_ = static_cast<int>(rows);
+  noteMemoSize();
+  return true;
+}
+
+template <class Tr>
+bool MatcherT<Tr>::canStart(const FirstSet& f, int p) const {
+  if (p >= static_cast<int>(input_.size())) return false;
+  const std::uint32_t c = Tr::code(input_[static_cast<std::size_t>(p)]);
+  return c < 256 ? f.low.test(c) : f.high;
+}
+
+// First position from `from` on where f can start, or the input length.
+template <class Tr>
+int MatcherT<Tr>::nextStart(const FirstSet& f, int from) const {
+  const int len = static_cast<int>(input_.size());
+  if (from >= len) return len;
+  if (f.single >= 0) {
+    const Char* at = input_.data() + from;
+    const Char* hit;
+    if constexpr (Tr::kWide) hit = std::wmemchr(at, static_cast<Char>(f.single), static_cast<std::size_t>(len - from));
+    else hit = static_cast<const Char*>(std::memchr(at, f.single, static_cast<std::size_t>(len - from)));
+    return hit == nullptr ? len : static_cast<int>(hit - input_.data());
+  }
+  for (int p = from; p < len; ++p) {
+    if (canStart(f, p)) return p;
+  }
+  return len;
+}
+
+// Whether the texts every match contains stand in the input from `from` on.
+template <class Tr>
+bool MatcherT<Tr>::hasRequiredText(int from) const {
+  std::size_t at = static_cast<std::size_t>(from);
+  for (const auto& text : pattern_->requiredText_) {
+    at = input_.find(text, at);
+    if (at == String::npos) return false;
+    at += text.size();
+  }
+  return true;
+}
+
+// Largest i in 0 .. last with f able to start at base + i * width, or -1.
+template <class Tr>
+int MatcherT<Tr>::lastStart(const FirstSet& f, int base, int width, int last) const {
+  if constexpr (!Tr::kWide) {
+    if (f.single >= 0 && width == 1) {
+      const void* hit = memrchr(input_.data() + base, f.single, static_cast<std::size_t>(last) + 1);
+      return hit == nullptr ? -1 : static_cast<int>(static_cast<const Char*>(hit) - (input_.data() + base));
+    }
+  }
+  for (int i = last; i >= 0; --i) {
+    if (canStart(f, base + i * width)) return i;
+  }
+  return -1;
 }
 
 template <class Tr>
@@ -148,26 +263,48 @@ int MatcherT<Tr>::run(int startPos) {
   using Quant = NFAQuantifierNodeT<Tr>;
   using Loop = NFAGroupLoopNodeT<Tr>;
   using GroupNode = NFAGroupNodeT<Tr>;
+  using CharNode = NFACharNodeT<Tr>;
   status_ = MatchStatus::Ok;
   stack_.clear();
   const int len = static_cast<int>(input_.size());
-  const bool useMemo = pattern_->memoUsable_ && pattern_->memoNodes_ > 0;
-  if (useMemo) {
-    const std::size_t words =
-        (static_cast<std::size_t>(pattern_->memoNodes_) * (input_.size() + 1) + 63) / 64;
-    for (std::size_t w : memoTouched_) memo_[w] = 0;
-    memoTouched_.clear();
-    if (memo_.size() < words) memo_.resize(words, 0);
-    failedRuns_.assign(static_cast<std::size_t>(pattern_->spanNodes_), {-1, -2});
-  }
+  const unsigned fast = pattern_->fastPaths_;
+  const bool literalRuns = fast & kFastLiteralRuns;
+  const bool firstChar = fast & kFastFirstChar;
+  const bool anyJump = fast & kFastAnyCharJump;
+  const bool backoffSkip = fast & kFastBackoffSkip;
+  const bool memoPossible = pattern_->memoUsable_ && pattern_->memoNodes_ > 0;
+  const int memoAfter = (fast & kFastLateMemo) ? kMemoAfterBacktracks : 0;
+  int backtracks = 0;
+  bool useMemo = memoPossible && memoAfter == 0 && setUpMemo();
+  const FirstSet* sets = pattern_->firstSets_.data();
   std::uint64_t steps = 0;
   int barrier = -1;
   const Node* node = pattern_->head_;
   int p = startPos;
+  if ((fast & kFastRequiredText) && !pattern_->requiredText_.empty() && !hasRequiredText(startPos)) {
+    // The tables are left as the failed match would leave them.
+    if (wholeMode_) {
+      starts(0) = startPos == 0 ? 0 : -1;
+    } else {
+      if (startPos < len) clearGroups();
+      starts(0) = -1;
+    }
+    return -1;
+  }
   auto push = [this](const Node* n, int op, int a = 0, int b = 0, int c = 0) {
     stack_.push_back(Frame{n, op, a, b, c});
   };
   auto groupOf = [](const Node* n) { return static_cast<const GroupNode*>(n)->groupIndex; };
+  // What may follow n: null when anything may (or the shortcut is off).
+  auto follow = [sets](const Node* n, bool on) -> const FirstSet* {
+    return on && n->firstIndex >= 0 ? &sets[n->firstIndex] : nullptr;
+  };
+  // A "." that matches every character (dot-all) moves by one, always.
+  auto matchesAnything = [anyJump](const Node* n) {
+    if (!anyJump || n->kind != NodeKind::Class) return false;
+    const auto* c = static_cast<const NFAClassNodeT<Tr>*>(n);
+    return c->inverted && c->members.intervals().empty();
+  };
 
 forward:
   for (;;) {
@@ -179,23 +316,36 @@ forward:
       return -1;
     }
     if (node == nullptr) return p;  // not built by the compiler; ends a chain like an accept
-    if (useMemo && node->memoIndex >= 0) {
+    if (useMemo && node->memoIndex >= 0 && node->memoIndex < memoLimit_) {
       if (memoFailed(node, p)) goto fail;
       push(node, kMemo, p);
     }
     switch (node->kind) {
-      case NodeKind::Start:
+      case NodeKind::Start: {
         starts(0) = p;
+        const FirstSet* first = follow(node, firstChar);
         if (wholeMode_) {
           if (p != 0) {
             starts(0) = -1;
             goto fail;
           }
+          if (first != nullptr && !canStart(*first, p)) goto fail;
         } else {
+          if (first != nullptr) {
+            // Every start before the next possible first character fails.
+            const int s = nextStart(*first, p);
+            if (s != p) clearGroups();
+            if (s >= len) {
+              starts(0) = -1;
+              goto fail;
+            }
+            starts(0) = p = s;
+          }
           push(node, kSearchNext, p);
         }
         node = node->next;
         continue;
+      }
       case NodeKind::End:
         ends(0) = p;
         if (wholeMode_ && p != len) {
@@ -314,17 +464,33 @@ forward:
           node = q->inner;
           continue;
         }
+        const bool jump = matchesAnything(q->inner);
+        const FirstSet* then = follow(node, backoffSkip);
         // The minimum part; an empty repetition counts for the rest of it.
         int c = p, t = p;
-        for (int i = 0; i < q->min; ++i) {
+        if (jump) {
           ++steps;
-          t = leafStep(q->inner, c);
-          if (t <= c) break;
-          c = t;
+          t = len - p >= q->min ? p + q->min : -1;
+        } else {
+          for (int i = 0; i < q->min; ++i) {
+            ++steps;
+            t = leafStep(q->inner, c);
+            if (t <= c) break;
+            c = t;
+          }
         }
         if (t < 0) goto fail;
         if (node->kind == NodeKind::LazyQuantifier) {
-          if (q->min < q->max) push(node, kLazyMore, t, q->min);
+          int i = q->min;
+          // Growing past the places where what follows cannot start.
+          while (then != nullptr && !canStart(*then, t)) {
+            ++steps;
+            const int u = i < q->max ? leafStep(q->inner, t) : -1;
+            if (u <= t) goto fail;
+            t = u;
+            ++i;
+          }
+          if (i < q->max) push(node, kLazyMore, t, i);
           node = node->next;
           p = t;
           continue;
@@ -338,11 +504,15 @@ forward:
           // positions before that are left.
           const auto run = failedRuns_[static_cast<std::size_t>(node->spanIndex)];
           if (run.first > p) {
-            while (at < run.first) {
-              ++steps;
-              const int u = leafStep(q->inner, at);
-              if (u <= at) break;
-              at = u;
+            if (jump) {
+              at = std::max(at, run.first);
+            } else {
+              while (at < run.first) {
+                ++steps;
+                const int u = leafStep(q->inner, at);
+                if (u <= at) break;
+                at = u;
+              }
             }
             if (at == run.first) {
               push(node, kGreedyRunFailed, p, run.second);
@@ -351,24 +521,59 @@ forward:
               if (last > t) push(node, kGreedyBack, t, 1, last - t);
               node = node->next;
               p = last;
+              if (then != nullptr && !canStart(*then, p)) goto fail;
               continue;
             }
             at = t;
           }
         }
-        while (count < q->max) {
+        if (jump) {
           ++steps;
-          const int u = leafStep(q->inner, at);
-          if (u <= at) break;
-          width = u - at;
-          at = u;
-          ++count;
-          ++k;
+          const long long room = std::max(0LL, static_cast<long long>(q->max) - q->min);
+          at = static_cast<int>(std::min<long long>(len, t + room));
+          k = at - t;
+          width = 1;
+        } else {
+          while (count < q->max) {
+            ++steps;
+            const int u = leafStep(q->inner, at);
+            if (u <= at) break;
+            width = u - at;
+            at = u;
+            ++count;
+            ++k;
+          }
         }
         if (useMemo && node->spanIndex >= 0) push(node, kGreedyRunFailed, p, at);
         if (node->kind == NodeKind::GreedyQuantifier && k > 0) push(node, kGreedyBack, t, width, k);
         node = node->next;
         p = at;
+        if (then != nullptr && !canStart(*then, p)) goto fail;
+        continue;
+      }
+      case NodeKind::Char:
+      case NodeKind::CIChar: {
+        const auto* cn = static_cast<const CharNode*>(node);
+        if (literalRuns && !cn->run.empty()) {
+          // The whole chain of characters in one comparison.
+          const int k = static_cast<int>(cn->run.size());
+          if (p > len - k) goto fail;
+          const Char* at = input_.data() + p;
+          if (node->kind == NodeKind::Char) {
+            if (std::char_traits<Char>::compare(at, cn->run.data(), cn->run.size()) != 0) goto fail;
+          } else {
+            for (int i = 0; i < k; ++i) {
+              if (Tr::lower(at[i]) != cn->run[static_cast<std::size_t>(i)]) goto fail;
+            }
+          }
+          node = cn->afterRun;
+          p += k;
+          continue;
+        }
+        const int q = leafStep(node, p);
+        if (q < 0) goto fail;
+        node = node->next;
+        p = q;
         continue;
       }
       default: {
@@ -386,6 +591,7 @@ fail:
     if (stack_.empty()) return -1;
     const Frame f = stack_.back();
     stack_.pop_back();
+    if (f.op >= kOrRight && !useMemo && memoPossible && ++backtracks > memoAfter) useMemo = setUpMemo();
     switch (f.op) {
       case kUndoStart: starts(groupOf(f.node)) = f.a; break;
       case kUndoEnd: ends(groupOf(f.node)) = f.a; break;
@@ -409,7 +615,12 @@ fail:
         p = f.a;
         goto forward;
       case kGreedyBack: {
-        const int i = f.c - 1;
+        int i = f.c - 1;
+        if (const FirstSet* then = follow(f.node, backoffSkip)) {
+          ++steps;
+          i = lastStart(*then, f.a, f.b, i);
+          if (i < 0) break;
+        }
         if (i > 0) push(f.node, kGreedyBack, f.a, f.b, i);
         node = f.node->next;
         p = f.a + i * f.b;
@@ -418,9 +629,20 @@ fail:
       case kLazyMore: {
         const auto* q = static_cast<const Quant*>(f.node);
         ++steps;
-        const int u = leafStep(q->inner, f.a);
+        int u = leafStep(q->inner, f.a);
         if (u <= f.a) break;
-        const int i = f.b + 1;
+        int i = f.b + 1;
+        if (const FirstSet* then = follow(f.node, backoffSkip)) {
+          bool dead = false;
+          while (!dead && !canStart(*then, u)) {
+            ++steps;
+            const int v = i < q->max ? leafStep(q->inner, u) : -1;
+            dead = v <= u;
+            u = v;
+            ++i;
+          }
+          if (dead) break;
+        }
         if (i < q->max) push(f.node, kLazyMore, u, i);
         node = f.node->next;
         p = u;
@@ -453,17 +675,26 @@ fail:
         p = f.c;
         goto forward;
       }
-      case kSearchNext:
-        if (f.a < len) {
-          clearGroups();
-          starts(0) = f.a + 1;
-          push(f.node, kSearchNext, f.a + 1);
-          node = f.node->next;
-          p = f.a + 1;
-          goto forward;
+      case kSearchNext: {
+        if (f.a >= len) {
+          starts(0) = -1;
+          break;
         }
-        starts(0) = -1;
-        break;
+        clearGroups();
+        int s = f.a + 1;
+        if (const FirstSet* first = follow(f.node, firstChar)) {
+          s = nextStart(*first, s);
+          if (s >= len) {
+            starts(0) = -1;
+            break;
+          }
+        }
+        starts(0) = s;
+        push(f.node, kSearchNext, s);
+        node = f.node->next;
+        p = s;
+        goto forward;
+      }
       case kBarrier:
         barrier = f.b;
         if (f.node->kind == NodeKind::LookAhead &&
@@ -507,6 +738,7 @@ bool MatcherT<Tr>::findNext() {
   clearGroups();
   if (s == e) ++e;
   starts(0) = e;
+  status_ = MatchStatus::Ok;
   if (e >= static_cast<int>(input_.size())) return false;
   if (e < 0) e = 0;
   lastMatchEnd_ = e;
@@ -556,6 +788,7 @@ void MatcherT<Tr>::setInput(const String& text) {
 
 template <class Tr>
 void MatcherT<Tr>::reset() {
+  status_ = MatchStatus::Ok;
   lastMatchEnd_ = 0;
   clearGroups();
   hasMatch_ = false;

@@ -34,12 +34,20 @@ struct NFANodeT {
   int memoIndex = -1;
   // Index of the failed-run span a greedy single-character repetition keeps, or -1.
   int spanIndex = -1;
+  // Index of the pattern's first-character set of what follows (after a
+  // quantifier, or of the whole automaton at its start node), or -1 when
+  // any character or none at all may start it.
+  int firstIndex = -1;
 };
 
 template <class Tr>
 struct NFACharNodeT : NFANodeT<Tr> {
   NFACharNodeT(NodeKind k, typename Tr::Char c) : NFANodeT<Tr>(k), ch(c) {}
   typename Tr::Char ch;
+  // Set at compile time on the first node of two or more chained characters of
+  // the same kind: their text, compared at once, and the node after them.
+  typename Tr::String run;
+  NFANodeT<Tr>* afterRun = nullptr;
 };
 
 template <class Tr>

@@ -1,6 +1,7 @@
 // Whole-text operations of a pattern (through its own matcher) and the
 // one-shot operations that compile, use and discard a pattern in one call.
-// A text that does not compile gives the fixed empty result of each.
+// A text that does not compile gives the fixed empty result of each. Each
+// leaves in the pattern's status how its last search ended.
 #include "pattern/pattern.h"
 
 namespace hbafw {
@@ -54,43 +55,74 @@ typename PatternT<Tr>::String PatternT<Tr>::replace(const String& input, const S
   return out;
 }
 
+namespace {
+
+void report(MatchStatus* out, MatchStatus value) {
+  if (out != nullptr) *out = value;
+}
+
+}  // namespace
+
 template <class Tr>
-bool PatternT<Tr>::matchesOnce(const String& pattern, const String& input, std::uint64_t flags) {
+bool PatternT<Tr>::matchesOnce(const String& pattern, const String& input, std::uint64_t flags,
+                               MatchStatus* status) {
+  report(status, MatchStatus::Ok);
   auto p = compile(pattern, flags);
-  return p != nullptr && p->matchesWhole(input);
+  if (p == nullptr) return false;
+  const bool found = p->matchesWhole(input);
+  report(status, p->status());
+  return found;
 }
 
 template <class Tr>
 std::pair<typename PatternT<Tr>::String, int> PatternT<Tr>::nthMatch(const String& pattern, const String& input, int n,
-                                                                     std::uint64_t flags) {
+                                                                     std::uint64_t flags, MatchStatus* status) {
+  report(status, MatchStatus::Ok);
   auto p = compile(pattern, flags);
   if (p == nullptr || n < 0) return {String(), -1};
   auto m = p->newMatcher(input);
   for (int i = 0; i <= n; ++i) {
-    if (!m->findNext()) return {String(), -1};
+    if (!m->findNext()) {
+      report(status, m->status());
+      return {String(), -1};
+    }
   }
   return {m->group(0), m->groupStart(0)};
 }
 
 template <class Tr>
 std::vector<typename PatternT<Tr>::String> PatternT<Tr>::findAllOnce(const String& pattern, const String& input,
-                                                                     std::uint64_t flags) {
+                                                                     std::uint64_t flags, MatchStatus* status) {
+  report(status, MatchStatus::Ok);
   auto p = compile(pattern, flags);
-  return p ? p->findAll(input) : std::vector<String>();
+  if (p == nullptr) return {};
+  auto found = p->findAll(input);
+  report(status, p->status());
+  return found;
 }
 
 template <class Tr>
 std::vector<typename PatternT<Tr>::String> PatternT<Tr>::splitOnce(const String& pattern, const String& input,
-                                                                   bool keepEmpty, int limit, std::uint64_t flags) {
+                                                                   bool keepEmpty, int limit, std::uint64_t flags,
+                                                                   MatchStatus* status) {
+  report(status, MatchStatus::Ok);
   auto p = compile(pattern, flags);
-  return p ? p->split(input, keepEmpty, limit) : std::vector<String>();
+  if (p == nullptr) return {};
+  auto pieces = p->split(input, keepEmpty, limit);
+  report(status, p->status());
+  return pieces;
 }
 
 template <class Tr>
 typename PatternT<Tr>::String PatternT<Tr>::replaceOnce(const String& pattern, const String& input,
-                                                        const String& replacement, std::uint64_t flags) {
+                                                        const String& replacement, std::uint64_t flags,
+                                                        MatchStatus* status) {
+  report(status, MatchStatus::Ok);
   auto p = compile(pattern, flags);
-  return p ? p->replace(input, replacement) : String();
+  if (p == nullptr) return String();
+  String out = p->replace(input, replacement);
+  report(status, p->status());
+  return out;
 }
 
 template class PatternT<NarrowTraits>;

@@ -7,12 +7,16 @@
 // ends with MatchStatus::TooDeep; one whose work passes the matcher's budget
 // (kDefaultWorkBudget node steps per start of matching, see setWorkBudget)
 // ends with MatchStatus::OverBudget. Both return "no match" from the
-// operation and leave the group tables cleared; ask status() to tell them
-// apart from an ordinary failure. The compiler refuses patterns nested deeper
-// than kMaxNesting groups, alternatives, named references or bracket classes
-// as a syntax error.
+// operation and leave the group tables cleared; ask status() (of the Matcher,
+// or of the Pattern for its whole-text operations, or through the one-shot
+// functions' last argument) to tell them apart from an ordinary failure.
+// The failure memo takes at most kMaxMemoBytes; a pattern and line that would
+// need more memoise only part of the pattern and run slower. The compiler
+// refuses patterns nested deeper than kMaxNesting groups, alternatives, named
+// references or bracket classes as a syntax error.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -33,8 +37,31 @@ inline constexpr std::uint64_t FLAG_UNIX_LINES = 16;
 inline constexpr int kMaxNesting = 1000;
 inline constexpr std::size_t kMaxBacktrackFrames = std::size_t{1} << 22;
 inline constexpr std::uint64_t kDefaultWorkBudget = 200'000'000;
+inline constexpr std::size_t kMaxMemoBytes = std::size_t{64} << 20;
 
 enum class MatchStatus { Ok, TooDeep, OverBudget };
+
+// Shortcuts that change how fast a match runs, never what it finds. All are on
+// by default; PatternT::setFastPaths switches them off one by one so tests can
+// compare the results both ways.
+enum FastPath : unsigned {
+  kFastLiteralRuns = 1,    // chained literal characters compared at once
+  kFastFirstChar = 2,      // search starts only where the pattern's first character can be
+  kFastAnyCharJump = 4,    // a greedy "." that matches everything jumps instead of stepping
+  kFastBackoffSkip = 8,    // quantifiers give back or grow only to where what follows can start
+  kFastLateMemo = 16,      // the failure memo is set up only once a match has backtracked
+  kFastRequiredText = 32,  // a match is not tried when text every match contains is missing
+  kAllFastPaths = 63,
+};
+
+// Characters one of which must stand at a position for a sub-automaton to
+// match there: a bitmap of the codes below 256, whether any code above may
+// do, and the one code when there is exactly one.
+struct FirstSet {
+  std::bitset<256> low;
+  bool high = false;
+  int single = -1;
+};
 
 template <class Tr> class PatternT;
 
@@ -63,6 +90,8 @@ class MatcherT {
   // no-match, TooDeep / OverBudget for the defined failures described above.
   MatchStatus status() const { return status_; }
   void setWorkBudget(std::uint64_t steps) { budget_ = steps; }
+  // Largest number of bytes the failure memo has held (never above kMaxMemoBytes).
+  std::size_t memoPeakBytes() const { return memoPeak_; }
 
  private:
   struct Frame {
@@ -79,6 +108,12 @@ class MatcherT {
   int leafStep(const Node* n, int p);
   bool memoFailed(const Node* n, int p) const;
   void memoSet(const Node* n, int p);
+  bool setUpMemo();
+  bool canStart(const FirstSet& f, int p) const;
+  int nextStart(const FirstSet& f, int from) const;
+  int lastStart(const FirstSet& f, int base, int width, int last) const;
+  bool hasRequiredText(int from) const;
+  void noteMemoSize();
 
   const PatternT<Tr>* pattern_;
   String input_;
@@ -92,6 +127,9 @@ class MatcherT {
   std::vector<Frame> stack_;
   std::vector<std::uint64_t> memo_;
   std::vector<std::size_t> memoTouched_;
+  bool memoAllDirty_ = false;
+  int memoLimit_ = 0;  // nodes with a memo index below it are memoised in this run
+  std::size_t memoPeak_ = 0;
   std::vector<std::pair<int, int>> failedRuns_;
 };
 
@@ -116,6 +154,12 @@ class PatternT {
   void dump() const requires(!Tr::kWide);
   // Work budget of the pattern's own matcher (matchesWhole, findAll, split, replace).
   void setWorkBudget(std::uint64_t steps) { ownMatcher_->setWorkBudget(steps); }
+  // How the last whole-text operation ended: Ok, or the defined failure that
+  // cut its result short (the result is what was found until then).
+  MatchStatus status() const { return ownMatcher_->status(); }
+  // Internal: which FastPath shortcuts this pattern's matchers take.
+  void setFastPaths(unsigned mask) { fastPaths_ = mask; }
+  unsigned fastPaths() const { return fastPaths_; }
 
   const String& text() const { return text_; }
   std::uint64_t flags() const { return originalFlags_; }
@@ -127,13 +171,18 @@ class PatternT {
   bool memoUsable() const { return memoUsable_; }
   int memoNodeCount() const { return memoNodes_; }
 
-  static bool matchesOnce(const String& pattern, const String& input, std::uint64_t flags);
-  static std::pair<String, int> nthMatch(const String& pattern, const String& input, int n, std::uint64_t flags);
-  static std::vector<String> findAllOnce(const String& pattern, const String& input, std::uint64_t flags);
+  // Each one-shot stores in *status, when given, how its operation ended (Ok
+  // also for a text that does not compile).
+  static bool matchesOnce(const String& pattern, const String& input, std::uint64_t flags,
+                          MatchStatus* status = nullptr);
+  static std::pair<String, int> nthMatch(const String& pattern, const String& input, int n, std::uint64_t flags,
+                                         MatchStatus* status = nullptr);
+  static std::vector<String> findAllOnce(const String& pattern, const String& input, std::uint64_t flags,
+                                         MatchStatus* status = nullptr);
   static std::vector<String> splitOnce(const String& pattern, const String& input, bool keepEmpty, int limit,
-                                       std::uint64_t flags);
+                                       std::uint64_t flags, MatchStatus* status = nullptr);
   static String replaceOnce(const String& pattern, const String& input, const String& replacement,
-                            std::uint64_t flags);
+                            std::uint64_t flags, MatchStatus* status = nullptr);
 
   static bool defineName(const String& name, const String& patternText, std::uint64_t flags);
   static void clearNames();
@@ -158,6 +207,11 @@ class PatternT {
   Node* classNode(CharSet set, bool inverted);
   void syntaxError();
   void finish();
+  void numberMemoNodes();
+  void chainLiteralRuns();
+  void computeFirstSets();
+  bool firstOf(const Node* n, FirstSet& out, int& budget) const;
+  void collectRequiredText();
 
   String text_;
   String originalText_;
@@ -171,8 +225,13 @@ class PatternT {
   std::vector<std::unique_ptr<Node>> nodes_;
   std::vector<Node*> altEndsOut_;
   bool memoUsable_ = false;
+  bool pathsSkippable_ = false;
   int memoNodes_ = 0;
   int spanNodes_ = 0;
+  std::vector<FirstSet> firstSets_;
+  // Texts every match contains, in this order and without overlap.
+  std::vector<String> requiredText_;
+  unsigned fastPaths_ = kAllFastPaths;
   std::unique_ptr<Matcher> ownMatcher_;
 };
 

@@ -153,3 +153,49 @@ TEST(Interface, WideRows) {
 
 }  // namespace
 }  // namespace hbafw
+
+namespace hbafw {
+namespace {
+
+// A give-up leaves each whole-text operation's result as it is and says so
+// through the pattern's status; one-shots through their last argument.
+TEST(Interface, GivenUpMatchIsVisibleAtEveryLevel) {
+  const std::string explosive = std::string(40, 'a') + "!b";
+  auto p = Pattern::compile("(a*)*\\1b", 0);  // back-references keep the memo off: exponential
+  ASSERT_NE(p, nullptr);
+  p->setWorkBudget(100000);
+  EXPECT_FALSE(p->matchesWhole(explosive));
+  EXPECT_EQ(p->status(), MatchStatus::OverBudget);
+  EXPECT_TRUE(p->findAll(explosive).empty());
+  EXPECT_EQ(p->status(), MatchStatus::OverBudget);
+  EXPECT_EQ(p->split(explosive, false, 0), (Texts{explosive}));
+  EXPECT_EQ(p->status(), MatchStatus::OverBudget);
+  EXPECT_EQ(p->replace(explosive, "x"), explosive);
+  EXPECT_EQ(p->status(), MatchStatus::OverBudget);
+  EXPECT_EQ(p->replace("ab", "x"), "x");
+  EXPECT_EQ(p->status(), MatchStatus::Ok);
+
+  // One frame per group-loop iteration: this line is too deep for any of them.
+  const std::string deep(kMaxBacktrackFrames, 'a');
+  const char* const loop = "(a)*";
+  MatchStatus s = MatchStatus::Ok;
+  EXPECT_FALSE(Pattern::matchesOnce(loop, deep, 0, &s));
+  EXPECT_EQ(s, MatchStatus::TooDeep);
+  s = MatchStatus::Ok;
+  EXPECT_EQ(Pattern::nthMatch(loop, deep, 0, 0, &s), std::make_pair(std::string(), -1));
+  EXPECT_EQ(s, MatchStatus::TooDeep);
+  s = MatchStatus::Ok;
+  EXPECT_TRUE(Pattern::findAllOnce(loop, deep, 0, &s).empty());
+  EXPECT_EQ(s, MatchStatus::TooDeep);
+  s = MatchStatus::Ok;
+  EXPECT_EQ(Pattern::splitOnce(loop, deep, false, 0, 0, &s), (Texts{deep}));
+  EXPECT_EQ(s, MatchStatus::TooDeep);
+  s = MatchStatus::Ok;
+  EXPECT_EQ(Pattern::replaceOnce(loop, deep, "x", 0, &s), deep);
+  EXPECT_EQ(s, MatchStatus::TooDeep);
+  EXPECT_TRUE(Pattern::matchesOnce(loop, "aa", 0, &s));
+  EXPECT_EQ(s, MatchStatus::Ok);
+}
+
+}  // namespace
+}  // namespace hbafw
