@@ -1,6 +1,6 @@
 // libFuzzer target: the sysfs lookup's parsing of its commands' output on
-// arbitrary bytes. Bytes 0-6 are domain, bus, function and the two subsystem
-// halves; the rest is read as search output, one line per newline. The
+// arbitrary bytes. Bytes 0-2 are domain, bus and function; the rest is read
+// as command output, one line per newline. The
 // address filter is checked against std::regex running the same pattern as
 // grep -i; the identity reader for its result's form.
 // It starts no command and touches no file.
@@ -43,9 +43,9 @@ bool IsIdentityText(const std::string& identity) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 7 || size > 8192) return 0;
+    if (size < 3 || size > 8192) return 0;
     const unsigned char domain = data[0], bus = data[1], function = data[2];
-    const std::string output(reinterpret_cast<const char*>(data + 7), size - 7);
+    const std::string output(reinterpret_cast<const char*>(data + 3), size - 3);
     std::vector<std::string> lines;
     for (std::size_t start = 0; start < output.size();) {
         std::size_t end = output.find('\n', start);
