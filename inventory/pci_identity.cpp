@@ -15,6 +15,8 @@ namespace hbafw {
 namespace {
 
 constexpr const char* kDiscardErrors = " 2>/dev/null";
+// A lone command replaces its shell instead of being one more process.
+constexpr const char* kInPlaceOfShell = "exec ";
 
 std::string HexPair(unsigned first, unsigned second) {
     char text[32];
@@ -125,7 +127,7 @@ std::string PciIdentityLookup::FindDevice(unsigned char domain, unsigned char bu
     }
     if (!searchLines_) {
         searchLines_.emplace();
-        ReadCommandLines(SearchCommand(sysRoot_), [this](const std::string& line) {
+        ReadCommandLines(kInPlaceOfShell + SearchCommand(sysRoot_), [this](const std::string& line) {
             searchLines_->push_back(line);
             return false;
         });
@@ -138,9 +140,11 @@ std::string PciIdentityLookup::FindDevice(unsigned char domain, unsigned char bu
 std::string PciIdentityLookup::ReadIdentity(const std::string& directory) {
     auto known = identities_.find(directory);
     if (known != identities_.end()) return known->second;
-    std::string identity = IdentityFromLines(ReadFirstCommandLines(
-        "cat " + QuoteShellWord(directory + "/vendor") + " " + QuoteShellWord(directory + "/device") + kDiscardErrors,
-        2));
+    // The per-adapter walk keeps its commands as they always were: it is the reference.
+    std::string command =
+        "cat " + QuoteShellWord(directory + "/vendor") + " " + QuoteShellWord(directory + "/device") + kDiscardErrors;
+    if (walk_ == SysfsWalk::OncePerEnumeration) command = kInPlaceOfShell + command;
+    std::string identity = IdentityFromLines(ReadFirstCommandLines(command, 2));
     if (walk_ == SysfsWalk::OncePerEnumeration) identities_.emplace(directory, identity);
     return identity;
 }
