@@ -1,9 +1,8 @@
 // libFuzzer target: the sysfs lookup's parsing of its commands' output on
-// arbitrary bytes. Bytes 0-2 are domain, bus and function; the rest is read
-// as command output, one line per newline. The
-// address filter is checked against std::regex running the same pattern as
-// grep -i; the identity reader for its result's form.
-// It starts no command and touches no file.
+// arbitrary bytes (bytes 0-2 domain, bus, function; the rest command output,
+// one line per newline). The address filter is checked against std::regex
+// running grep's pattern, the identity reader for its result's form. It starts
+// no command and touches no file.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
