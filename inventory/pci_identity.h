@@ -27,7 +27,7 @@ enum class SysfsWalk { PerAdapter, OncePerEnumeration };
 // between runs and nothing is carried over.
 class PciIdentityLookup {
 public:
-    explicit PciIdentityLookup(std::string sysRoot = "/sys", SysfsWalk walk = SysfsWalk::OncePerEnumeration);
+    explicit PciIdentityLookup(std::string sysRoot, SysfsWalk walk = SysfsWalk::OncePerEnumeration);
 
     // "%.4x%.4x" of vendor and device id, or "N/A". The first candidate
     // directory whose two subsystem files hold the two ids decides.
