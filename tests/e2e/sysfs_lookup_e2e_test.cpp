@@ -71,7 +71,9 @@ TEST_F(SysfsLookupE2e, CommandsThatComplainLeaveTheConsoleAsANormalRun) {
          [](const fs::path& d) { ReplaceWithDirectory(d / "subsystem_device"); }},
         {"device is a directory (identity cat)", [](const fs::path& d) { ReplaceWithDirectory(d / "device"); }},
         {"subsystem_vendor holds binary bytes (confirmation grep)",
-         [](const fs::path& d) { std::ofstream(d / "subsystem_vendor", std::ios::binary) << std::string("\0\n0x1077\n", 9); }},
+         [](const fs::path& d) {
+             std::ofstream(d / "subsystem_vendor", std::ios::binary) << std::string("\0\n0x1077\n", 9);
+         }},
     };
     for (const Row& row : rows) {
         sim::Machine m;
