@@ -1,22 +1,22 @@
 // Enumeration of the installed adapters into flat records: the walk through
-// the HBA API layer first, then one sysfs lookup per adapter. Nothing is
-// thrown out of it; a failed adapter still gets its record.
+// the HBA API layer first, then the sysfs lookups, which share one search of
+// /sys. Nothing is thrown out of it; a failed adapter still gets its record.
 #include "inventory/adapter_enumeration.h"
 
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "inventory/attribute_text.h"
 #include "inventory/fc_hba_mra.h"
 #include "inventory/hba_api.h"
-#include "inventory/pci_identity.h"
 
 namespace hbafw {
 
 namespace {
 
-AdapterRecord MakeRecord(const FcHbaAdapter& adapter, const SystemPaths& paths) {
+AdapterRecord MakeRecord(const FcHbaAdapter& adapter, PciIdentityLookup& sysfs) {
     AdapterRecord record;
     CopyToField(record.nodeWwn, sizeof record.nodeWwn, adapter.GetNodeWWNText());
     const std::vector<FcHbaPort>& ports = adapter.GetPorts();
@@ -28,15 +28,15 @@ AdapterRecord MakeRecord(const FcHbaAdapter& adapter, const SystemPaths& paths) 
     unsigned low = adapter.GetSubsystemIds() & 0xFFFF;
     unsigned high = adapter.GetSubsystemIds() >> 16;
     CopyToField(record.pciId, sizeof record.pciId,
-                LookupPciIdentity(adapter.GetPciDomain(), adapter.GetPciBus(), adapter.GetPciFunction(), low, high,
-                                  paths.sysRoot));
+                sysfs.Lookup(adapter.GetPciDomain(), adapter.GetPciBus(), adapter.GetPciFunction(), low, high));
     std::snprintf(record.subsystemId, sizeof record.subsystemId, "%.4x%.4x", low, high);
     return record;
 }
 
 }  // namespace
 
-std::vector<EnumeratedAdapter> EnumerateAdapterDetails(const SystemPaths& paths, std::ostream& console) {
+std::vector<EnumeratedAdapter> EnumerateAdapterDetails(const SystemPaths& paths, std::ostream& console,
+                                                       SysfsWalk walk) {
     struct Walked {
         std::unique_ptr<FcHbaAdapter> adapter;
         std::string servingLibrary;
@@ -58,9 +58,12 @@ std::vector<EnumeratedAdapter> EnumerateAdapterDetails(const SystemPaths& paths,
     }
     std::vector<EnumeratedAdapter> adapters;
     adapters.reserve(walked.size());
+    // Per adapter, a fresh lookup is the old walk: nothing shared between adapters.
+    std::optional<PciIdentityLookup> sysfs;
     for (const Walked& entry : walked) {
         const FcHbaAdapter& adapter = *entry.adapter;
-        EnumeratedAdapter details{MakeRecord(adapter, paths), adapter.GetAdapterName(), entry.servingLibrary,
+        if (!sysfs || walk == SysfsWalk::PerAdapter) sysfs.emplace(paths.sysRoot, walk);
+        EnumeratedAdapter details{MakeRecord(adapter, *sysfs), adapter.GetAdapterName(), entry.servingLibrary,
                                   adapter.GetManufacturer(), adapter.GetSerialNumber(),
                                   adapter.GetModelDescription(), adapter.GetDriverName(),
                                   adapter.GetNumberOfPorts(), {}, entry.status};
@@ -71,8 +74,9 @@ std::vector<EnumeratedAdapter> EnumerateAdapterDetails(const SystemPaths& paths,
     return adapters;
 }
 
-int EnumerateAdapters(std::list<AdapterRecord>& adapters, const SystemPaths& paths) {
-    for (EnumeratedAdapter& adapter : EnumerateAdapterDetails(paths, std::cout)) adapters.push_back(adapter.record);
+int EnumerateAdapters(std::list<AdapterRecord>& adapters, const SystemPaths& paths, SysfsWalk walk) {
+    for (EnumeratedAdapter& adapter : EnumerateAdapterDetails(paths, std::cout, walk))
+        adapters.push_back(adapter.record);
     return 1;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "inventory/adapter_record.h"
+#include "inventory/pci_identity.h"
 #include "inventory/system_paths.h"
 
 namespace hbafw {
@@ -36,9 +37,11 @@ struct EnumeratedAdapter {
 };
 
 // Returns 1 in every case; an empty list means no adapter was found.
-int EnumerateAdapters(std::list<AdapterRecord>& adapters, const SystemPaths& paths = SystemPaths{});
+int EnumerateAdapters(std::list<AdapterRecord>& adapters, const SystemPaths& paths = SystemPaths{},
+                      SysfsWalk walk = SysfsWalk::OncePerEnumeration);
 
 // The same walk; the failed-status line of each failed adapter goes to console.
-std::vector<EnumeratedAdapter> EnumerateAdapterDetails(const SystemPaths& paths, std::ostream& console);
+std::vector<EnumeratedAdapter> EnumerateAdapterDetails(const SystemPaths& paths, std::ostream& console,
+                                                       SysfsWalk walk = SysfsWalk::OncePerEnumeration);
 
 }  // namespace hbafw

@@ -1,9 +1,11 @@
 // Enumeration over the simulated vendor library and a temporary sysfs tree:
-// records, refresh failures, both ways of reading the PCI location, and the
-// bounds that keep a broken library from hanging the walk.
+// records, refresh failures, both ways of reading the PCI location, both ways
+// of walking /sys, and the bounds that keep a broken library from hanging the walk.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "inventory/adapter_enumeration.h"
 #include "inventory/fc_hba_mra.h"
@@ -161,6 +163,82 @@ TEST_F(Enumeration, RefreshFailuresStillGiveRecords) {
         ExpectBalanced("HBA_OpenAdapter", "HBA_CloseAdapter");
         ExpectBalanced("loaded", "unloaded");
     }
+}
+
+// Every field of the record, by name, for comparisons that say which one differs.
+std::vector<std::pair<const char*, std::string>> Fields(const AdapterRecord& r) {
+    return {{"nodeWwn", r.nodeWwn},   {"portWwn", r.portWwn},         {"pciId", r.pciId},
+            {"subsystemId", r.subsystemId}, {"driverVersion", r.driverVersion},
+            {"firmwareVersion", r.firmwareVersion}, {"optionRomVersion", r.optionRomVersion},
+            {"spare", r.spare},       {"model", r.model}};
+}
+
+void WriteHex(const std::filesystem::path& file, const char* text) { std::ofstream(file) << text; }
+
+TEST_F(Enumeration, BothSysfsWalksGiveTheSameRecords) {
+    std::string lib = Library("libqlsdm.so");
+    sim::SysfsTree tree(paths.sysRoot);
+    tree.AddFiller(20);
+    // A dual-port card: functions 0 and 1 of bus 5, one subsystem.
+    sim::PciFunction port0{0, 5, 0, 0, 0x1077, 0x2532, 0x1077, 0x015c}, port1 = port0;
+    port1.function = 1;
+    port1.deviceId = 0x2533;
+    tree.AddAdapter(port0);
+    tree.AddAdapter(port1);
+    // Bus 6: the bridge beside the adapter reports the adapter's subsystem ids,
+    // so the search order alone picks one of the two.
+    sim::PciFunction shared{0, 6, 0, 2, 0x1077, 0x2031, 0x1077, 0x0170};
+    std::filesystem::path bridge = tree.AddAdapter(shared).parent_path() / "0000:06:1f.2";
+    WriteHex(bridge / "subsystem_vendor", "0x1077\n");
+    WriteHex(bridge / "subsystem_device", "0x0170\n");
+    // Bus 0x0c written in upper case, directory name and ids alike.
+    sim::PciFunction upper{0, 0x0c, 0, 0, 0x10df, 0xf100, 0x10df, 0xfe00};
+    std::filesystem::path lower = tree.AddAdapter(upper);
+    std::filesystem::path renamed = lower.parent_path() / "0000:0C:00.0";
+    std::filesystem::rename(lower, renamed);
+    for (auto [file, text] : {std::pair{"vendor", "0x10DF\n"}, {"device", "0xF100\n"},
+                              {"subsystem_vendor", "0x10DF\n"}, {"subsystem_device", "0xFE00\n"}})
+        WriteHex(renamed / file, text);
+    // Location never filled in (all zero): the root ports' subsystem ids decide.
+    sim::PciFunction unfilled{0, 0, 0, 0, 0, 0, 0x8086, 0x0000};
+    Describe({Card("qlogic-a", 1, port0), Card("qlogic-b", 2, port1), Card("qlogic-c", 3, shared),
+              Card("qlogic-d", 4, upper), Card("qlogic-e", 5, unfilled), Card("qlogic-f", 6, port0)},
+             {"open-fails adapter=qlogic-f"});
+    Write("hba.conf", "ql " + lib + "\n");
+
+    std::vector<EnumeratedAdapter> perAdapter = EnumerateAdapterDetails(paths, console, SysfsWalk::PerAdapter);
+    std::vector<EnumeratedAdapter> once = EnumerateAdapterDetails(paths, console, SysfsWalk::OncePerEnumeration);
+    ASSERT_EQ(perAdapter.size(), 6u);
+    ASSERT_EQ(once.size(), perAdapter.size());
+    for (std::size_t i = 0; i < once.size(); ++i) {
+        auto expected = Fields(perAdapter[i].record), actual = Fields(once[i].record);
+        for (std::size_t f = 0; f < expected.size(); ++f)
+            EXPECT_EQ(actual[f].second, expected[f].second) << "adapter " << i << " field " << expected[f].first;
+    }
+    // The trees really exercise the lookup: found ids, the bridge's, and the failed adapter's N/A.
+    const char* pciIds[] = {"10772532", "10772533", nullptr, "10dff100", "80863c04", "N/A"};
+    for (std::size_t i = 0; i < once.size(); ++i) {
+        if (pciIds[i] != nullptr) {
+            EXPECT_STREQ(once[i].record.pciId, pciIds[i]) << i;
+        }
+    }
+    EXPECT_TRUE(std::string(once[2].record.pciId) == "10772031" || std::string(once[2].record.pciId) == "80863c08")
+        << once[2].record.pciId;
+    EXPECT_EQ(console.str(), std::string(kFailedStatusLine) + kFailedStatusLine);
+}
+
+TEST_F(Enumeration, NothingIsRememberedAcrossEnumerations) {
+    std::string lib = Library("libqlsdm.so");
+    sim::SysfsTree tree(paths.sysRoot);
+    sim::PciFunction pci{0, 5, 0, 0, 0x1077, 0x2532, 0x1077, 0x015c};
+    std::filesystem::path device = tree.AddAdapter(pci);
+    Describe({Card("qlogic-a", 1, pci)});
+    Write("hba.conf", "ql " + lib + "\n");
+    ASSERT_STREQ(Enumerate().at(0).record.pciId, "10772532");
+    WriteHex(device / "device", "0x2031\n");
+    EXPECT_STREQ(Enumerate().at(0).record.pciId, "10772031");
+    std::filesystem::remove(device / "vendor");
+    EXPECT_STREQ(Enumerate().at(0).record.pciId, "N/A");
 }
 
 TEST_F(Enumeration, UnterminatedVendorTextsAreCutToTheRecordWidth) {
