@@ -27,8 +27,8 @@ description:
   - Always runs a self-discovery (C(/d)) first and returns the adapters it
     reports. With I(state=updated) it then runs the update (C(/s), plus C(/f)
     when forced) and, when the flash engine ran, a second discovery.
-  - The component's exit code is returned as C(exit_code), never C(rc):
-    1 (flashed) and 3 (nothing done) are not failures.
+  - The component's exit code is returned as C(exit_code), never as C(rc),
+    because 1 (flashed) and 3 (nothing done) are not failures.
 version_added: 1.0.0
 author: hbafw developers
 options:
