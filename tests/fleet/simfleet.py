@@ -3,6 +3,7 @@
 # over its own copy of the QLogic machine, with per-run keys, ssh config,
 # inventory and Ansible settings that keep every write in the run's folder or
 # the sandbox's overlaid /var. It asserts nothing; callers check the results.
+# Run as a script, it does one rollout (scripts/demo uses that).
 
 import os
 import random
@@ -10,6 +11,7 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -250,3 +252,28 @@ class SandboxExit(RuntimeError):
     def __init__(self, code, log):
         RuntimeError.__init__(self, 'sandbox exited %d: %s' % (code, log))
         self.code = code
+
+
+def main(argv):
+    """simfleet.py REPO BUILD KIND[,KIND...] REPORT_DIR [PLAYBOOK_ARGS...]:
+    one rollout over fresh simulated servers, its output shown; the exit
+    status is ansible-playbook's (77 when the sandbox cannot run here)."""
+    repo, build, kinds, report = argv[:4]
+    fleet = Fleet(repo, build, kinds.split(','))
+    try:
+        with fleet:
+            code, out = fleet.playbook(
+                os.path.join(repo, 'deploy', 'ansible'),
+                '-e', 'hbafw_report_dir=' + os.path.abspath(report),
+                *argv[4:])
+            print(out, end='')
+            return code
+    except SandboxExit as error:
+        print(error)
+        return error.code if error.code == 77 else 1
+    finally:
+        fleet.remove()
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv[1:]))

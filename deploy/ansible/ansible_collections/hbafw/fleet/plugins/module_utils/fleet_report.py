@@ -28,6 +28,8 @@ COLUMNS = ('server', 'device_id', 'product_id', 'type', 'active_before',
 HEADINGS = ('Server', 'Device', 'Product', 'Item', 'Active before',
             'Package', 'Action', 'Active after', 'Outcome', 'Exit code',
             'Message')
+# Column widths in percent: the table fits the window, long texts wrap.
+WIDTHS = (9, 13, 12, 9, 7, 7, 7, 7, 8, 5, 16)
 
 
 def server_outcome(record):
@@ -158,7 +160,7 @@ STYLE = '''
 body { font-family: sans-serif; margin: 1em; max-width: 100%; }
 table { border-collapse: collapse; width: 100%; table-layout: fixed; }
 th, td { border: 1px solid #ccc; padding: 3px 5px; text-align: left;
-         vertical-align: top; overflow-wrap: anywhere; font-size: 13px; }
+         vertical-align: top; overflow-wrap: break-word; font-size: 13px; }
 th { background: #eee; }
 dl.summary { display: flex; flex-wrap: wrap; gap: 0.4em 1.5em; }
 dl.summary div { display: flex; gap: 0.4em; }
@@ -186,7 +188,9 @@ def render_html(report):
                    % (escape(label), escape(key), value))
     out.append('</dl>')
     out.append(_chart(summary['outcomes']))
-    out.append('<h2>Servers and adapters</h2><table id="rows"><thead><tr>')
+    out.append('<h2>Servers and adapters</h2><table id="rows"><colgroup>')
+    out.extend('<col style="width:%d%%">' % width for width in WIDTHS)
+    out.append('</colgroup><thead><tr>')
     out.extend('<th>%s</th>' % escape(heading) for heading in HEADINGS)
     out.append('</tr></thead><tbody>')
     for row in report['rows']:
