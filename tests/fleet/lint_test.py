@@ -2,8 +2,10 @@
 # playbook's one finding is ansible-lint's schema wanting a literal number for
 # max_fail_percentage, which Ansible itself templates; a copy with a literal
 # there must be clean, so nothing else hides behind that finding.
+# The example inventory must parse too.
 # Usage: lint_test.py COLLECTION_DIR
 
+import json
 import os
 import shutil
 import subprocess
@@ -63,6 +65,16 @@ class LintTest(unittest.TestCase):
             handle.write(text.replace(TEMPLATED, 'max_fail_percentage: 0'))
         code, findings, out = self.lint('playbooks/rollout.yml')
         self.assertEqual((code, findings), (0, []), out)
+
+    def test_example_inventory(self):
+        done = subprocess.run(
+            ['ansible-inventory', '-i', 'examples/inventory.yml', '--list'],
+            cwd=self.copy, env=self.env, stdout=subprocess.PIPE, text=True,
+            timeout=60, check=True)
+        inventory = json.loads(done.stdout)
+        self.assertEqual(len(inventory['hbafw']['hosts']), 3)
+        self.assertIn('hbafw_bundle',
+                      inventory['_meta']['hostvars']['db1.example.com'])
 
 
 if __name__ == '__main__':

@@ -91,6 +91,8 @@ class Fleet:
         self.home = os.path.join(self.dir, 'home')
 
     def __enter__(self):
+        # A terminated run still stops its servers on the way out.
+        signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
         try:
             self._prepare()
             self._start()
@@ -181,9 +183,13 @@ class Fleet:
                 handle.write(SSHD_CONFIG.format(port=PORT, address=address,
                                                 dir=self.dir, name=name))
             # sshd wants /run/sshd; a tmpfs over /run inside the sandbox's
-            # namespace gives it one without touching the host's /run.
+            # namespace gives it one without touching the host's /run. The
+            # loop stops sshd by its pid should this process die unawares.
             script = ('mount -t tmpfs fleet-run /run && mkdir -m 755 '
-                      '/run/sshd && exec %s -D -e -f %s' % (SSHD, config))
+                      '/run/sshd && { %s -D -e -f %s & sshd=$!; '
+                      'while kill -0 %d $sshd 2>/dev/null; do sleep 1; done; '
+                      'kill $sshd 2>/dev/null; wait $sshd; }'
+                      % (SSHD, config, os.getpid()))
             log = open(self.path(name + '.sshd.log'), 'w')
             process = subprocess.Popen(
                 [sandbox, self.machine(name), 'sh', '-c', script],
@@ -216,6 +222,7 @@ class Fleet:
                     os.kill(int(handle.read()), signal.SIGTERM)
             except (OSError, ValueError):
                 pass
+        for name, _, process in self.servers:
             try:
                 process.wait(timeout=10)
             except subprocess.TimeoutExpired:
