@@ -1,0 +1,286 @@
+# Simulated servers for the fleet tests, the demo and the fleet benchmark: each
+# server is an sshd on its own loopback address, started inside sim/sandbox
+# over its own copy of the QLogic machine, with per-run keys, ssh config,
+# inventory and Ansible settings that keep every write in the run's folder or
+# the sandbox's overlaid /var. It asserts nothing; callers check the results.
+# Run as a script, it does one rollout (scripts/demo uses that).
+
+import os
+import random
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+SSHD = '/usr/sbin/sshd'
+PORT = 2222
+REMOTE_TMP = '/var/tmp/hbafw-ansible'
+ASYNC_DIR = '/var/tmp/hbafw-async'
+REMOTE_BUNDLE = '/var/lib/hbafw/bundle'
+# What each kind of server's simulated qlafwupdate reports, and its flash
+# outcome: the QLE2562 needs the catalogue's 3.10, the QLE2672 runs 3.28.
+QLE2562, QLE2672 = '21:00:00:1B:32:0A:0B:0C', '21:00:00:0E:1E:0A:0B:0D'
+KINDS = {
+    'pending': ('2.02', 'exit 0'),
+    'current': ('3.10', 'exit 0'),
+    'failing': ('2.02', 'exit 12'),
+}
+
+SSHD_CONFIG = '''Port {port}
+ListenAddress {address}
+HostKey {dir}/host_key
+PidFile {dir}/{name}.pid
+AuthorizedKeysFile {dir}/client_key.pub
+PermitRootLogin prohibit-password
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+UsePAM no
+StrictModes no
+UseDNS no
+MaxStartups 200
+MaxSessions 50
+LogLevel ERROR
+Subsystem sftp internal-sftp
+'''
+SSH_CONFIG = '''Host *
+  User root
+  IdentityFile {dir}/client_key
+  IdentitiesOnly yes
+  UserKnownHostsFile {dir}/known_hosts
+  StrictHostKeyChecking yes
+  BatchMode yes
+  ControlMaster no
+  ControlPersist no
+  LogLevel ERROR
+'''
+ANSIBLE_CFG = '''[defaults]
+inventory = {dir}/inventory.ini
+forks = {forks}
+interpreter_python = /usr/bin/python3
+nocolor = true
+retry_files_enabled = false
+# The delegated controller tasks run as root on this host: their temporary
+# files stay in the run folder, not /root/.ansible.
+remote_tmp = {dir}/controller-tmp
+{extra}
+[ssh_connection]
+ssh_args = -F {dir}/ssh_config -o ControlMaster=no -o ControlPersist=no
+pipelining = true
+'''
+
+
+def machine_root(repo):
+    return os.path.join(repo, 'sim', 'machines', 'qlogic')
+
+
+class Fleet:
+    """N simulated servers; use as a context manager so every sshd stops."""
+
+    def __init__(self, repo, build, kinds, prefix='hbafw-fleet-'):
+        self.repo, self.build, self.kinds = repo, build, list(kinds)
+        self.dir = tempfile.mkdtemp(prefix=prefix, dir='/tmp')
+        net = random.randrange(16, 240), random.randrange(1, 250)
+        self.names = ['srv%02d' % (i + 1) for i in range(len(self.kinds))]
+        self.addresses = ['127.%d.%d.%d' % (net + (i + 1,))
+                          for i in range(len(self.kinds))]
+        self.servers = []
+        self.bundle = os.path.join(self.dir, 'bundle')
+        self.home = os.path.join(self.dir, 'home')
+
+    def __enter__(self):
+        # A terminated run still stops its servers on the way out.
+        signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+        try:
+            self._prepare()
+            self._start()
+        except BaseException:
+            self.stop()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def machine(self, name):
+        return self.path('servers', name)
+
+    def _run(self, *args):
+        subprocess.run(args, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.PIPE)
+
+    def _prepare(self):
+        os.makedirs(self.home)
+        self._run('ssh-keygen', '-q', '-t', 'ed25519', '-N', '',
+                  '-f', self.path('client_key'))
+        self._run('ssh-keygen', '-q', '-t', 'ed25519', '-N', '',
+                  '-f', self.path('host_key'))
+        with open(self.path('host_key.pub')) as handle:
+            host_key = ' '.join(handle.read().split()[:2])
+        with open(self.path('known_hosts'), 'w') as known:
+            for address in self.addresses:
+                known.write('[%s]:%d %s\n' % (address, PORT, host_key))
+        with open(self.path('ssh_config'), 'w') as config:
+            config.write(SSH_CONFIG.format(dir=self.dir))
+        os.makedirs(self.bundle)
+        for source, mode in (
+                (os.path.join(self.build, 'bin', 'hbafw-qlogic'), 0o755),
+                (os.path.join(self.repo, 'sim', 'tools', 'qlafwupdate'),
+                 0o755),
+                (os.path.join(machine_root(self.repo), 'work',
+                              'reference.xml'), 0o644)):
+            target = os.path.join(self.bundle, os.path.basename(source))
+            shutil.copy(source, target)
+            os.chmod(target, mode)
+        library = os.path.join(self.build, 'lib',
+                               'libhbafw_sim_vendor_full.so')
+        for name, kind in zip(self.names, self.kinds):
+            machine = self.machine(name)
+            shutil.copytree(machine_root(self.repo), machine, symlinks=True)
+            os.makedirs(os.path.join(machine, 'usr', 'lib'), exist_ok=True)
+            shutil.copy(library,
+                        os.path.join(machine, 'usr', 'lib', 'libqlsdm.so'))
+            image, flash = KINDS[kind]
+            state = os.path.join(machine, 'sim', 'qlafwupdate')
+            self._write(state, 'instances', '%s %s\n%s 3.28\n'
+                        % (QLE2562, image, QLE2672))
+            self._write(state, 'flashed', '%s 3.10\n%s 3.28\n'
+                        % (QLE2562, QLE2672))
+            self._write(state, 'flash', flash + '\n')
+        with open(self.path('inventory.ini'), 'w') as inventory:
+            inventory.write('[hbafw]\n')
+            for name, address in zip(self.names, self.addresses):
+                inventory.write('%s ansible_host=%s ansible_port=%d\n'
+                                % (name, address, PORT))
+            inventory.write(
+                '\n[hbafw:vars]\nansible_user=root\n'
+                'ansible_remote_tmp=%s\nansible_async_dir=%s\n'
+                'hbafw_remote_dir=%s\nhbafw_bundle=%s\n'
+                % (REMOTE_TMP, ASYNC_DIR, REMOTE_BUNDLE, self.bundle))
+        self.configure()
+
+    @staticmethod
+    def _write(folder, name, text):
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, name), 'w') as handle:
+            handle.write(text)
+
+    def configure(self, forks=5, extra=''):
+        with open(self.path('ansible.cfg'), 'w') as config:
+            config.write(ANSIBLE_CFG.format(dir=self.dir, forks=forks,
+                                            extra=extra))
+
+    def _start(self):
+        sandbox = os.path.join(self.repo, 'sim', 'sandbox')
+        for name, address in zip(self.names, self.addresses):
+            config = self.path(name + '.sshd_config')
+            with open(config, 'w') as handle:
+                handle.write(SSHD_CONFIG.format(port=PORT, address=address,
+                                                dir=self.dir, name=name))
+            # sshd wants /run/sshd; a tmpfs over /run inside the sandbox's
+            # namespace gives it one without touching the host's /run. The
+            # loop stops sshd by its pid should this process die unawares.
+            script = ('mount -t tmpfs fleet-run /run && mkdir -m 755 '
+                      '/run/sshd && { %s -D -e -f %s & sshd=$!; '
+                      'while kill -0 %d $sshd 2>/dev/null; do sleep 1; done; '
+                      'kill $sshd 2>/dev/null; wait $sshd; }'
+                      % (SSHD, config, os.getpid()))
+            log = open(self.path(name + '.sshd.log'), 'w')
+            process = subprocess.Popen(
+                [sandbox, self.machine(name), 'sh', '-c', script],
+                stdout=log, stderr=subprocess.STDOUT)
+            log.close()
+            self.servers.append((name, address, process))
+        for name, address, process in self.servers:
+            self._wait_until_listening(name, address, process)
+
+    def _wait_until_listening(self, name, address, process):
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            if process.poll() is not None:
+                with open(self.path(name + '.sshd.log')) as log:
+                    raise SandboxExit(process.returncode, log.read())
+            if os.path.exists(self.path(name + '.pid')):
+                try:
+                    socket.create_connection((address, PORT), 1).close()
+                    return
+                except OSError:
+                    pass
+            time.sleep(0.05)
+        raise RuntimeError('sshd of %s did not start' % name)
+
+    def stop(self):
+        """Stop each sshd by the pid it wrote, then reap its sandbox."""
+        for name, _, process in self.servers:
+            try:
+                with open(self.path(name + '.pid')) as handle:
+                    os.kill(int(handle.read()), signal.SIGTERM)
+            except (OSError, ValueError):
+                pass
+        for name, _, process in self.servers:
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+        self.servers = []
+
+    def remove(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def environment(self, collections):
+        env = dict(os.environ)
+        env.update(HOME=self.home, ANSIBLE_CONFIG=self.path('ansible.cfg'),
+                   ANSIBLE_HOME=self.path('ansible-home'),
+                   ANSIBLE_LOCAL_TEMP=self.path('ansible-local'),
+                   ANSIBLE_COLLECTIONS_PATH=collections,
+                   XDG_CACHE_HOME=self.path('cache'), ANSIBLE_NOCOLOR='1',
+                   PATH='/usr/bin:/bin:/usr/sbin:/sbin')
+        return env
+
+    def playbook(self, collections, *args, timeout=600):
+        """Run hbafw.fleet.rollout; (exit code, combined output)."""
+        done = subprocess.run(
+            ['ansible-playbook', 'hbafw.fleet.rollout'] + list(args),
+            env=self.environment(collections), cwd=self.dir,
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+            timeout=timeout)
+        return done.returncode, done.stdout
+
+
+class SandboxExit(RuntimeError):
+    """The sandbox ended before sshd listened; 77 means it cannot run here."""
+
+    def __init__(self, code, log):
+        RuntimeError.__init__(self, 'sandbox exited %d: %s' % (code, log))
+        self.code = code
+
+
+def main(argv):
+    """simfleet.py REPO BUILD KIND[,KIND...] REPORT_DIR [PLAYBOOK_ARGS...]:
+    one rollout over fresh simulated servers, its output shown; the exit
+    status is ansible-playbook's (77 when the sandbox cannot run here)."""
+    repo, build, kinds, report = argv[:4]
+    fleet = Fleet(repo, build, kinds.split(','))
+    try:
+        with fleet:
+            code, out = fleet.playbook(
+                os.path.join(repo, 'deploy', 'ansible'),
+                '-e', 'hbafw_report_dir=' + os.path.abspath(report),
+                *argv[4:])
+            print(out, end='')
+            return code
+    except SandboxExit as error:
+        print(error)
+        return error.code if error.code == 77 else 1
+    finally:
+        fleet.remove()
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv[1:]))

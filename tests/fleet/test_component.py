@@ -1,0 +1,137 @@
+# Unit tests of the hbafw module's plain functions: report parsing, the
+# exit-code mapping and log slicing. The module itself is exercised by the
+# fleet integration test over SSH, not here.
+
+import os
+import tempfile
+import unittest
+
+from ansible_collections.hbafw.fleet.plugins.module_utils import component
+
+REPORT = '''<?xml version="1.0"?>
+<tellin_rom_discovery version="2.0.0.0">
+  <type value="QLogic Fibre Channel HBA"/>
+  <alt_name value=""/>
+  <version value=""/>
+  <takes_effect value=""/>
+  <devices>
+    <device>
+      <device_id value="1077.2532.1077.015d"/>
+      <product_id value="QLE2562 &amp; &quot;friends&quot;"/>
+      <busnumber value=""/>
+      <funcnumber value=""/>
+      <fw_item>
+        <type value="Multiboot Image"/><firmware_id value=""/>
+        <version value="3.10"/><active_version value="2.02"/>
+        <action value="upgrade"/><duration value="120"/>
+        <message value=""/><shared value="no"/>
+      </fw_item>
+      <fw_item>
+        <type value="BIOS"/><firmware_id value=""/>
+        <version value="1.0"/><active_version value="1.1"/>
+        <action value="downgrade"/><duration value=""/>
+        <message value=""/><shared value="no"/>
+      </fw_item>
+    </device>
+    <device>
+      <device_id value="1077.2031.1077.0170"/>
+      <product_id value="QLE2672"/>
+      <fw_item>
+        <type value="Multiboot Image"/><version value="3.28"/>
+        <active_version value="3.28"/><action value="rewrite"/>
+      </fw_item>
+    </device>
+  </devices>
+</tellin_rom_discovery>
+'''
+EMPTY = ('<tellin_rom_discovery version="2.0.0.0"><type value=""/>'
+         '<devices/></tellin_rom_discovery>')
+LOCK = component.LOCK_LINE + '\n'
+
+
+class ReportTest(unittest.TestCase):
+    def test_devices_and_items_in_report_order(self):
+        adapters = component.parse_report(REPORT)
+        self.assertEqual([a['device_id'] for a in adapters],
+                         ['1077.2532.1077.015d', '1077.2031.1077.0170'])
+        self.assertEqual(adapters[0]['product_id'], 'QLE2562 & "friends"')
+        self.assertEqual(adapters[0]['items'][1], {
+            'type': 'BIOS', 'version': '1.0', 'active_version': '1.1',
+            'action': 'downgrade'})
+        self.assertEqual(component.pending_items(adapters), [{
+            'type': 'Multiboot Image', 'version': '3.10',
+            'active_version': '2.02', 'action': 'upgrade',
+            'device_id': '1077.2532.1077.015d'}])
+
+    def test_empty_devices_is_a_report_without_adapters(self):
+        self.assertEqual(component.parse_report(EMPTY), [])
+
+    def test_what_is_not_a_report_is_an_error(self):
+        for text in ('', '<tellin_rom_discovery>', '<other><devices/></other>',
+                     '<tellin_rom_discovery version="2.0.0.0"/>'):
+            with self.subTest(text=text):
+                with self.assertRaises(component.ReportError):
+                    component.parse_report(text)
+
+    def test_would_flash(self):
+        adapters = component.parse_report(REPORT)
+        current = [adapters[1]]
+        rows = [(adapters, False, True), (current, False, False),
+                (current, True, True), ([], True, False), ([], False, False)]
+        for devices, force, expected in rows:
+            with self.subTest(devices=len(devices), force=force):
+                self.assertEqual(component.would_flash(devices, force),
+                                 expected)
+
+
+class OutcomeTest(unittest.TestCase):
+    def test_exit_codes(self):
+        # code, stdout, log text, changed, failed, words in the message
+        rows = [
+            (1, '', '', True, False, 'exit code 1'),
+            (3, '', '', False, False, 'exit code 3'),
+            (7, '', 'Flash Engine exit code: 4\n', False, True,
+             'exit code 7: failure'),
+            (7, LOCK, '', False, True, component.LOCK_MESSAGE),
+            (7, '', 'done.\n' + LOCK, False, True, component.LOCK_MESSAGE),
+            (7, 'x' + LOCK, '', False, True, 'exit code 7: failure'),
+            (1, LOCK, '', True, False, 'exit code 1'),
+            (12, '', '', False, True, 'exit code 12: passed on'),
+            (0, '', '', False, True, 'exit code 0: passed on'),
+        ]
+        for code, out, log, changed, failed, words in rows:
+            with self.subTest(code=code, out=out, log=log):
+                result = component.update_outcome(code, out, log)
+                self.assertEqual(result[:2], (changed, failed))
+                self.assertIn(words, result[2])
+
+
+class LogTest(unittest.TestCase):
+    def setUp(self):
+        handle, self.path = tempfile.mkstemp()
+        os.close(handle)
+        self.addCleanup(os.remove, self.path)
+
+    def write(self, data, mode='ab'):
+        with open(self.path, mode) as log:
+            log.write(data)
+
+    def test_slices(self):
+        self.write(b'old run\n')
+        start = component.log_size(self.path)
+        self.write(b'Loading references...done.\n\xff\n')
+        self.assertEqual(component.log_since(start, self.path),
+                         'Loading references...done.\n\ufffd\n')
+        self.assertEqual(component.log_since(component.log_size(self.path),
+                                             self.path), '')
+        self.write(b'new\n', 'wb')
+        self.assertEqual(component.log_since(start, self.path), 'new\n')
+
+    def test_missing_log(self):
+        missing = self.path + '.missing'
+        self.assertEqual(component.log_size(missing), 0)
+        self.assertEqual(component.log_since(0, missing), '')
+
+
+if __name__ == '__main__':
+    unittest.main()

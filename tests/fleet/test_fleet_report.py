@@ -1,0 +1,76 @@
+# Unit tests of the fleet report's plain functions: each server's outcome from
+# its records, the rows of cases the rollout test does not reach, and that the
+# HTML page keeps hostile text inert.
+
+import unittest
+
+from ansible_collections.hbafw.fleet.plugins.module_utils import fleet_report
+
+ITEM = {'type': 'Multiboot Image', 'version': '3.10',
+        'active_version': '2.02', 'action': 'upgrade'}
+CURRENT_ITEM = dict(ITEM, active_version='3.10', action='rewrite')
+FOUND = {'adapters': [{'device_id': 'a', 'product_id': 'p',
+                       'items': [ITEM, CURRENT_ITEM]}]}
+
+
+class OutcomeTest(unittest.TestCase):
+    def test_server_outcomes(self):
+        ok = {'exit_code': 1, 'changed': True}
+        rows = [
+            ({}, fleet_report.NOT_REACHED, None),
+            ({'discovery': {'failed': True, 'exit_code': 7, 'msg': 'm'}},
+             fleet_report.FAILED, 7),
+            ({'discovery': FOUND}, fleet_report.SKIPPED, None),
+            ({'discovery': FOUND, 'update': ok}, fleet_report.UPDATED, 1),
+            ({'discovery': FOUND, 'update': ok, 'check_mode': True},
+             fleet_report.WOULD_UPDATE, 1),
+            ({'discovery': FOUND, 'update': {'exit_code': 3}},
+             fleet_report.CURRENT, 3),
+            ({'discovery': FOUND, 'update': {'exit_code': 7, 'failed': True,
+                                             'changed': True}},
+             fleet_report.FAILED, 7),
+        ]
+        for record, outcome, code in rows:
+            with self.subTest(record=record):
+                self.assertEqual(fleet_report.server_outcome(record)[:2],
+                                 (outcome, code))
+
+    def test_item_outcomes_and_versions_after(self):
+        update = {'exit_code': 1, 'changed': True}
+        # record extras, (outcome, active after) of the two items
+        rows = [
+            ({}, [(fleet_report.UPDATED, ''), (fleet_report.CURRENT, '')]),
+            ({'force': True},
+             [(fleet_report.UPDATED, ''), (fleet_report.UPDATED, '')]),
+        ]
+        for extra, expected in rows:
+            with self.subTest(extra=extra):
+                record = dict(extra, discovery=FOUND, update=update)
+                self.assertEqual(
+                    [(row['outcome'], row['active_after']) for row in
+                     fleet_report.server_rows('s', record)], expected)
+        failed = {'discovery': {'failed': True, 'exit_code': 7}}
+        row, = fleet_report.server_rows('s', failed)
+        self.assertEqual((row['device_id'], row['outcome'], row['exit_code']),
+                         ('', fleet_report.FAILED, 7))
+
+
+class HtmlTest(unittest.TestCase):
+    def test_hostile_text_is_escaped_and_figures_add_up(self):
+        hostile = '</pre><script>alert(1)</script><img src=http://x/>'
+        records = {'s&1': {'discovery': FOUND, 'update': {
+            'exit_code': 12, 'failed': True, 'msg': hostile,
+            'log': hostile}}}
+        report = fleet_report.build_report(['s&1', 'gone'], records)
+        page = fleet_report.render_html(report)
+        self.assertNotIn('<script', page)
+        self.assertNotIn('<img', page)
+        self.assertIn('s&amp;1', page)
+        self.assertIn('<dd id="summary-failed">1</dd>', page)
+        self.assertIn('<dd id="summary-not-reached">1</dd>', page)
+        self.assertEqual(page.count('class="bar"'), 2)
+        self.assertEqual(fleet_report.render_csv(report).count('\n'), 4)
+
+
+if __name__ == '__main__':
+    unittest.main()
