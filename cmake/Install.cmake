@@ -42,10 +42,8 @@ install(CODE "
        RENAME hbafw FILES \"${HBAFW_LOGROTATE_SOURCE}\")
 ")
 
-# Written in parallel by the fleet work; installed where ansible-galaxy puts
-# system-wide collections, so `hbafw.fleet.rollout` resolves without a path.
-set(HBAFW_ANSIBLE_COLLECTIONS ${PROJECT_SOURCE_DIR}/deploy/ansible/ansible_collections)
-if(EXISTS ${HBAFW_ANSIBLE_COLLECTIONS})
-  install(DIRECTORY ${HBAFW_ANSIBLE_COLLECTIONS} DESTINATION ${CMAKE_INSTALL_DATADIR}/ansible/collections
-    PATTERN "__pycache__" EXCLUDE PATTERN "*.pyc" EXCLUDE PATTERN "tests" EXCLUDE)
-endif()
+# Installed where Ansible looks for system-wide collections, so
+# `hbafw.fleet.rollout` resolves without a path.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/deploy/ansible/ansible_collections
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/ansible/collections
+  PATTERN "__pycache__" EXCLUDE PATTERN "*.pyc" EXCLUDE PATTERN "tests" EXCLUDE)

@@ -13,7 +13,7 @@ readonly USAGE='TRXXXXXX.zelpak [options]
     /f = Force the installation
     /s = Execute silently
     /d [path] = Perform self-discovery and output to [path]'
-# Path, mode; the Ansible collection is checked apart, as it comes and goes with its folder.
+# Path, mode; the Ansible collection is checked apart, by its main parts.
 readonly LAYOUT='./etc/logrotate.d/hbafw 644
 ./usr/bin/hbafw-pattern 755
 ./usr/sbin/hbafw-brocade 755
@@ -75,9 +75,9 @@ if [[ $listed != "$LAYOUT" ]]; then
     fail "file list differs from the install layout (< expected, > packaged):"
     diff <(echo "$LAYOUT") <(echo "$listed")
 fi
-if [[ -d $SOURCE_DIR/deploy/ansible/ansible_collections/hbafw/fleet ]]; then
-    [[ -d $root/$collection/hbafw/fleet ]] || fail "the Ansible collection hbafw.fleet is not packaged"
-fi
+for part in galaxy.yml meta/runtime.yml plugins/modules/hbafw.py playbooks/rollout.yml roles/rollout/tasks/main.yml; do
+    [[ -f $root/$collection/hbafw/fleet/$part ]] || fail "the Ansible collection hbafw.fleet lacks $part"
+done
 rotation=$(sed 's/#.*//' "$root/etc/logrotate.d/hbafw")
 for directive in /var/vkx/Component.log weekly 'rotate 4' compress missingok notifempty; do
     grep -qw -- "$directive" <<<"$rotation" || fail "logrotate file lacks '$directive'"
