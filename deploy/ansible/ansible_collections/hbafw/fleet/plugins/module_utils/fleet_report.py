@@ -29,7 +29,7 @@ HEADINGS = ('Server', 'Device', 'Product', 'Item', 'Active before',
             'Package', 'Action', 'Active after', 'Outcome', 'Exit code',
             'Message')
 # Column widths in percent: the table fits the window, long texts wrap.
-WIDTHS = (9, 13, 12, 9, 7, 7, 7, 7, 8, 5, 16)
+WIDTHS = (8, 12, 11, 9, 7, 8, 8, 7, 9, 6, 15)
 
 
 def server_outcome(record):
@@ -161,7 +161,7 @@ body { font-family: sans-serif; margin: 1em; max-width: 100%; }
 table { border-collapse: collapse; width: 100%; table-layout: fixed; }
 th, td { border: 1px solid #ccc; padding: 3px 5px; text-align: left;
          vertical-align: top; overflow-wrap: break-word; font-size: 13px; }
-th { background: #eee; }
+th { background: #eee; font-size: 12px; }
 dl.summary { display: flex; flex-wrap: wrap; gap: 0.4em 1.5em; }
 dl.summary div { display: flex; gap: 0.4em; }
 dt { font-weight: bold; } dd { margin: 0; }
@@ -187,6 +187,8 @@ def render_html(report):
         out.append('<div><dt>%s</dt><dd id="summary-%s">%d</dd></div>'
                    % (escape(label), escape(key), value))
     out.append('</dl>')
+    out.append('<p>Outcomes count servers; the table below has a row for '
+               'each firmware item.</p>')
     out.append(_chart(summary['outcomes']))
     out.append('<h2>Servers and adapters</h2><table id="rows"><colgroup>')
     out.extend('<col style="width:%d%%">' % width for width in WIDTHS)
