@@ -89,6 +89,14 @@ class FleetRolloutTest(unittest.TestCase):
                 sys.exit(77)
             raise
         cls.collections = cls.fleet.path('collections')
+        # The report folder already holds an operator's files; no run may
+        # touch them.
+        cls.reports = cls.fleet.path('reports')
+        os.makedirs(os.path.join(cls.reports, 'hosts'))
+        for name in ('inventory.ini', 'hosts/notes.txt'):
+            with open(os.path.join(cls.reports, name), 'w') as handle:
+                handle.write('[hbafw]\n')
+        cls.operator_files = snapshot(cls.reports)
         env = cls.fleet.environment(cls.collections)
         subprocess.run(['ansible-galaxy', 'collection', 'build', COLLECTION,
                         '--output-path', cls.fleet.dir], env=env, check=True,
@@ -103,11 +111,13 @@ class FleetRolloutTest(unittest.TestCase):
         cls.fleet.stop()
         cls.fleet.remove()
 
-    def rollout(self, name, *args):
-        report = self.fleet.path(name)
+    def rollout(self, *args):
+        """One rollout into the shared report folder: (exit code, output,
+        the run's report folder, its CSV rows)."""
         code, out = self.fleet.playbook(
             self.collections, '-e', BATCHES,
-            '-e', 'hbafw_report_dir=' + report, *args)
+            '-e', 'hbafw_report_dir=' + self.reports, *args)
+        report = os.path.realpath(os.path.join(self.reports, 'latest'))
         with open(os.path.join(report, 'report.csv')) as handle:
             rows = list(csv.DictReader(handle))
         return code, out, report, rows
@@ -140,7 +150,7 @@ class FleetRolloutTest(unittest.TestCase):
         return json.loads(done.stdout[start:done.stdout.index('</pre>')])
 
     def test_rollout(self):
-        code, out, _, rows = self.rollout('check', '--check', '--diff')
+        code, out, _, rows = self.rollout('--check', '--diff')
         self.assertEqual(code, 0, out)
         for server in self.fleet.names:
             self.assertEqual(self.calls(server), [], server)
@@ -156,23 +166,26 @@ class FleetRolloutTest(unittest.TestCase):
             expected_rows('srv04', '2.02', 'upgrade', '2.02', 'would update',
                           '3', current)], []))
 
-        code, out, report, rows = self.rollout('first')
+        code, out, report, rows = self.rollout()
         self.assertEqual(code, 2, out)
         self.assertEqual([self.calls(s) for s in self.fleet.names],
                          [['/s'], [], ['/s'], []])
+        # Failed servers first.
         self.assertRows(rows, sum([
+            expected_rows('srv03', '2.02', 'upgrade', '2.02', 'failed', '12'),
             expected_rows('srv01', '2.02', 'upgrade', '3.10', 'updated', '1',
                           current),
             expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
-            expected_rows('srv03', '2.02', 'upgrade', '2.02', 'failed', '12'),
             expected_rows('srv04', '2.02', 'upgrade', '2.02', 'skipped',
                           '')], []))
-        self.assertIn('exit code 12', rows[4]['message'])
+        self.assertIn('exit code 12', rows[0]['message'])
+        with open(os.path.join(report, 'retry.txt')) as handle:
+            self.assertEqual(handle.read(), 'srv03\n')
         for server, flash_line in (('srv01', 'Flash complete [1]\n'),
                                    ('srv03', 'Flash complete [12]\n')):
             texts = []
             for kind in ('discovery', 'update'):
-                with open(os.path.join(report, 'hosts', '%s.%s.log'
+                with open(os.path.join(report, 'logs', '%s.%s.log'
                                        % (server, kind))) as handle:
                     texts.append(handle.read())
             with open(os.path.join(self.fleet.machine(server), 'var', 'vkx',
@@ -183,7 +196,7 @@ class FleetRolloutTest(unittest.TestCase):
             self.assertIn(flash_line, texts[1])
             self.assertIn('qlafwupdate: engine trace (fd 3)\n', texts[1])
         self.assertFalse(os.path.exists(os.path.join(
-            report, 'hosts', 'srv04.update.log')))
+            report, 'logs', 'srv04.update.log')))
 
         seen = self.render(os.path.join(report, 'report.html'))
         self.assertEqual(
@@ -196,7 +209,7 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertEqual(seen['bars'], 4)
         self.assertLessEqual(seen['scrollWidth'], seen['clientWidth'])
 
-        code, out, _, rows = self.rollout('second', '--limit', 'srv01,srv02')
+        code, out, _, rows = self.rollout('--limit', 'srv01,srv02')
         self.assertEqual(code, 0, out)
         self.assertEqual(self.calls('srv01'), ['/s'])
         self.assertRows(rows, sum([
