@@ -10,6 +10,13 @@ if(CMAKE_SCRIPT_MODE_FILE)
   # HBAFW_BUNDLE_FILES (;-list: catalogue and vendor tools),
   # HBAFW_BUNDLE_VERSION, HBAFW_BUNDLE_OUTPUT (folder), and optionally
   # HBAFW_BUNDLE_STRIP (program) and HBAFW_BUNDLE_SIGN_KEY (gpg key id).
+  # COMMAND_ERROR_IS_FATAL needs CMake 3.19; the project supports 3.18.
+  function(bundle_run)
+    execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${work} RESULT_VARIABLE failed)
+    if(failed)
+      message(FATAL_ERROR "bundle: ${ARGN} failed: ${failed}")
+    endif()
+  endfunction()
   set(name hbafw-bundle-${HBAFW_BUNDLE_VERSION})
   set(work ${HBAFW_BUNDLE_OUTPUT}/${name}.work)
   set(folder ${work}/${name})
@@ -37,8 +44,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
     endif()
     file(COPY ${binary} DESTINATION ${folder})
     if(HBAFW_BUNDLE_STRIP)
-      execute_process(COMMAND ${HBAFW_BUNDLE_STRIP} --strip-unneeded ${folder}/hbafw-${vendor}
-        COMMAND_ERROR_IS_FATAL ANY)
+      bundle_run(${HBAFW_BUNDLE_STRIP} --strip-unneeded ${folder}/hbafw-${vendor})
     endif()
   endforeach()
 
@@ -52,19 +58,17 @@ if(CMAKE_SCRIPT_MODE_FILE)
   file(WRITE ${folder}/SHA256SUMS "${sums}")
   set(members ${files} SHA256SUMS)
   if(HBAFW_BUNDLE_SIGN_KEY)
-    execute_process(COMMAND gpg --batch --yes --local-user ${HBAFW_BUNDLE_SIGN_KEY}
-        --detach-sign --output ${folder}/SHA256SUMS.sig ${folder}/SHA256SUMS
-      COMMAND_ERROR_IS_FATAL ANY)
+    bundle_run(gpg --batch --yes --local-user ${HBAFW_BUNDLE_SIGN_KEY}
+      --detach-sign --output ${folder}/SHA256SUMS.sig ${folder}/SHA256SUMS)
     list(APPEND members SHA256SUMS.sig)
   endif()
   list(TRANSFORM members PREPEND ${name}/)
 
   set(archive ${HBAFW_BUNDLE_OUTPUT}/${name}.tar.gz)
   # gzip -n: no time stamp in the header either.
-  execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${work}/${name}.tar --format=gnutar
-      "--mtime=2000-01-01 00:00:00 UTC" -- ${members}
-    WORKING_DIRECTORY ${work} COMMAND_ERROR_IS_FATAL ANY)
-  execute_process(COMMAND gzip -9n ${work}/${name}.tar COMMAND_ERROR_IS_FATAL ANY)
+  bundle_run(${CMAKE_COMMAND} -E tar cf ${work}/${name}.tar --format=gnutar
+    "--mtime=2000-01-01 00:00:00 UTC" -- ${members})
+  bundle_run(gzip -9n ${work}/${name}.tar)
   file(RENAME ${work}/${name}.tar.gz ${archive})
   file(REMOVE_RECURSE ${work})
   file(SHA256 ${archive} digest)

@@ -196,7 +196,8 @@ def merge_fleet(fleet, report, seen):
         if row['device_id']:
             entry = dict((key, row[key]) for key in (
                 'device_id', 'product_id', 'type', 'package_version'))
-            entry['active'] = row['active_after'] or row['active_before']
+            # Empty when a flash left the version unknown.
+            entry['active'] = row['active_after']
             versions.setdefault(row['server'], []).append(entry)
     for server in report['servers']:
         name = server['server']
