@@ -112,11 +112,13 @@ TEST_F(SandboxTest, EmulexRuns) {
     }
 }
 
+// A missing kit is a failure, not "nothing to do".
 TEST_F(SandboxTest, EmulexMissingKit) {
     machine.WriteFile("work/reference.xml", kEmulexCatalogue);
     sim::RunResult run = RunBuild(machine, "hbafw-emulex", {"/f"});
-    EXPECT_EQ(run.out, kUpToDiscovery + kPrepared + "ERROR! : No supported hardware was found.\n");
-    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.out, kUpToDiscovery + "Preparing the Emulex Kit...FAILED!\n"
+                       "ERROR! : No Emulex kit (elxflashStandalone*.zip) in the working folder.\n");
+    EXPECT_EQ(run.exitCode, 7);
 }
 
 // ---- Brocade --------------------------------------------------------------
@@ -189,12 +191,14 @@ TEST_F(SandboxTest, BrocadeRuns) {
     }
 }
 
+// A missing engine is the component's failure, not an engine's status 127.
 TEST_F(SandboxTest, BrocadeMissingTool) {
     LayBrocade(machine, "1.0.0.0", "1.0.0.0");
     std::filesystem::remove(machine.Path("work/bcu_bootupdate"));
     sim::RunResult run = RunBuild(machine, "hbafw-brocade", {});
     EXPECT_EQ(run.exitCode, 7);
-    EXPECT_NE(run.out.find("Flash Engine exit code: 127\nFlash complete [7]\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("ERROR! : The flash engine could not be started.\nFlash complete [7]\n"), std::string::npos)
+        << run.out;
 }
 
 }  // namespace
