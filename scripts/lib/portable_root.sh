@@ -57,14 +57,14 @@ archive_unreachable() {
 # Returns PORTABLE_UNREACHABLE when the archive cannot be reached, 1 on any
 # other failure; both say why on stderr.
 make_root() {
-    local partial=$PORTABLE_ROOT.partial log=$PORTABLE_DIR/root.log wanted
+    local partial=$PORTABLE_ROOT.partial log=$PORTABLE_ROOT.log wanted
     wanted=$(printf '%s\n' "${PORTABLE_PACKAGES[@]}")
     if [[ -f $PORTABLE_ROOT/.hbafw-packages && $(cat "$PORTABLE_ROOT/.hbafw-packages") == "$wanted" ]]; then
         echo "portable: reusing the Debian 11 root $PORTABLE_ROOT"
         return 0
     fi
     command -v debootstrap >/dev/null || { echo "portable: debootstrap is not installed (scripts/bootstrap installs it)" >&2; return 1; }
-    mkdir -p "$PORTABLE_DIR"
+    mkdir -p "$(dirname "$PORTABLE_ROOT")"
     if [[ ! -d $PORTABLE_ROOT ]]; then
         # A partial root from an interrupted run may still have debootstrap's /proc mounted.
         if [[ -d $partial ]]; then
