@@ -13,6 +13,18 @@ namespace hbafw {
 inline constexpr const char* kExecuting = "Executing flash engine: ";
 inline constexpr const char* kEngineExitCode = "Flash Engine exit code: ";
 
+// Appended to the log by the flash's supervisor when the component that started
+// the flash is gone (killed) before it logged the engine's end. One of the three
+// endings follows it on the same line; callers that look for a flash's end after
+// a lost run read this line.
+inline constexpr const char* kStoppedDuringFlash = "NOTICE : The component was stopped during the flash; ";
+// ... followed by kEngineExitCode and the status, or by one of these two.
+inline constexpr const char* kStoppedEngineSignalled = "the flash engine was ended by signal ";
+inline constexpr const char* kStoppedEngineNotStarted = "the flash engine could not be started.\n";
+// Logged by a component whose flash supervisor vanished before reporting the
+// engine's end: the engine may still be running and holds the lock.
+inline constexpr const char* kEngineEndNotSeen = "ERROR! : The end of the flash was not seen.\n";
+
 struct EngineOutcome {
     enum class End { Exited, NotStarted, Signalled };
     End end = End::NotStarted;
