@@ -19,7 +19,7 @@ SSHD = '/usr/sbin/sshd'
 PORT = 2222
 REMOTE_TMP = '/var/tmp/hbafw-ansible'
 ASYNC_DIR = '/var/tmp/hbafw-async'
-REMOTE_BUNDLE = '/var/lib/hbafw/bundle'
+REMOTE_BUNDLE = '/var/lib/hbafw/bundles'
 # What each kind of server's simulated qlafwupdate reports, and its flash
 # outcome: the QLE2562 needs the catalogue's 3.10, the QLE2672 runs 3.28.
 QLE2562, QLE2672 = '21:00:00:1B:32:0A:0B:0C', '21:00:00:0E:1E:0A:0B:0D'
@@ -87,7 +87,7 @@ class Fleet:
         self.addresses = ['127.%d.%d.%d' % (net + (i + 1,))
                           for i in range(len(self.kinds))]
         self.servers = []
-        self.bundle = os.path.join(self.dir, 'bundle')
+        self.bundle = None
         self.home = os.path.join(self.dir, 'home')
 
     def __enter__(self):
@@ -127,16 +127,7 @@ class Fleet:
                 known.write('[%s]:%d %s\n' % (address, PORT, host_key))
         with open(self.path('ssh_config'), 'w') as config:
             config.write(SSH_CONFIG.format(dir=self.dir))
-        os.makedirs(self.bundle)
-        for source, mode in (
-                (os.path.join(self.build, 'bin', 'hbafw-qlogic'), 0o755),
-                (os.path.join(self.repo, 'sim', 'tools', 'qlafwupdate'),
-                 0o755),
-                (os.path.join(machine_root(self.repo), 'work',
-                              'reference.xml'), 0o644)):
-            target = os.path.join(self.bundle, os.path.basename(source))
-            shutil.copy(source, target)
-            os.chmod(target, mode)
+        self.bundle = self.make_bundle(self.dir)
         library = os.path.join(self.build, 'lib',
                                'libhbafw_sim_vendor_full.so')
         for name, kind in zip(self.names, self.kinds):
@@ -163,6 +154,22 @@ class Fleet:
                 'hbafw_remote_dir=%s\nhbafw_bundle=%s\n'
                 % (REMOTE_TMP, ASYNC_DIR, REMOTE_BUNDLE, self.bundle))
         self.configure()
+
+    def make_bundle(self, output, sign_key=None, env=None):
+        """The rollout bundle of this build, made as scripts/bundle makes
+        it, with the simulated QLogic tool and catalogue; its path."""
+        args = ['cmake', '-DHBAFW_BUNDLE_BINARIES=' + os.path.join(
+            self.build, 'bin'), '-DHBAFW_BUNDLE_VERSION=1.0.0',
+            '-DHBAFW_BUNDLE_OUTPUT=' + output, '-DHBAFW_BUNDLE_STRIP=strip',
+            '-DHBAFW_BUNDLE_FILES=%s;%s' % (
+                os.path.join(machine_root(self.repo), 'work', 'reference.xml'),
+                os.path.join(self.repo, 'sim', 'tools', 'qlafwupdate'))]
+        if sign_key:
+            args.append('-DHBAFW_BUNDLE_SIGN_KEY=' + sign_key)
+        subprocess.run(args + ['-P', os.path.join(self.repo, 'cmake',
+                                                  'Bundle.cmake')],
+                       check=True, stdout=subprocess.DEVNULL, env=env)
+        return os.path.join(output, 'hbafw-bundle-1.0.0.tar.gz')
 
     @staticmethod
     def _write(folder, name, text):
