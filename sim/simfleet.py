@@ -1,8 +1,9 @@
 # Simulated servers for the fleet tests, the demo and the fleet benchmark: each
 # server is an sshd on its own loopback address, started inside sim/sandbox
-# over its own copy of the QLogic machine, with per-run keys, ssh config,
-# inventory and Ansible settings that keep every write in the run's folder or
-# the sandbox's overlaid /var. It asserts nothing; callers check the results.
+# over its own machine laid out by sim/mkmachine, with per-run keys, ssh
+# config, inventory and Ansible settings that keep every write in the run's
+# folder or the sandbox's overlaid /var. It asserts nothing; callers check the
+# results.
 # Run as a script, it does one rollout (scripts/demo uses that).
 
 import os
@@ -20,13 +21,18 @@ PORT = 2222
 REMOTE_TMP = '/var/tmp/hbafw-ansible'
 ASYNC_DIR = '/var/tmp/hbafw-async'
 REMOTE_BUNDLE = '/var/lib/hbafw/bundles'
-# What each kind of server's simulated qlafwupdate reports, and its flash
-# outcome: the QLE2562 needs the catalogue's 3.10, the QLE2672 runs 3.28.
-QLE2562, QLE2672 = '21:00:00:1B:32:0A:0B:0C', '21:00:00:0E:1E:0A:0B:0D'
+# Each kind of server: its preset (sim/machines) and the mkmachine settings
+# that change it. On the QLogic preset the QLE2562 runs 2.02 and needs the
+# catalogue's 3.10, which a flash gives it; the QLE2672 runs 3.28.
 KINDS = {
-    'pending': ('2.02', 'exit 0'),
-    'current': ('3.10', 'exit 0'),
-    'failing': ('2.02', 'exit 12'),
+    'pending': ('qlogic', []),
+    'current': ('qlogic', ['image.0=3.10']),
+    'failing': ('qlogic', ['flash=exit 12']),
+    'slow': ('qlogic', ['flash=slow 40']),
+    'no-adapter': ('qlogic', ['adapters=0']),
+    'qlogic+emulex': ('qlogic+emulex', []),
+    'emulex': ('emulex', []),
+    'brocade': ('brocade', []),
 }
 
 SSHD_CONFIG = '''Port {port}
@@ -72,8 +78,15 @@ pipelining = true
 '''
 
 
-def machine_root(repo):
-    return os.path.join(repo, 'sim', 'machines', 'qlogic')
+def mkmachine(repo, build, kind, folder, replace=False):
+    """Lays out a server of the kind in folder; replace: over an earlier one
+    whose sandbox may still run."""
+    preset, settings = KINDS[kind]
+    words = [os.path.join(repo, 'sim', 'mkmachine'), '--build', build,
+             preset, folder] + (['--replace'] if replace else [])
+    for setting in settings:
+        words += ['--set', setting]
+    subprocess.run(words, check=True)
 
 
 class Fleet:
@@ -128,21 +141,8 @@ class Fleet:
         with open(self.path('ssh_config'), 'w') as config:
             config.write(SSH_CONFIG.format(dir=self.dir))
         self.bundle = self.make_bundle(self.dir)
-        library = os.path.join(self.build, 'lib',
-                               'libhbafw_sim_vendor_full.so')
         for name, kind in zip(self.names, self.kinds):
-            machine = self.machine(name)
-            shutil.copytree(machine_root(self.repo), machine, symlinks=True)
-            os.makedirs(os.path.join(machine, 'usr', 'lib'), exist_ok=True)
-            shutil.copy(library,
-                        os.path.join(machine, 'usr', 'lib', 'libqlsdm.so'))
-            image, flash = KINDS[kind]
-            state = os.path.join(machine, 'sim', 'qlafwupdate')
-            self._write(state, 'instances', '%s %s\n%s 3.28\n'
-                        % (QLE2562, image, QLE2672))
-            self._write(state, 'flashed', '%s 3.10\n%s 3.28\n'
-                        % (QLE2562, QLE2672))
-            self._write(state, 'flash', flash + '\n')
+            mkmachine(self.repo, self.build, kind, self.machine(name))
         with open(self.path('inventory.ini'), 'w') as inventory:
             inventory.write('[hbafw]\n')
             for name, address in zip(self.names, self.addresses):
@@ -162,7 +162,8 @@ class Fleet:
             self.build, 'bin'), '-DHBAFW_BUNDLE_VERSION=1.0.0',
             '-DHBAFW_BUNDLE_OUTPUT=' + output, '-DHBAFW_BUNDLE_STRIP=strip',
             '-DHBAFW_BUNDLE_FILES=%s;%s' % (
-                os.path.join(machine_root(self.repo), 'work', 'reference.xml'),
+                os.path.join(self.repo, 'sim', 'machines', 'qlogic', 'work',
+                             'reference.xml'),
                 os.path.join(self.repo, 'sim', 'tools', 'qlafwupdate'))]
         if sign_key:
             args.append('-DHBAFW_BUNDLE_SIGN_KEY=' + sign_key)
@@ -171,11 +172,11 @@ class Fleet:
                        check=True, stdout=subprocess.DEVNULL, env=env)
         return os.path.join(output, 'hbafw-bundle-1.0.0.tar.gz')
 
-    @staticmethod
-    def _write(folder, name, text):
-        os.makedirs(folder, exist_ok=True)
-        with open(os.path.join(folder, name), 'w') as handle:
-            handle.write(text)
+    def reset(self):
+        """Every server laid out afresh, as before its first rollout."""
+        for name, kind in zip(self.names, self.kinds):
+            mkmachine(self.repo, self.build, kind, self.machine(name),
+                      replace=True)
 
     def configure(self, forks=5, extra=''):
         with open(self.path('ansible.cfg'), 'w') as config:
