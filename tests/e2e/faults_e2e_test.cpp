@@ -350,12 +350,15 @@ TEST_F(FaultsE2e, LocalUserGainsNothing) {
         {"tool others may write", {{"mode.work/qlafwupdate", "777"}}, "\"$@\"", kUpToDiscovery + refusedTool, 7},
         {"tool owned by another user", {{"owner.work/qlafwupdate", "65534:65534"}}, "\"$@\"",
          kUpToDiscovery + refusedTool, 7},
-        // 66: flock cannot even open the lock file.
+        // The user holds the lock file an earlier build left readable; the run
+        // goes on, and afterwards flock cannot even open the lock file (66).
         {"user holding the lock", {},
-         "\"$@\" /d report.xml > /dev/null\n"
-         "$ATTACKER flock -n /var/vkx/Component.lock true 2>/dev/null; echo $? > $FACTS\n"
-         "stat -c '%u %a' /var/vkx/Component.lock >> $FACTS",
-         "", 0, "66\n0 600\n"},
+         "lock=/var/vkx/Component.lock; : > $lock; chmod 644 $lock\n"
+         "$ATTACKER flock -n $lock sleep 5 > /dev/null 2>&1 &\n"
+         "until ! $ATTACKER flock -n $lock true; do sleep 0.1; done\n"
+         "\"$@\" /d report.xml > /dev/null; echo $? > $FACTS\n"
+         "$ATTACKER flock -n $lock true 2>/dev/null; echo $? >> $FACTS; stat -c '%u %a' $lock >> $FACTS",
+         "", 0, "3\n66\n0 600\n"},
         {"full log folder", {{"log", "full"}}, "\"$@\"", EveryLogWriteFailed(), 7},
         {"umask 000", {},
          "umask 000; \"$@\" /d report.xml > /dev/null; \"$@\" > /dev/null\n"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,9 +38,17 @@ TEST(RunLock, OnlyARegularFileClosedToOthers) {
         std::function<void(const std::string&)> lay;
         RunLock::State state;
     };
+    int oldHolder = -1;
     const Row rows[] = {
         {"new", [](const std::string&) {}, RunLock::State::Held},
-        {"left readable by an earlier build", [](const std::string& p) { testing::WriteFile(p, ""); chmod(p.c_str(), 0644); },
+        // Someone who opened it while it was readable holds that file, not the lock.
+        {"left readable by an earlier build, and held",
+         [&](const std::string& p) {
+             testing::WriteFile(p, "");
+             chmod(p.c_str(), 0644);
+             oldHolder = open(p.c_str(), O_RDONLY);
+             ASSERT_EQ(flock(oldHolder, LOCK_EX | LOCK_NB), 0);
+         },
          RunLock::State::Held},
         {"link", [](const std::string& p) { symlink((p + ".target").c_str(), p.c_str()); }, RunLock::State::Refused},
         {"FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0600); }, RunLock::State::Refused},
@@ -60,6 +69,8 @@ TEST(RunLock, OnlyARegularFileClosedToOthers) {
             EXPECT_EQ(RunLock::HeldDescriptor() >= 0, true) << row.name;
         }
         EXPECT_FALSE(std::filesystem::exists(path + ".target")) << row.name;
+        if (oldHolder >= 0) close(oldHolder);
+        oldHolder = -1;
     }
     EXPECT_EQ(RunLock::HeldDescriptor(), -1);
 }
