@@ -17,6 +17,7 @@ namespace {
 constexpr int kOpenFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 constexpr mode_t kLockMode = 0600;
 constexpr int kAttempts = 5;
+constexpr char kFlashingMark[] = "flashing\n";
 int heldDescriptor = -1;
 
 bool RefusedError(int error) { return error == ELOOP || error == EISDIR || error == ENXIO; }
@@ -79,5 +80,15 @@ RunLock::~RunLock() {
 }
 
 int RunLock::HeldDescriptor() { return heldDescriptor; }
+
+void RunLock::MarkFlashing(bool flashing, int fd) {
+    if (fd < 0 || ::ftruncate(fd, 0) != 0 || !flashing) return;
+    if (::pwrite(fd, kFlashingMark, sizeof kFlashingMark - 1, 0) > 0) ::fsync(fd);
+}
+
+bool RunLock::EarlierFlashUnseen() const {
+    struct stat st {};
+    return state_ == State::Held && ::fstat(fd_, &st) == 0 && st.st_size > 0;
+}
 
 }  // namespace hbafw

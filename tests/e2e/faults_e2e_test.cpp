@@ -372,6 +372,12 @@ TEST_F(FaultsE2e, LocalUserGainsNothing) {
         {"link at the lock path", {}, "ln -s /var/vkx/other /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
         {"FIFO at the lock path", {}, "mkfifo /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
         {"folder at the lock path", {}, "mkdir /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
+        // A power cut, or the component and the flash's supervisor both killed.
+        {"flash whose end nobody logged", {},
+         "printf 'flashing\\n' > /var/vkx/Component.lock; chmod 600 /var/vkx/Component.lock; \"$@\"; code=$?\n"
+         "stat -c %s /var/vkx/Component.lock > $FACTS; exit $code",
+         "WARNING! : The end of the last flash on this machine was not seen.\n" + kFlashHead + kFlashEnd, 1, "0\n",
+         "\n"},
         {"ignored SIGCHLD", {}, "trap '' CHLD; exec \"$@\"", kFlashHead + kFlashEnd, 1, "", "\n"},
         {"closed standard output", {},
          "\"$@\" >&-; code=$?; stat -c %s /var/vkx/Component.lock > $FACTS; exit $code", "", 1, "0\n", "\n"},

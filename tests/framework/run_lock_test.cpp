@@ -37,6 +37,7 @@ TEST(RunLock, OnlyARegularFileClosedToOthers) {
         const char* name;
         std::function<void(const std::string&)> lay;
         RunLock::State state;
+        bool earlierFlashUnseen = false;
     };
     int oldHolder = -1;
     const Row rows[] = {
@@ -50,6 +51,9 @@ TEST(RunLock, OnlyARegularFileClosedToOthers) {
              ASSERT_EQ(flock(oldHolder, LOCK_EX | LOCK_NB), 0);
          },
          RunLock::State::Held},
+        {"marked by a flash whose end was not logged",
+         [](const std::string& p) { testing::WriteFile(p, "flashing\n"); chmod(p.c_str(), 0600); },
+         RunLock::State::Held, true},
         {"link", [](const std::string& p) { symlink((p + ".target").c_str(), p.c_str()); }, RunLock::State::Refused},
         {"FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0600); }, RunLock::State::Refused},
         {"folder", [](const std::string& p) { mkdir(p.c_str(), 0700); }, RunLock::State::Refused},
@@ -62,6 +66,7 @@ TEST(RunLock, OnlyARegularFileClosedToOthers) {
         RunLock lock(path);
         umask(saved);
         EXPECT_EQ(lock.state(), row.state) << row.name;
+        EXPECT_EQ(lock.EarlierFlashUnseen(), row.earlierFlashUnseen) << row.name;
         if (row.state == RunLock::State::Held) {
             EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms::owner_read |
                                                                       std::filesystem::perms::owner_write)
