@@ -11,11 +11,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "sim/description.h"
+#include "sim/lay.h"
 #include "sim/vendor_tools.h"
 #include "tests/e2e/qlogic_machine.h"
 #include "tests/e2e/sandbox_test.h"
@@ -323,63 +324,72 @@ TEST_F(FaultsE2e, LinkAtTheLogPathIsNeverWrittenThrough) {
 }
 
 // What an unprivileged local user can try against a root run, each row with
-// its sound outcome. The script runs as root in the sandbox with "$@" the
-// QLogic build; ATTACKER runs a command as user 65534; what the script notes
-// in FACTS is compared too.
+// its sound outcome, on the qlogic preset (an upgrade pending) changed by the
+// row's settings. The script runs as root in the sandbox with "$@" the QLogic
+// build; ATTACKER runs a command as user 65534; what the script notes in FACTS
+// is compared too.
 TEST_F(FaultsE2e, LocalUserGainsNothing) {
     struct Row {
         const char* name;
+        std::vector<std::pair<std::string, std::string>> settings;
         std::string script;
         std::string console;
         int exitCode;
         std::string facts = "";
         std::string flashCalls = "";
-        std::function<void(const sim::Machine&)> lay = [](const sim::Machine&) {};
     };
     const std::string refusedLock = "ERROR! : The lock file is not a regular file of this user: /var/vkx/Component.lock\n";
+    const std::string refusedTool =
+        "ERROR! : Refusing to run ./qlafwupdate: it is writable by group or others, or owned by another user.\n";
     const Row rows[] = {
-        {"report over another user's set-uid file",
+        {"report over another user's set-uid file", {},
          "mkdir -m 1777 drop; $ATTACKER sh -c 'echo mine > drop/discovery.xml; chmod 6777 drop/discovery.xml'\n"
          "\"$@\" /d drop/discovery.xml; code=$?; stat -c '%u %a' drop/discovery.xml > $FACTS\n"
          "cat drop/discovery.xml >> $FACTS; exit $code",
          kUpToDiscovery + "Generating self-discovery XML...FAILED!\ndone.\n", 3, "65534 6777\nmine\n"},
-        {"tool others may write", "\"$@\"",
-         kUpToDiscovery + "ERROR! : Refusing to run ./qlafwupdate: it is writable by group or others, or owned by "
-                          "another user.\n",
-         7, "", "", [](const sim::Machine& m) { chmod(m.Path("work/qlafwupdate").c_str(), 0777); }},
-        {"tool owned by another user", "\"$@\"",
-         kUpToDiscovery + "ERROR! : Refusing to run ./qlafwupdate: it is writable by group or others, or owned by "
-                          "another user.\n",
-         7, "", "", [](const sim::Machine& m) { ASSERT_EQ(chown(m.Path("work/qlafwupdate").c_str(), 65534, 0), 0); }},
-        {"user holding the lock", "\"$@\" /d report.xml > /dev/null\n"
-         "$ATTACKER flock -n /var/vkx/Component.lock true 2>/dev/null; echo $? > $FACTS\n"  // 66: cannot open
-         "stat -c '%u %a' /var/vkx/Component.lock >> $FACTS",
-         "", 0, "66\n0 600\n"},
-        {"full log folder", "mount -t tmpfs -o size=16k full /var/vkx && dd if=/dev/zero of=/var/vkx/filler 2>/dev/null\n"
-         "\"$@\"", EveryLogWriteFailed(), 7},
-        {"umask 000", "umask 000; \"$@\" /d report.xml > /dev/null; \"$@\" > /dev/null\n"
+        {"tool others may write", {{"mode.work/qlafwupdate", "777"}}, "\"$@\"", kUpToDiscovery + refusedTool, 7},
+        {"tool owned by another user", {{"owner.work/qlafwupdate", "65534:65534"}}, "\"$@\"",
+         kUpToDiscovery + refusedTool, 7},
+        // The user holds the lock file an earlier build left readable; the run
+        // goes on, and afterwards flock cannot even open the lock file (66).
+        {"user holding the lock", {},
+         "lock=/var/vkx/Component.lock; : > $lock; chmod 644 $lock\n"
+         "$ATTACKER flock -n $lock sleep 5 > /dev/null 2>&1 &\n"
+         "until ! $ATTACKER flock -n $lock true; do sleep 0.1; done\n"
+         "\"$@\" /d report.xml > /dev/null; echo $? > $FACTS\n"
+         "$ATTACKER flock -n $lock true 2>/dev/null; echo $? >> $FACTS; stat -c '%u %a' $lock >> $FACTS",
+         "", 0, "3\n66\n0 600\n"},
+        {"full log folder", {{"log", "full"}}, "\"$@\"", EveryLogWriteFailed(), 7},
+        {"umask 000", {},
+         "umask 000; \"$@\" /d report.xml > /dev/null; \"$@\" > /dev/null\n"
          "stat -c %a report.xml /var/vkx/Component.log /var/vkx/Component.lock > $FACTS",
          "", 0, "644\n644\n600\n", "\n"},
-        {"caller's PATH", "mkdir evil; for c in cat find grep wc mkdir chmod unzip sh; do\n"
+        {"caller's PATH", {},
+         "mkdir evil; for c in cat find grep wc mkdir chmod unzip sh; do\n"
          "printf '#!/bin/sh\\ntouch /etc/hbafw-sim/pwned\\n' > evil/$c; chmod 755 evil/$c; done\n"
          "PATH=$PWD/evil:$PATH \"$@\"; code=$?; ls /etc/hbafw-sim/pwned > $FACTS 2>/dev/null; exit $code",
          kFlashHead + kFlashEnd, 1, "", "\n"},
-        {"link at the lock path", "ln -s /var/vkx/other /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
-        {"FIFO at the lock path", "mkfifo /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
-        {"folder at the lock path", "mkdir /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
-        {"ignored SIGCHLD", "trap '' CHLD; exec \"$@\"", kFlashHead + kFlashEnd, 1, "", "\n"},
-        {"closed standard output", "\"$@\" >&-; code=$?; stat -c %s /var/vkx/Component.lock > $FACTS; exit $code",
-         "", 1, "0\n", "\n"},
-        {"control byte from the tool", "\"$@\" /d report.xml; xmllint --noout report.xml && echo well-formed > $FACTS",
-         kReportDone, 0, "well-formed\n", "",
-         [](const sim::Machine& m) {
-             m.WriteFile("sim/qlafwupdate/instances", "21:00:00:1B:32:0A:0B:01 2.10\x01\x1b\n");
-         }},
+        {"link at the lock path", {}, "ln -s /var/vkx/other /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
+        {"FIFO at the lock path", {}, "mkfifo /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
+        {"folder at the lock path", {}, "mkdir /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
+        // A power cut, or the component and the flash's supervisor both killed.
+        {"flash whose end nobody logged", {},
+         "printf 'flashing\\n' > /var/vkx/Component.lock; chmod 600 /var/vkx/Component.lock; \"$@\"; code=$?\n"
+         "stat -c %s /var/vkx/Component.lock > $FACTS; exit $code",
+         "WARNING! : The end of the last flash on this machine was not seen.\n" + kFlashHead + kFlashEnd, 1, "0\n",
+         "\n"},
+        {"ignored SIGCHLD", {}, "trap '' CHLD; exec \"$@\"", kFlashHead + kFlashEnd, 1, "", "\n"},
+        {"closed standard output", {},
+         "\"$@\" >&-; code=$?; stat -c %s /var/vkx/Component.lock > $FACTS; exit $code", "", 1, "0\n", "\n"},
+        {"control bytes from the tool", {{"image.0", "2.02\x01\x1b"}},
+         "\"$@\" /d report.xml; xmllint --noout report.xml && echo well-formed > $FACTS", kReportDone, 0,
+         "well-formed\n"},
     };
     for (const Row& row : rows) {
+        sim::MachineDescription description = sim::Preset("qlogic");
+        for (const auto& [key, value] : row.settings) ASSERT_EQ(sim::Set(description, key, value), "") << row.name;
         sim::Machine m;
-        Lay(m, "2.10", "3.20");
-        row.lay(m);
+        sim::Lay(description, m.root());
         const std::string script = "ATTACKER='setpriv --reuid=65534 --regid=65534 --clear-groups'\n"
                                    "FACTS=/etc/hbafw-sim/facts\n" + row.script + "\n";
         sim::RunResult run = m.Run({"/bin/sh", "-c", script, "sh", sim::BuildBinary("hbafw-qlogic")});
