@@ -1,19 +1,27 @@
 // One run at a time per machine: an exclusive flock on a file beside the log,
-// taken without waiting and held until the object goes. The kernel releases it
-// when the process ends in any way. The descriptor is close-on-exec, so no tool
-// the run starts (a flash engine left running included) ever holds the lock.
+// taken without waiting and held until the object goes. The file is 0600, so
+// only those who may run the component can hold it. The descriptor is
+// close-on-exec, but a flash engine and its supervisor are handed it on
+// purpose (HeldDescriptor), so the lock outlives a killed component for as long
+// as the flash it started goes on.
 #pragma once
 
 #include <string>
 
 namespace hbafw {
 
+inline constexpr const char* kLockRefused = "ERROR! : The lock file is not a regular file of this user: ";
+// Logged by the run that finds the mark of a flash whose end nobody logged (a
+// power cut, or the component and its flash supervisor both killed).
+inline constexpr const char* kEarlierFlashUnseen = "WARNING! : The end of the last flash on this machine was not seen.\n";
+
 class RunLock {
 public:
     enum class State {
-        Held,        // this run holds the lock
+        Held,           // this run holds the lock
         HeldElsewhere,  // another process holds it
-        Unavailable,  // the lock file cannot be opened; the run goes on unlocked
+        Refused,        // a link, FIFO, folder or another user's file is at the path
+        Unavailable,    // the lock file cannot be opened; the run goes on unlocked
     };
 
     explicit RunLock(const std::string& path);
@@ -22,6 +30,16 @@ public:
     RunLock& operator=(const RunLock&) = delete;
 
     State state() const { return state_; }
+
+    // The descriptor of the lock this process holds, or -1.
+    static int HeldDescriptor();
+
+    // The lock file carries a mark while a flash's end is not yet logged:
+    // set before an engine starts, cleared (on the descriptor given, or the
+    // held one) once its end is in the log.
+    static void MarkFlashing(bool flashing, int fd = HeldDescriptor());
+    // True when this held lock found the mark of an earlier flash.
+    bool EarlierFlashUnseen() const;
 
 private:
     int fd_ = -1;

@@ -266,7 +266,7 @@ std::string Set(MachineDescription& d, std::string_view key, std::string_view va
     auto attributes = [&d](std::string path) -> FileAttributes& {
         for (FileAttributes& a : d.attributes)
             if (a.path == path) return a;
-        return d.attributes.emplace_back(FileAttributes{.path = path, .owner = {}, .group = {}, .mode = {}});
+        return d.attributes.emplace_back(FileAttributes{.path = path});
     };
     if (key == "adapters") {
         if (!ParseNumber(value, index)) return "adapters wants a count";

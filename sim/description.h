@@ -54,10 +54,10 @@ struct LaidLibrary {
 };
 
 struct FileAttributes {
-    std::string path;  // relative to the machine folder
-    std::optional<uid_t> owner;
-    std::optional<gid_t> group;
-    std::optional<std::filesystem::perms> mode;
+    std::string path = {};  // relative to the machine folder
+    std::optional<uid_t> owner = {};
+    std::optional<gid_t> group = {};
+    std::optional<std::filesystem::perms> mode = {};
 };
 
 enum class LogFolder { Writable, Unwritable, Full };

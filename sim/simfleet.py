@@ -20,7 +20,7 @@ SSHD = '/usr/sbin/sshd'
 PORT = 2222
 REMOTE_TMP = '/var/tmp/hbafw-ansible'
 ASYNC_DIR = '/var/tmp/hbafw-async'
-REMOTE_BUNDLE = '/var/lib/hbafw/bundle'
+REMOTE_BUNDLE = '/var/lib/hbafw/bundles'
 # Each kind of server: its preset (sim/machines) and the mkmachine settings
 # that change it. On the QLogic preset the QLE2562 runs 2.02 and needs the
 # catalogue's 3.10, which a flash gives it; the QLE2672 runs 3.28.
@@ -100,7 +100,7 @@ class Fleet:
         self.addresses = ['127.%d.%d.%d' % (net + (i + 1,))
                           for i in range(len(self.kinds))]
         self.servers = []
-        self.bundle = os.path.join(self.dir, 'bundle')
+        self.bundle = None
         self.home = os.path.join(self.dir, 'home')
 
     def __enter__(self):
@@ -140,11 +140,7 @@ class Fleet:
                 known.write('[%s]:%d %s\n' % (address, PORT, host_key))
         with open(self.path('ssh_config'), 'w') as config:
             config.write(SSH_CONFIG.format(dir=self.dir))
-        # The bundle is a QLogic machine's work folder and the build.
-        mkmachine(self.repo, self.build, 'pending', self.path('template'))
-        shutil.copytree(self.path('template', 'work'), self.bundle)
-        shutil.copy(os.path.join(self.build, 'bin', 'hbafw-qlogic'),
-                    self.bundle)
+        self.bundle = self.make_bundle(self.dir)
         for name, kind in zip(self.names, self.kinds):
             mkmachine(self.repo, self.build, kind, self.machine(name))
         with open(self.path('inventory.ini'), 'w') as inventory:
@@ -158,6 +154,24 @@ class Fleet:
                 'hbafw_remote_dir=%s\nhbafw_bundle=%s\n'
                 % (REMOTE_TMP, ASYNC_DIR, REMOTE_BUNDLE, self.bundle))
         self.configure()
+
+    def make_bundle(self, output, sign_key=None, env=None):
+        """The rollout bundle of this build, made as scripts/bundle makes
+        it, with the simulated QLogic tool and catalogue; its path."""
+        args = ['cmake', '-DHBAFW_BUNDLE_BINARIES=' + os.path.join(
+            self.build, 'bin'), '-DHBAFW_BUNDLE_VERSION=1.0.0',
+            '-DHBAFW_BUNDLE_OUTPUT=' + output, '-DHBAFW_BUNDLE_STRIP=strip',
+            '-DHBAFW_BUNDLE_FILES=%s;%s' % (
+                os.path.join(self.repo, 'sim', 'machines', 'qlogic', 'work',
+                             'reference.xml'),
+                os.path.join(self.repo, 'sim', 'tools', 'qlafwupdate'))]
+        if sign_key:
+            args.append('-DHBAFW_BUNDLE_SIGN_KEY=' + sign_key)
+        subprocess.run(args + ['-P', os.path.join(self.repo, 'cmake',
+                                                  'Bundle.cmake')],
+                       check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.PIPE, env=env)
+        return os.path.join(output, 'hbafw-bundle-1.0.0.tar.gz')
 
     def reset(self):
         """Every server laid out afresh, as before its first rollout."""

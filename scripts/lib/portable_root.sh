@@ -53,51 +53,52 @@ archive_unreachable() {
     grep -qE 'Failed getting release file|Failed to fetch|Could not resolve|Temporary failure resolving|Unable to fetch|Release file .* is expired|does not have a Release file|Couldn.t download' "$1"
 }
 
+# root_step WHAT LOG COMMAND...: COMMAND with its output appended to LOG; a
+# failure says whether the archive or something else is to blame.
+root_step() {
+    local what=$1 log=$2
+    shift 2
+    echo "portable: $what (log: $log)"
+    "$@" >>"$log" 2>&1 && return 0
+    tail -5 "$log" >&2
+    if archive_unreachable "$log"; then
+        echo "portable: cannot make the root: $PORTABLE_UNREACHABLE_TEXT" >&2
+        return "$PORTABLE_UNREACHABLE"
+    fi
+    echo "portable: cannot make the root: $what failed (log: $log)" >&2
+    return 1
+}
+
 # make_root: the root, made when missing or when its package list changed.
 # Returns PORTABLE_UNREACHABLE when the archive cannot be reached, 1 on any
 # other failure; both say why on stderr.
 make_root() {
-    local partial=$PORTABLE_ROOT.partial log=$PORTABLE_DIR/root.log wanted
+    local partial=$PORTABLE_ROOT.partial log=$PORTABLE_ROOT.log wanted
     wanted=$(printf '%s\n' "${PORTABLE_PACKAGES[@]}")
     if [[ -f $PORTABLE_ROOT/.hbafw-packages && $(cat "$PORTABLE_ROOT/.hbafw-packages") == "$wanted" ]]; then
         echo "portable: reusing the Debian 11 root $PORTABLE_ROOT"
         return 0
     fi
     command -v debootstrap >/dev/null || { echo "portable: debootstrap is not installed (scripts/bootstrap installs it)" >&2; return 1; }
-    mkdir -p "$PORTABLE_DIR"
+    mkdir -p "$(dirname "$PORTABLE_ROOT")"
+    : >"$log"
     if [[ ! -d $PORTABLE_ROOT ]]; then
         # A partial root from an interrupted run may still have debootstrap's /proc mounted.
         if [[ -d $partial ]]; then
             mounted_under "$partial" && { echo "portable: something is still mounted under $partial; unmount it first" >&2; return 1; }
             rm -rf --one-file-system "$partial"
         fi
-        echo "portable: making the Debian 11 root with debootstrap (log: $log)"
-        if ! debootstrap --variant=minbase "$PORTABLE_SUITE" "$partial" >"$log" 2>&1; then
-            tail -5 "$log" >&2
-            if archive_unreachable "$log"; then
-                echo "portable: cannot make the root: $PORTABLE_UNREACHABLE_TEXT" >&2
-                return "$PORTABLE_UNREACHABLE"
-            fi
-            echo "portable: debootstrap failed (log: $log)" >&2
-            return 1
-        fi
+        root_step "making the Debian 11 root with debootstrap" "$log" \
+            debootstrap --variant=minbase "$PORTABLE_SUITE" "$partial" || return
         mv "$partial" "$PORTABLE_ROOT"
     fi
-    echo "portable: installing the build packages in the root (log: $log)"
     rm -f "$PORTABLE_ROOT/.hbafw-packages"
     mkdir -p "$PORTABLE_ROOT/usr/local/bin"
-    if ! in_root bash -ec 'dpkg --add-architecture arm64
+    root_step "installing the build packages in the root" "$log" in_root bash -ec '
+        dpkg --add-architecture arm64
         apt-get update -q
         apt-get install -y -q --no-install-recommends "$@"
-        apt-get clean' packages "${PORTABLE_PACKAGES[@]}" >>"$log" 2>&1; then
-        tail -5 "$log" >&2
-        if archive_unreachable "$log"; then
-            echo "portable: cannot finish the root: $PORTABLE_UNREACHABLE_TEXT" >&2
-            return "$PORTABLE_UNREACHABLE"
-        fi
-        echo "portable: installing the build packages in the root failed (log: $log)" >&2
-        return 1
-    fi
+        apt-get clean' packages "${PORTABLE_PACKAGES[@]}" || return
     echo "$wanted" >"$PORTABLE_ROOT/.hbafw-packages"
 }
 

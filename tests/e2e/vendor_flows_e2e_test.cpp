@@ -17,23 +17,16 @@ namespace {
 struct Vendor {
     const char* build;
     const char* preset;
-    std::string prepared;  // printed after discovery
-    const char* tool;      // its folder under sim/
+    const char* tool;  // its folder under sim/
     std::string toolOutput;
-    std::string missing = "";  // the shell's complaint in the log when the tool is not there
 };
 
-const Vendor kQLogic{"hbafw-qlogic", "qlogic",           "",
-                     "qlafwupdate",  kQlafwupdateOutput, "sh: 1: exec: ./qlafwupdate: not found\n"};
-const Vendor kEmulex{"hbafw-emulex", "emulex", "Preparing the Emulex Kit...done\n", "elxflash",
+const Vendor kQLogic{"hbafw-qlogic", "qlogic", "qlafwupdate", kQlafwupdateOutput};
+const Vendor kEmulex{"hbafw-emulex", "emulex", "elxflash",
                      "elxflash: updating adapters (stdout)\nelxflash: progress (stderr)\nelxflash: trace (fd 3)\n"};
-const Vendor kBrocade{"hbafw-brocade",
-                      "brocade",
-                      "",
-                      "bcu",
+const Vendor kBrocade{"hbafw-brocade", "brocade", "bcu",
                       "bcu_bootupdate: updating boot code (stdout)\nbcu_bootupdate: progress (stderr)\n"
-                      "bcu_bootupdate: trace (fd 3)\n",
-                      "sh: 1: exec: ./bcu_bootupdate: not found\n"};
+                      "bcu_bootupdate: trace (fd 3)\n"};
 
 struct Flow {
     const char* name;
@@ -41,13 +34,13 @@ struct Flow {
     std::vector<std::string> settings = {};  // sim/mkmachine's KEY=VALUE
     std::vector<std::string> arguments = {};
     // After discovery: the console (none with /s), and the log with the
-    // tool's output after the Executing line (the shell's complaint when the
-    // tool is missing, nothing when it is silent).
+    // tool's output after the Executing line unless it is silent or missing.
     std::string output;
     int exitCode;
     std::string calls = "";                // the tool's arguments, one line per flash
     std::vector<std::string> report = {};  // in the /d report, in this order
     void (*adjust)(sim::MachineDescription&) = nullptr;
+    bool moreFollows = false;  // unzip's own words follow, which vary by version
 };
 
 std::string Executing(const std::string& command) { return kFlashing + "Executing flash engine: " + command + "\n"; }
@@ -55,16 +48,28 @@ std::string Ended(int code, int result) {
     return "Flash Engine exit code: " + std::to_string(code) + "\nFlash complete [" + std::to_string(result) + "]\n";
 }
 std::string QLogicEnding(int code, int result) { return Executing("./qlafwupdate") + Ended(code, result); }
+const std::string kPrepared = "Preparing the Emulex Kit...done\n";
 std::string Emulex(const std::string& mode) {
-    return Executing("./elxflashStandalone*/lx/elxflash.sh /sysfs " + mode +
+    return kPrepared + Executing("./elxflashStandalone*/lx/elxflash.sh /sysfs " + mode +
                      "1>> /var/vkx/Component.log 2>> /var/vkx/Component.log 3>> /var/vkx/Component.log");
 }
 const std::string kBcu = Executing("./bcu_bootupdate boot --update bfa_boot_fw -a");
 const std::string kNothingDone = "NOTICE : No operation was done.\n";
+const std::string kNotStarted = "ERROR! : The flash engine could not be started.\nFlash complete [7]\n";
 const std::string kReported = "Generating self-discovery XML...done.\n";
 const std::string kEmulexSuccess = "Flash Engine exit code: 0\nAll updates were successful.  Reboot needed.\n";
 const std::string kKilled = "ERROR! : The flash engine was ended by signal ";
 const std::string kEmulexCurrent = "image.0=US2.02A1", kLPe16002Current = "image.1=12.0.346.48";
+const std::string kKitMissing =
+    "Preparing the Emulex Kit...FAILED!\nERROR! : No Emulex kit (elxflashStandalone*.zip) in the working folder.\n";
+const std::string kKitCorrupt =
+    "Preparing the Emulex Kit...FAILED!\n"
+    "ERROR! : The Emulex kit could not be unpacked: elxflashStandalone-sim-12.0.zip, unzip exit code 9.\n";
+void OlderKit(sim::MachineDescription& d) {
+    d.files = {{"work/elxflashStandalone-0.9/lx/elxflash.sh", "#!/bin/sh\necho old kit; exit 0\n"}};
+    d.attributes = {{.path = d.files[0].first, .mode = std::filesystem::perms(0755)}};
+}
+void CorruptKit(sim::MachineDescription& d) { d.files = {{"work/elxflashStandalone-sim-12.0.zip", "not a zip\n"}}; }
 
 // A QLogic flash whose engine ends the given way.
 Flow Engine(const char* name, const std::string& mode, int code, int result) {
@@ -102,9 +107,9 @@ const Flow kFlows[] = {
     Engine("QLogicEngineSilent", "silent", 0, 1),
     Engine("QLogicEngineHangsAWhile", "hang 1", 0, 1),
     // Without the tool no active version is known, so every item is an
-    // upgrade; the shell's "not found" status is passed on.
+    // upgrade; the engine that cannot start is the component's failure.
     {.name = "QLogicMissingToolIsNotSuccess", .vendor = &kQLogic, .settings = {"tools=none"},
-     .output = QLogicEnding(127, 127), .exitCode = 127},
+     .output = Executing("./qlafwupdate") + kNotStarted, .exitCode = 7},
     {.name = "QLogicDiscoveryReport", .vendor = &kQLogic, .arguments = {"/d", "report.xml"},
      .output = kReported, .exitCode = 3,
      .report = {"<type value=\"QLogic Fibre Channel HBA\"/>", "<device_id value=\"1077.2532.1077.015d\"/>",
@@ -121,9 +126,9 @@ const Flow kFlows[] = {
      .output = Emulex(" /update ") + kEmulexSuccess + "Flash complete [1]\n", .exitCode = 1,
      .calls = "/sysfs /update\n"},
     {.name = "EmulexNothingToDo", .vendor = &kEmulex, .settings = {kEmulexCurrent, kLPe16002Current},
-     .output = kNothingDone, .exitCode = 3},
+     .output = kPrepared + kNothingDone, .exitCode = 3},
     {.name = "EmulexNothingToDoSilent", .vendor = &kEmulex, .settings = {kEmulexCurrent, kLPe16002Current},
-     .arguments = {"/s"}, .output = kNothingDone, .exitCode = 3},
+     .arguments = {"/s"}, .output = kPrepared + kNothingDone, .exitCode = 3},
     {.name = "EmulexForcedAndFailing", .vendor = &kEmulex,
      .settings = {kEmulexCurrent, kLPe16002Current, "flash=exit 3"}, .arguments = {"/f"},
      .output = Emulex(" /f ") + "Flash Engine exit code: 3\nAll updates failed.\nFlash complete [7]\n", .exitCode = 7,
@@ -138,11 +143,25 @@ const Flow kFlows[] = {
     {.name = "EmulexKilledSilent", .vendor = &kEmulex, .settings = {kLPe16002Current, "flash=signal USR1"},
      .arguments = {"/s"},
      .output = Emulex(" /update ") + kKilled + "10.\nFlash complete [7]\n", .exitCode = 7, .calls = "/sysfs /update\n"},
+    // An earlier package's unpacked kit is never run in place of this one.
+    {.name = "EmulexOlderKitBesideIt", .vendor = &kEmulex, .settings = {kLPe16002Current},
+     .output = Emulex(" /update ") + kEmulexSuccess + "Flash complete [1]\n", .exitCode = 1,
+     .calls = "/sysfs /update\n", .adjust = OlderKit},
+    {.name = "EmulexOlderKitBesideItSilent", .vendor = &kEmulex, .settings = {kLPe16002Current},
+     .arguments = {"/s"}, .output = Emulex(" /update ") + kEmulexSuccess + "Flash complete [1]\n", .exitCode = 1,
+     .calls = "/sysfs /update\n", .adjust = OlderKit},
+    // A missing or corrupt kit is a failure, not "nothing to do", and the log says why.
     {.name = "EmulexMissingKit", .vendor = &kEmulex, .settings = {"tools=none"}, .arguments = {"/f"},
-     .output = "ERROR! : No supported hardware was found.\n", .exitCode = 3},
+     .output = kKitMissing, .exitCode = 7},
+    {.name = "EmulexMissingKitSilent", .vendor = &kEmulex, .settings = {"tools=none"}, .arguments = {"/f", "/s"},
+     .output = kKitMissing, .exitCode = 7},
+    {.name = "EmulexCorruptKit", .vendor = &kEmulex, .output = kKitCorrupt, .exitCode = 7, .adjust = CorruptKit,
+     .moreFollows = true},
+    {.name = "EmulexCorruptKitSilent", .vendor = &kEmulex, .arguments = {"/s"}, .output = kKitCorrupt, .exitCode = 7,
+     .adjust = CorruptKit, .moreFollows = true},
     // The LPe16002 is compared against its fixed version, whatever the catalogue says.
     {.name = "EmulexDiscoveryReport", .vendor = &kEmulex, .settings = {kEmulexCurrent, kLPe16002Current},
-     .arguments = {"/d", "report.xml"}, .output = kReported, .exitCode = 3,
+     .arguments = {"/d", "report.xml"}, .output = kPrepared + kReported, .exitCode = 3,
      .report = {"<type value=\"\"/>", "<device_id value=\"10DF.F100.10DF.F100\"/>",
                 "<product_id value=\"LPe12002 8Gb Dual Port FC HBA\"/>", "<active_version value=\"2.02A1\"/>",
                 "<action value=\"rewrite\"/>", "<type value=\"Boot BIOS ROM\"/>", "<active_version value=\"5.12A0\"/>",
@@ -159,8 +178,8 @@ const Flow kFlows[] = {
      .arguments = {"/f"}, .output = kBcu + Ended(2, 7), .exitCode = 7, .calls = "boot --update bfa_boot_fw -a\n"},
     {.name = "BrocadeKilled", .vendor = &kBrocade, .settings = {"image.0=3.0.0.0", "flash=signal KILL"},
      .output = kBcu + kKilled + "9.\nFlash complete [7]\n", .exitCode = 7, .calls = "boot --update bfa_boot_fw -a\n"},
-    {.name = "BrocadeMissingTool", .vendor = &kBrocade, .settings = {"tools=none"},
-     .output = kBcu + Ended(127, 7), .exitCode = 7},
+    {.name = "BrocadeMissingTool", .vendor = &kBrocade, .settings = {"tools=none"}, .output = kBcu + kNotStarted,
+     .exitCode = 7},
     // The description format has no blanks, hence the underscores.
     {.name = "BrocadeDiscoveryReport", .vendor = &kBrocade, .arguments = {"/d", "report.xml"},
      .output = kReported, .exitCode = 3,
@@ -175,9 +194,8 @@ std::string Logged(const Flow& row) {
     if (executing == std::string::npos) return row.output;
     auto set = [&row](const char* setting) { return std::ranges::count(row.settings, setting) > 0; };
     std::string log = row.output;
-    return log.insert(log.find('\n', executing) + 1, set("flash=silent") ? ""
-                                                     : set("tools=none") ? row.vendor->missing
-                                                                         : row.vendor->toolOutput);
+    if (set("flash=silent") || set("tools=none")) return log;
+    return log.insert(log.find('\n', executing) + 1, row.vendor->toolOutput);
 }
 
 void PrintTo(const Flow& row, std::ostream* os) { *os << row.name; }
@@ -192,10 +210,10 @@ TEST_P(VendorFlow, ConsoleLogCallsReportAndExitCode) {
 
     sim::RunResult run = machine.RunBuild(row.vendor->build, row.arguments);
 
-    std::string head = kUpToDiscovery + row.vendor->prepared;
     bool silent = std::ranges::count(row.arguments, "/s") > 0;
-    EXPECT_EQ(run.out, silent ? "" : head + row.output);
-    EXPECT_EQ(machine.Log(), head + Logged(row));
+    std::string console = silent ? "" : kUpToDiscovery + row.output, log = kUpToDiscovery + Logged(row);
+    EXPECT_EQ(row.moreFollows ? run.out.substr(0, console.size()) : run.out, console);
+    EXPECT_EQ(row.moreFollows ? machine.Log().substr(0, log.size()) : machine.Log(), log);
     EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
     EXPECT_EQ(sim::ToolCalls(machine, row.vendor->tool), row.calls);
     std::string report = machine.ReadFile("work/report.xml");

@@ -7,17 +7,23 @@
 
 import csv
 import glob
+import hashlib
+import io
 import json
 import os
 import shutil
 import subprocess
 import sys
+import tarfile
 import tempfile
 import unittest
 
 import simfleet
 
 REPO, BUILD = sys.argv[1], sys.argv[2]
+sys.path.insert(0, os.path.join(REPO, 'deploy', 'ansible'))
+from ansible_collections.hbafw.fleet.plugins.module_utils import (  # noqa: E402
+    fleet_report)
 COLLECTION = os.path.join(REPO, 'deploy', 'ansible', 'ansible_collections',
                           'hbafw', 'fleet')
 KINDS = ['pending', 'current', 'failing', 'pending']
@@ -25,6 +31,14 @@ KINDS = ['pending', 'current', 'failing', 'pending']
 # the rollout before the third.
 BATCHES = '{"hbafw_serial": [2, 1, 1], "hbafw_poll": 1}'
 QLE2562, QLE2672 = '1077.2532.1077.015d', '1077.2031.1077.0170'
+KEYS = ['hbafw release <release@hbafw.example.org>',
+        'someone else <else@hbafw.example.org>']
+# Bundles the controller must refuse before any server is touched: (bundle,
+# whether the release keyring is given, what the run says).
+REFUSED = [('corrupt', False,
+            'bundle corrupt: reference.xml does not match its checksum'),
+           ('forged', True, 'bundle signature does not verify'),
+           ('unsigned', True, 'bundle not signed')]
 # Host paths the rollout must leave as they are, and paths that exist only
 # inside the simulated servers' sandboxes.
 HOST_TREES = ['/root/.ansible', '/root/.ssh', '/opt', '/var/vkx']
@@ -35,20 +49,39 @@ CHROMIUM = ['/usr/bin/chromium', '--headless', '--no-sandbox',
             '--disable-background-networking', '--disable-component-update',
             '--disable-sync', '--allow-file-access-from-files',
             '--virtual-time-budget=10000']
-# Loads the report at a laptop's width and copies what the browser rendered
-# (summary figures, chart bars, widths) into this page's DOM.
+# Loads a report page at a laptop's width, copies what the browser rendered
+# (summary figures, chart bars, widths, rows) into this page's DOM, and works
+# the page's controls: the rows left by the outcome filter and the first
+# server after sorting by server twice (descending).
 PROBE = '''<!DOCTYPE html><html><body>
-<iframe id="page" src="file://%s" style="width:800px;height:600px"></iframe>
+<iframe id="page" style="width:800px;height:600px"></iframe>
 <pre id="out"></pre><script>
-document.getElementById('page').onload = function () {
-  var doc = this.contentDocument, seen = {};
+var frame = document.getElementById('page'), started = performance.now();
+frame.onload = function () {
+  var doc = frame.contentDocument, seen = {};
+  seen.loadMs = performance.now() - started;
   doc.querySelectorAll('#summary dd').forEach(function (dd) {
     seen[dd.id] = dd.textContent; });
   seen.bars = doc.querySelectorAll('svg rect.bar').length;
   seen.scrollWidth = doc.documentElement.scrollWidth;
   seen.clientWidth = doc.documentElement.clientWidth;
+  function shown() {
+    return Array.prototype.filter.call(doc.querySelectorAll('#rows tbody tr'),
+      function (row) { return !row.hidden; }).length; }
+  seen.rows = shown();
+  var outcome = doc.getElementById('filter-outcome');
+  outcome.value = 'failed';
+  outcome.dispatchEvent(new Event('change'));
+  seen.failedRows = shown();
+  outcome.value = '';
+  outcome.dispatchEvent(new Event('change'));
+  var server = doc.querySelector('#rows th');
+  server.click();
+  server.click();
+  seen.firstServer = doc.querySelector('#rows tbody tr td').textContent;
   document.getElementById('out').textContent = JSON.stringify(seen);
 };
+frame.src = 'file://%s';
 </script></body></html>
 '''
 
@@ -89,6 +122,14 @@ class FleetRolloutTest(unittest.TestCase):
                 sys.exit(77)
             raise
         cls.collections = cls.fleet.path('collections')
+        # The report folder already holds an operator's files; no run may
+        # touch them.
+        cls.reports = cls.fleet.path('reports')
+        os.makedirs(os.path.join(cls.reports, 'hosts'))
+        for name in ('inventory.ini', 'hosts/notes.txt'):
+            with open(os.path.join(cls.reports, name), 'w') as handle:
+                handle.write('[hbafw]\n')
+        cls.operator_files = snapshot(cls.reports)
         env = cls.fleet.environment(cls.collections)
         subprocess.run(['ansible-galaxy', 'collection', 'build', COLLECTION,
                         '--output-path', cls.fleet.dir], env=env, check=True,
@@ -97,17 +138,52 @@ class FleetRolloutTest(unittest.TestCase):
         subprocess.run(['ansible-galaxy', 'collection', 'install',
                         '--offline', '-p', cls.collections, tarball],
                        env=env, check=True, stdout=subprocess.DEVNULL)
+        cls.make_bundles(env)
+
+    @classmethod
+    def make_bundles(cls, env):
+        """The release key's keyring, a bundle it signed, one another key
+        signed, and one whose catalogue changed after its checksums."""
+        cls.gpg_env = dict(env, GNUPGHOME=cls.fleet.path('gnupg'))
+        os.mkdir(cls.gpg_env['GNUPGHOME'], 0o700)
+        for key in KEYS:
+            subprocess.run(['gpg', '--batch', '--pinentry-mode', 'loopback',
+                            '--passphrase', '', '--quick-gen-key', key,
+                            'ed25519', 'sign', 'never'], env=cls.gpg_env,
+                           check=True, stderr=subprocess.DEVNULL)
+        cls.bundles = {'unsigned': cls.fleet.bundle}
+        with open(cls.fleet.path('release.gpg'), 'wb') as keyring:
+            subprocess.run(['gpg', '--export', KEYS[0]], env=cls.gpg_env,
+                           stdout=keyring, check=True)
+        for name, key in (('signed', KEYS[0]), ('forged', KEYS[1])):
+            os.mkdir(cls.fleet.path(name))
+            cls.bundles[name] = cls.fleet.make_bundle(
+                cls.fleet.path(name), key, cls.gpg_env)
+        cls.bundles['corrupt'] = cls.fleet.path('corrupt.tar.gz')
+        with tarfile.open(cls.fleet.bundle) as source, \
+                tarfile.open(cls.bundles['corrupt'], 'w:gz') as target:
+            for member in source.getmembers():
+                data = source.extractfile(member).read()
+                if member.name.endswith('/reference.xml'):
+                    data = data.replace(b'3.10', b'9.99')
+                target.addfile(member, io.BytesIO(data))
 
     @classmethod
     def tearDownClass(cls):
+        subprocess.run(['gpgconf', '--kill', 'all'], env=cls.gpg_env)
         cls.fleet.stop()
         cls.fleet.remove()
 
-    def rollout(self, name, *args):
-        report = self.fleet.path(name)
+    def rollout(self, *args, bundle='signed', keyring=True):
+        """One rollout into the shared report folder: (exit code, output,
+        the run's report folder, its CSV rows)."""
         code, out = self.fleet.playbook(
             self.collections, '-e', BATCHES,
-            '-e', 'hbafw_report_dir=' + report, *args)
+            '-e', 'hbafw_report_dir=' + self.reports,
+            '-e', 'hbafw_bundle=' + self.bundles[bundle], '-e',
+            'hbafw_bundle_keyring=' + (self.fleet.path('release.gpg')
+                                       if keyring else ''), *args)
+        report = os.path.realpath(os.path.join(self.reports, 'latest'))
         with open(os.path.join(report, 'report.csv')) as handle:
             rows = list(csv.DictReader(handle))
         return code, out, report, rows
@@ -139,8 +215,28 @@ class FleetRolloutTest(unittest.TestCase):
         start = done.stdout.index('<pre id="out">') + len('<pre id="out">')
         return json.loads(done.stdout[start:done.stdout.index('</pre>')])
 
+    def on_servers(self, pattern, command):
+        done = subprocess.run(
+            ['ansible', pattern, '-m', 'ansible.builtin.shell', '-a', command],
+            env=self.fleet.environment(self.collections), cwd=self.fleet.dir,
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+            timeout=120)
+        self.assertEqual(done.returncode, 0, done.stdout)
+        return done.stdout
+
     def test_rollout(self):
-        code, out, _, rows = self.rollout('check', '--check', '--diff')
+        for bundle, keyring, message in REFUSED:
+            code, out = self.fleet.playbook(
+                self.collections, '-e', 'hbafw_bundle=' + self.bundles[bundle],
+                '-e', 'hbafw_bundle_keyring=' + (
+                    self.fleet.path('release.gpg') if keyring else ''))
+            self.assertNotEqual(code, 0, bundle)
+            self.assertIn(message, out, bundle)
+            self.assertNotIn('Unpack the bundle', out, bundle)
+        self.assertEqual(sorted(os.listdir(self.reports)),
+                         ['hosts', 'inventory.ini'])
+
+        code, out, _, rows = self.rollout('--check', '--diff')
         self.assertEqual(code, 0, out)
         for server in self.fleet.names:
             self.assertEqual(self.calls(server), [], server)
@@ -156,23 +252,26 @@ class FleetRolloutTest(unittest.TestCase):
             expected_rows('srv04', '2.02', 'upgrade', '2.02', 'would update',
                           '3', current)], []))
 
-        code, out, report, rows = self.rollout('first')
+        code, out, report, rows = self.rollout()
         self.assertEqual(code, 2, out)
         self.assertEqual([self.calls(s) for s in self.fleet.names],
                          [['/s'], [], ['/s'], []])
+        # Failed servers first.
         self.assertRows(rows, sum([
+            expected_rows('srv03', '2.02', 'upgrade', '2.02', 'failed', '12'),
             expected_rows('srv01', '2.02', 'upgrade', '3.10', 'updated', '1',
                           current),
             expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
-            expected_rows('srv03', '2.02', 'upgrade', '2.02', 'failed', '12'),
             expected_rows('srv04', '2.02', 'upgrade', '2.02', 'skipped',
                           '')], []))
-        self.assertIn('exit code 12', rows[4]['message'])
+        self.assertIn('exit code 12', rows[0]['message'])
+        with open(os.path.join(report, 'retry.txt')) as handle:
+            self.assertEqual(handle.read(), 'srv03\n')
         for server, flash_line in (('srv01', 'Flash complete [1]\n'),
                                    ('srv03', 'Flash complete [12]\n')):
             texts = []
             for kind in ('discovery', 'update'):
-                with open(os.path.join(report, 'hosts', '%s.%s.log'
+                with open(os.path.join(report, 'logs', '%s.%s.log'
                                        % (server, kind))) as handle:
                     texts.append(handle.read())
             with open(os.path.join(self.fleet.machine(server), 'var', 'vkx',
@@ -183,7 +282,7 @@ class FleetRolloutTest(unittest.TestCase):
             self.assertIn(flash_line, texts[1])
             self.assertIn('qlafwupdate: engine trace (fd 3)\n', texts[1])
         self.assertFalse(os.path.exists(os.path.join(
-            report, 'hosts', 'srv04.update.log')))
+            report, 'logs', 'srv04.update.log')))
 
         seen = self.render(os.path.join(report, 'report.html'))
         self.assertEqual(
@@ -195,8 +294,10 @@ class FleetRolloutTest(unittest.TestCase):
              'would-update': '0'})
         self.assertEqual(seen['bars'], 4)
         self.assertLessEqual(seen['scrollWidth'], seen['clientWidth'])
+        self.assertEqual((seen['rows'], seen['failedRows'],
+                          seen['firstServer']), (8, 2, 'srv04'))
 
-        code, out, _, rows = self.rollout('second', '--limit', 'srv01,srv02')
+        code, out, _, rows = self.rollout('--limit', 'srv01,srv02')
         self.assertEqual(code, 0, out)
         self.assertEqual(self.calls('srv01'), ['/s'])
         self.assertRows(rows, sum([
@@ -204,11 +305,79 @@ class FleetRolloutTest(unittest.TestCase):
             expected_rows('srv02', '3.10', 'rewrite', '3.10', current,
                           '3')], []))
 
+        # The run removed its bundle folder. One already on a server (srv04
+        # keeps its own since the first run stopped before its batch) is
+        # checked, never rewritten: a damaged one stops that server.
+        with open(self.bundles['signed'], 'rb') as handle:
+            digest = hashlib.sha256(handle.read()).hexdigest()
+        folder = '%s/%s' % (simfleet.REMOTE_BUNDLE, digest)
+        self.assertNotIn(digest, self.on_servers(
+            'srv01,srv02', 'ls -A ' + simfleet.REMOTE_BUNDLE))
+        self.on_servers('srv04', 'mkdir -p %s && tar xzf %s -C %s '
+                        '--strip-components=1 && echo >> %s/qlafwupdate'
+                        % (folder, self.bundles['signed'], folder, folder))
+        code, out, report, rows = self.rollout('--limit', 'srv04')
+        self.assertEqual(code, 2, out)
+        self.assertEqual(self.calls('srv04'), [])
+        self.assertEqual([(row['server'], row['outcome']) for row in rows],
+                         [('srv04', 'bundle corrupt')])
+        self.assertIn('qlafwupdate does not match', rows[0]['message'])
+        self.on_servers('srv04', 'test -d ' + folder)
+        with open(os.path.join(report, 'retry.txt')) as handle:
+            self.assertEqual(handle.read(), 'srv04\n')
+
+        # Every run kept its own folder beside the operator's files; the
+        # fleet state holds each server's latest outcome.
+        runs = [name for name in os.listdir(self.reports)
+                if name[:1].isdigit()]
+        self.assertEqual(len(runs), 4)
+        self.assertEqual(os.readlink(os.path.join(self.reports, 'latest')),
+                         os.path.basename(report))
+        self.assertEqual(dict((path, state) for path, state in
+                              snapshot(self.reports).items()
+                              if path in self.operator_files),
+                         self.operator_files)
+        with open(os.path.join(self.reports, 'fleet.json')) as handle:
+            fleet = json.load(handle)['servers']
+        self.assertEqual(
+            dict((name, known['outcome']) for name, known in fleet.items()),
+            {'srv01': current, 'srv02': current, 'srv03': 'failed',
+             'srv04': 'bundle corrupt'})
+
         self.fleet.stop()
         for top in HOST_TREES:
             self.assertEqual(snapshot(top), self.before[top], top)
         for path in HOST_ABSENT:
             self.assertFalse(os.path.exists(path), path)
+
+    def test_report_for_500_servers(self):
+        found = {'adapters': [{'device_id': QLE2562, 'product_id': 'QLE2562',
+                               'items': [{'type': 'Multiboot Image',
+                                          'version': '3.10',
+                                          'active_version': '2.02',
+                                          'action': 'upgrade'}]}]}
+        # Every fifth server failed, every fifth was unreachable.
+        updates = [{'failed': True, 'exit_code': 12, 'msg': '=cmd|boom'},
+                   {'changed': True, 'exit_code': 1}, {'exit_code': 3},
+                   None, {'changed': True, 'reboot_required': True}]
+        hosts = ['srv%03d' % number for number in range(500)]
+        records = {}
+        for number, host in enumerate(hosts):
+            update = updates[number % 5]
+            records[host] = ({'discovery': {'unreachable': True}}
+                             if update is None else
+                             {'discovery': found, 'update': update})
+        page = self.fleet.path('page500', 'report.html')
+        os.mkdir(os.path.dirname(page))
+        report = fleet_report.build_report(hosts, records, {'id': '1'})
+        with open(page, 'w') as handle:
+            handle.write(fleet_report.render_html(report))
+        seen = self.render(page)
+        self.assertLess(seen['loadMs'], 2000)
+        self.assertLessEqual(seen['scrollWidth'], seen['clientWidth'])
+        self.assertEqual((seen['rows'], seen['failedRows'],
+                          seen['firstServer'], seen['summary-unreachable']),
+                         (500, 100, 'srv499', '100'))
 
 
 if __name__ == '__main__':

@@ -1,0 +1,33 @@
+# Action of the bundle module: for state=present it reads the archive on the
+# controller and hands it to the module as one value, so the bundle reaches
+# each server as one archive in the module's own (pipelined) connection: one
+# SSH session per server, no temporary folder, no second transfer.
+
+from __future__ import absolute_import, division, print_function
+
+import base64
+
+from ansible.errors import AnsibleActionFail
+from ansible.plugins.action import ActionBase
+
+__metaclass__ = type
+
+
+class ActionModule(ActionBase):
+    TRANSFERS_FILES = False
+
+    def run(self, tmp=None, task_vars=None):
+        result = super(ActionModule, self).run(tmp, task_vars)
+        args = dict(self._task.args)
+        if args.get('state', 'present') == 'present' \
+                and not self._task.check_mode:
+            try:
+                with open(args.get('src') or '', 'rb') as handle:
+                    args['content'] = base64.b64encode(
+                        handle.read()).decode('ascii')
+            except (IOError, OSError) as error:
+                raise AnsibleActionFail('cannot read the bundle: %s' % error)
+        result.update(self._execute_module(
+            module_name='hbafw.fleet.bundle', module_args=args,
+            task_vars=task_vars))
+        return result
