@@ -57,7 +57,7 @@ HEADINGS = ('Server', 'Device', 'Product', 'Item', 'Before', 'Package',
             'Action', 'After', 'Outcome', 'Exit', 'Message', 'Logs')
 # Column widths in percent: the table fits the window, long texts wrap.
 WIDTHS = (9, 11, 11, 8, 6, 7, 7, 6, 10, 5, 13, 7)
-LOG_KINDS = ('discovery', 'update')
+LOG_KINDS = ('bundle', 'discovery', 'update')
 # A cell a spreadsheet would take for a formula.
 FORMULA_START = ('=', '+', '-', '@', '\t', '\r')
 
@@ -66,6 +66,10 @@ def server_outcome(record):
     """(outcome, exit code or None, message) of one server's records."""
     discovery = record.get('discovery') or {}
     update = record.get('update') or {}
+    bundle = record.get('bundle') or {}
+    if bundle.get('failed') or bundle.get('unreachable'):
+        # The server went no further than its bundle.
+        discovery, update = bundle, {}
     if not discovery or discovery.get('skipped'):
         return NOT_REACHED, None, 'no discovery result: server not reached'
     for step in (discovery, update):
