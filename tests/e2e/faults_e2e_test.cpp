@@ -289,10 +289,12 @@ TEST_F(FaultsE2e, LocalUserGainsNothing) {
         // goes on, and afterwards flock cannot even open the lock file (66).
         {"user holding the lock", {},
          "lock=/var/vkx/Component.lock; : > $lock; chmod 644 $lock\n"
-         "$ATTACKER flock -n $lock sleep 5 > /dev/null 2>&1 &\n"
-         "until ! $ATTACKER flock -n $lock true; do sleep 0.1; done\n"
+         "$ATTACKER sh -c 'exec 9< '$lock'; flock 9; exec sleep 60' > /dev/null 2>&1 & holder=$!\n"
+         "n=0; until ! $ATTACKER flock -n $lock true || [ $n = 100 ]; do sleep 0.1; n=$((n + 1)); done\n"
+         "[ $n != 100 ] || exit 99\n"
          "\"$@\" /d report.xml > /dev/null; echo $? > $FACTS\n"
-         "$ATTACKER flock -n $lock true 2>/dev/null; echo $? >> $FACTS; stat -c '%u %a' $lock >> $FACTS",
+         "$ATTACKER flock -n $lock true 2>/dev/null; echo $? >> $FACTS; stat -c '%u %a' $lock >> $FACTS\n"
+         "kill $holder",
          "", 0, "3\n66\n0 600\n"},
         {"full log folder", {{"log", "full"}}, "\"$@\"", EveryLogWriteFailed(), 7},
         {"umask 000", {},
