@@ -150,6 +150,7 @@ class Fleet:
                                 % (name, address, PORT))
             inventory.write(
                 '\n[hbafw:vars]\nansible_user=root\n'
+                'ansible_become_method=su\n'
                 'ansible_remote_tmp=%s\nansible_async_dir=%s\n'
                 'hbafw_remote_dir=%s\nhbafw_bundle=%s\n'
                 % (REMOTE_TMP, ASYNC_DIR, REMOTE_BUNDLE, self.bundle))

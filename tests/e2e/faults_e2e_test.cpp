@@ -2,11 +2,7 @@
 // second run at once, signals to the process group mid-flash, a console that is
 // gone, a full file system under the report, a report path that looks like a
 // URL or standard output, and a link at the log path.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -15,10 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "sim/description.h"
-#include "sim/lay.h"
-#include "sim/vendor_tools.h"
-#include "tests/e2e/qlogic_machine.h"
 #include "tests/e2e/sandbox_test.h"
 
 namespace hbafw::e2e {
@@ -26,6 +18,7 @@ namespace {
 
 const std::string kAnotherRun = "ERROR! : Another firmware update is running on this machine.\n";
 const std::string kLogFailed = "ERROR : Unable to write to log file\n";
+const std::string kToolOutput = kQlafwupdateOutput;
 const std::string kFlashHead = kUpToDiscovery + kFlashing + "Executing flash engine: ./qlafwupdate\n";
 const std::string kFlashEnd = "Flash Engine exit code: 0\nFlash complete [1]\n";
 const std::string kReportDone = kUpToDiscovery + "Generating self-discovery XML...done.\n";
@@ -46,11 +39,10 @@ std::string EveryLogWriteFailed() {
     return console;
 }
 // Long enough for any test step; the test releases the engine far sooner.
-const sim::EngineBehaviour kSlowFlash{"slow 40"};
+const std::vector<std::string> kSlowFlash = {"flash=slow 40"};
 
-std::vector<std::string> QLogic(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), sim::BuildBinary("hbafw-qlogic"));
-    return arguments;
+std::vector<std::string> QLogic(const std::vector<std::string>& arguments) {
+    return sim::BuildCommand("hbafw-qlogic", arguments);
 }
 
 // Waits up to 30 s for ready(); false when it never became true.
@@ -63,62 +55,6 @@ bool WaitFor(Ready ready) {
     return false;
 }
 
-// A sandboxed command started without waiting for it. Its output goes to files
-// of the machine (or, for closedStdout, to a pipe whose reader is already gone).
-class BackgroundRun {
-public:
-    BackgroundRun(const sim::Machine& machine, std::vector<std::string> command, std::string tag,
-                  bool closedStdout = false)
-        : machine_(machine), out_("sim/" + tag + ".out"), err_("sim/" + tag + ".err") {
-        std::vector<std::string> words = {sim::DefaultSandbox(), machine.root().string()};
-        words.insert(words.end(), command.begin(), command.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
-        argv.push_back(nullptr);
-        std::string outPath = machine.Path(out_).string(), errPath = machine.Path(err_).string();
-        int deadPipe[2] = {-1, -1};
-        if (closedStdout && pipe2(deadPipe, O_CLOEXEC) != 0) return;
-        if (closedStdout) close(deadPipe[0]);
-
-        pid_ = fork();
-        if (pid_ == 0) {
-            int in = open("/dev/null", O_RDONLY);
-            int out = closedStdout ? deadPipe[1] : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        if (closedStdout) close(deadPipe[1]);
-    }
-
-    ~BackgroundRun() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    bool started() const { return pid_ > 0; }
-
-    sim::RunResult Wait() {
-        sim::RunResult result;
-        int status = 0;
-        while (pid_ > 0 && waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result.out = machine_.ReadFile(out_);
-        result.err = machine_.ReadFile(err_);
-        return result;
-    }
-
-private:
-    const sim::Machine& machine_;
-    std::string out_, err_;
-    pid_t pid_ = -1;
-};
-
 class FaultsE2e : public SandboxTest {
 protected:
     bool WaitForFlashCall(const sim::Machine& m) const {
@@ -128,8 +64,8 @@ protected:
 };
 
 TEST_F(FaultsE2e, SecondRunWhileOneFlashesStartsNothing) {
-    Lay(machine, "2.10", "3.20", kSlowFlash);
-    BackgroundRun first(machine, QLogic({}), "first");
+    machine.Lay(sim::Preset("qlogic", kSlowFlash));
+    sim::BackgroundRun first(machine, QLogic({}), "first");
     ASSERT_TRUE(first.started());
     ASSERT_TRUE(WaitForFlashCall(machine));
 
@@ -199,10 +135,10 @@ TEST_F(FaultsE2e, SignalsToTheProcessGroupDoNotStopTheFlash) {
         "echo $$ > /etc/hbafw-sim/group; trap : HUP INT QUIT TERM PIPE; \"$@\"; exit $?";
     for (const Row& row : rows) {
         sim::Machine m;
-        Lay(m, "2.10", "3.20", kSlowFlash);
+        m.Lay(sim::Preset("qlogic", kSlowFlash));
         std::vector<std::string> command = {"setsid", "/bin/sh", "-c", wrapper, "sh"};
         command.push_back(sim::BuildBinary("hbafw-qlogic"));
-        BackgroundRun flash(m, command, "flash");
+        sim::BackgroundRun flash(m, command, "flash");
         ASSERT_TRUE(flash.started()) << row.name;
         ASSERT_TRUE(WaitForFlashCall(m)) << row.name;
         pid_t group = std::atoi(m.ReadFile("sim/group").c_str());
@@ -235,8 +171,8 @@ TEST_F(FaultsE2e, LostConsoleStopsNothing) {
     };
     for (const Row& row : rows) {
         sim::Machine m;
-        Lay(m, "2.10", "3.20");
-        BackgroundRun run(m, QLogic(row.arguments), "closed", true);
+        m.Lay(sim::Preset("qlogic"));
+        sim::BackgroundRun run(m, QLogic(row.arguments), "closed", sim::BackgroundRun::Console::Closed);
         ASSERT_TRUE(run.started());
         sim::RunResult result = run.Wait();
         std::string label = row.arguments.empty() ? "flash" : "discovery";
@@ -256,12 +192,11 @@ TEST_F(FaultsE2e, ReportOnAFullFileSystemKeepsWhatWasThere) {
         {"no report", nullptr, "filler\n"},
     };
     // A report larger than a page, so it cannot fit where a one-page old report was.
-    std::string catalogue = kCatalogue;
-    catalogue.replace(catalogue.find("QLE2562"), 7, std::string(6000, 'Q'));
+    sim::MachineDescription description = sim::Preset("qlogic");
+    description.catalogue->replace(description.catalogue->find("QLE2562"), 7, std::string(6000, 'Q'));
     for (const Row& row : rows) {
         sim::Machine m;
-        Lay(m, "2.10", "3.20");
-        m.WriteFile(sim::Machine::kReferenceFile, catalogue);
+        m.Lay(description);
         // The tiny file system lives only in the sandbox, so it is looked at there.
         std::string script =
             "mkdir -p full && mount -t tmpfs -o size=16k tiny full || exit 90\n"
@@ -282,7 +217,7 @@ TEST_F(FaultsE2e, ReportOnAFullFileSystemKeepsWhatWasThere) {
 }
 
 TEST_F(FaultsE2e, ReportPathIsALiteralFileName) {
-    Lay(machine, "2.10", "3.20");
+    machine.Lay(sim::Preset("qlogic"));
     for (const std::string path : {"-", "%41.xml", "file:report.xml"}) {
         sim::RunResult run = machine.Run(QLogic({"/d", path}));
         EXPECT_EQ(run.out, kReportDone) << path;
@@ -307,7 +242,7 @@ TEST_F(FaultsE2e, LinkAtTheLogPathIsNeverWrittenThrough) {
     const std::string console = EveryLogWriteFailed();
     for (const Row& row : rows) {
         sim::Machine m;
-        Lay(m, "2.10", "3.20");
+        m.Lay(sim::Preset("qlogic"));
         if (row.target) m.WriteFile(row.target, "someone else's file\n");
         std::filesystem::create_symlink("/var/vkx/other.log", m.Path(sim::Machine::kLogFile));
 
@@ -391,7 +326,7 @@ TEST_F(FaultsE2e, LocalUserGainsNothing) {
         sim::MachineDescription description = sim::Preset("qlogic");
         for (const auto& [key, value] : row.settings) ASSERT_EQ(sim::Set(description, key, value), "") << row.name;
         sim::Machine m;
-        sim::Lay(description, m.root());
+        m.Lay(description);
         const std::string script = "ATTACKER='setpriv --reuid=65534 --regid=65534 --clear-groups'\n"
                                    "FACTS=/etc/hbafw-sim/facts\n" + row.script + "\n";
         sim::RunResult run = m.Run({"/bin/sh", "-c", script, "sh", sim::BuildBinary("hbafw-qlogic")});

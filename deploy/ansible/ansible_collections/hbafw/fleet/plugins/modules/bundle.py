@@ -128,6 +128,9 @@ CORRUPT = 'bundle corrupt'
 
 
 def verify(module, src, keyring):
+    if os.path.isdir(src):
+        module.fail_json(msg='%s is a folder; the rollout takes the bundle '
+                         'archive that scripts/bundle makes' % src)
     digest = file_digest(src)
     with tarfile.open(src) as tar:
         members = archive_members(tar)
