@@ -41,7 +41,7 @@ TEST(RunLock, OnlyARegularFileClosedToOthers) {
         {"new", [](const std::string&) {}, RunLock::State::Held},
         {"left readable by an earlier build", [](const std::string& p) { testing::WriteFile(p, ""); chmod(p.c_str(), 0644); },
          RunLock::State::Held},
-        {"link", [](const std::string& p) { symlink((p + ".target").c_str(), p.c_str()); }, RunLock::State::Refused},
+        {"link", [](const std::string& p) { EXPECT_EQ(symlink((p + ".target").c_str(), p.c_str()), 0); }, RunLock::State::Refused},
         {"FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0600); }, RunLock::State::Refused},
         {"folder", [](const std::string& p) { mkdir(p.c_str(), 0700); }, RunLock::State::Refused},
     };
