@@ -150,6 +150,7 @@ class Fleet:
                                 % (name, address, PORT))
             inventory.write(
                 '\n[hbafw:vars]\nansible_user=root\n'
+                'ansible_become_method=su\n'
                 'ansible_remote_tmp=%s\nansible_async_dir=%s\n'
                 'hbafw_remote_dir=%s\nhbafw_bundle=%s\n'
                 % (REMOTE_TMP, ASYNC_DIR, REMOTE_BUNDLE, self.bundle))
@@ -169,7 +170,8 @@ class Fleet:
             args.append('-DHBAFW_BUNDLE_SIGN_KEY=' + sign_key)
         subprocess.run(args + ['-P', os.path.join(self.repo, 'cmake',
                                                   'Bundle.cmake')],
-                       check=True, stdout=subprocess.DEVNULL, env=env)
+                       check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.PIPE, env=env)
         return os.path.join(output, 'hbafw-bundle-1.0.0.tar.gz')
 
     def reset(self):
