@@ -20,13 +20,23 @@ PORT = 2222
 REMOTE_TMP = '/var/tmp/hbafw-ansible'
 ASYNC_DIR = '/var/tmp/hbafw-async'
 REMOTE_BUNDLE = '/var/lib/hbafw/bundle'
-# What each kind of server's simulated qlafwupdate reports, and its flash
-# outcome: the QLE2562 needs the catalogue's 3.10, the QLE2672 runs 3.28.
+STATE_DIR = '/var/lib/hbafw/runs'
+# What each kind of server's simulated qlafwupdate reports, its flash outcome
+# and the kind's inventory variables: the QLE2562 needs the catalogue's 3.10,
+# the QLE2672 runs 3.28. A "slow" flash lasts until the test releases it (or
+# a minute); "none" has no adapter at all.
 QLE2562, QLE2672 = '21:00:00:1B:32:0A:0B:0C', '21:00:00:0E:1E:0A:0B:0D'
+REBOOT_VARS = ('hbafw_reboot=if_required '
+               'hbafw_reboot_command="shutdown -r +0" '
+               'hbafw_boot_id_command="cat /etc/hbafw-sim/boot"')
 KINDS = {
-    'pending': ('2.02', 'exit 0'),
-    'current': ('3.10', 'exit 0'),
-    'failing': ('2.02', 'exit 12'),
+    'pending': ('2.02', 'exit 0', ''),
+    'reboot': ('2.02', 'exit 0', REBOOT_VARS),
+    'current': ('3.10', 'exit 0', ''),
+    'failing': ('2.02', 'exit 12', ''),
+    'slow': ('2.02', 'slow 60', 'hbafw_async_timeout=3'),
+    'unreachable': ('2.02', 'slow 60', ''),
+    'none': (None, 'exit 0', ''),
 }
 
 SSHD_CONFIG = '''Port {port}
@@ -54,6 +64,8 @@ SSH_CONFIG = '''Host *
   BatchMode yes
   ControlMaster no
   ControlPersist no
+  ServerAliveInterval 5
+  ServerAliveCountMax 3
   LogLevel ERROR
 '''
 ANSIBLE_CFG = '''[defaults]
@@ -74,6 +86,18 @@ pipelining = true
 
 def machine_root(repo):
     return os.path.join(repo, 'sim', 'machines', 'qlogic')
+
+
+def link_pci_devices(machine):
+    """The sysfs bus view the fleet module reads: sys/bus/pci/devices/ADDR,
+    a link to each device folder under sys/devices."""
+    devices = os.path.join(machine, 'sys', 'devices')
+    bus = os.path.join(machine, 'sys', 'bus', 'pci', 'devices')
+    for root, _, files in os.walk(devices):
+        if 'vendor' in files and root != devices:
+            os.makedirs(bus, exist_ok=True)
+            os.symlink(os.path.relpath(root, bus),
+                       os.path.join(bus, os.path.basename(root)))
 
 
 class Fleet:
@@ -127,14 +151,15 @@ class Fleet:
                 known.write('[%s]:%d %s\n' % (address, PORT, host_key))
         with open(self.path('ssh_config'), 'w') as config:
             config.write(SSH_CONFIG.format(dir=self.dir))
-        os.makedirs(self.bundle)
+        build_dir = os.path.join(self.bundle, 'qlogic')
+        os.makedirs(build_dir)
         for source, mode in (
                 (os.path.join(self.build, 'bin', 'hbafw-qlogic'), 0o755),
                 (os.path.join(self.repo, 'sim', 'tools', 'qlafwupdate'),
                  0o755),
                 (os.path.join(machine_root(self.repo), 'work',
                               'reference.xml'), 0o644)):
-            target = os.path.join(self.bundle, os.path.basename(source))
+            target = os.path.join(build_dir, os.path.basename(source))
             shutil.copy(source, target)
             os.chmod(target, mode)
         library = os.path.join(self.build, 'lib',
@@ -145,7 +170,11 @@ class Fleet:
             os.makedirs(os.path.join(machine, 'usr', 'lib'), exist_ok=True)
             shutil.copy(library,
                         os.path.join(machine, 'usr', 'lib', 'libqlsdm.so'))
-            image, flash = KINDS[kind]
+            image, flash, _ = KINDS[kind]
+            self._write(os.path.join(machine, 'sim'), 'boot', '0\n')
+            if image is None:
+                shutil.rmtree(os.path.join(machine, 'sys'))
+            link_pci_devices(machine)
             state = os.path.join(machine, 'sim', 'qlafwupdate')
             self._write(state, 'instances', '%s %s\n%s 3.28\n'
                         % (QLE2562, image, QLE2672))
@@ -154,11 +183,15 @@ class Fleet:
             self._write(state, 'flash', flash + '\n')
         with open(self.path('inventory.ini'), 'w') as inventory:
             inventory.write('[hbafw]\n')
-            for name, address in zip(self.names, self.addresses):
-                inventory.write('%s ansible_host=%s ansible_port=%d\n'
-                                % (name, address, PORT))
+            for name, address, kind in zip(self.names, self.addresses,
+                                           self.kinds):
+                inventory.write('%s ansible_host=%s ansible_port=%d %s\n'
+                                % (name, address, PORT, KINDS[kind][2]))
+            # Root logs in here (the sandbox has no other user); su stands
+            # in for sudo, which the test machine may lack.
             inventory.write(
                 '\n[hbafw:vars]\nansible_user=root\n'
+                'ansible_become_method=su\n'
                 'ansible_remote_tmp=%s\nansible_async_dir=%s\n'
                 'hbafw_remote_dir=%s\nhbafw_bundle=%s\n'
                 % (REMOTE_TMP, ASYNC_DIR, REMOTE_BUNDLE, self.bundle))
@@ -213,6 +246,17 @@ class Fleet:
                     pass
             time.sleep(0.05)
         raise RuntimeError('sshd of %s did not start' % name)
+
+    def stop_server(self, name):
+        """Stop one server's sshd (its sessions go on), as a lost server."""
+        pid_file = self.path(name + '.pid')
+        with open(pid_file) as handle:
+            os.kill(int(handle.read()), signal.SIGTERM)
+        # stop() must not signal the same number again: it may be reused.
+        try:
+            os.remove(pid_file)
+        except OSError:
+            pass
 
     def stop(self):
         """Stop each sshd by the pid it wrote, then reap its sandbox."""

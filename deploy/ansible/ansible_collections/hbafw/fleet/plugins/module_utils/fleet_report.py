@@ -12,15 +12,24 @@ from html import escape
 
 __metaclass__ = type
 
-UPDATED = 'updated'
-CURRENT = 'already current'
-WOULD_UPDATE = 'would update'
-FAILED = 'failed'
+from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
+    CURRENT, CURRENT_REBOOT, FAILED, NO_ADAPTER, NOT_VERIFIED, PENDING,
+    STILL_FLASHING, UNREACHABLE, UPDATED, UPDATED_REBOOT, WOULD_UPDATE)
+
 SKIPPED = 'skipped'
 NOT_REACHED = 'not reached'
-OUTCOMES = (UPDATED, WOULD_UPDATE, CURRENT, FAILED, SKIPPED, NOT_REACHED)
-COLOURS = {UPDATED: '#2e7d32', WOULD_UPDATE: '#1565c0', CURRENT: '#607d8b',
-           FAILED: '#c62828', SKIPPED: '#ef6c00', NOT_REACHED: '#6d4c41'}
+OUTCOMES = (UPDATED, UPDATED_REBOOT, WOULD_UPDATE, CURRENT, CURRENT_REBOOT,
+            NO_ADAPTER, FAILED, NOT_VERIFIED, UNREACHABLE, STILL_FLASHING,
+            SKIPPED, NOT_REACHED)
+COLOURS = {UPDATED: '#2e7d32', UPDATED_REBOOT: '#689f38',
+           WOULD_UPDATE: '#1565c0', CURRENT: '#607d8b',
+           CURRENT_REBOOT: '#78909c', NO_ADAPTER: '#9e9e9e',
+           FAILED: '#c62828', NOT_VERIFIED: '#ad1457',
+           UNREACHABLE: '#4a148c', STILL_FLASHING: '#f9a825',
+           SKIPPED: '#ef6c00', NOT_REACHED: '#6d4c41'}
+# Outcomes after which a server runs what it ran before.
+UNCHANGED = (CURRENT, CURRENT_REBOOT, NO_ADAPTER, WOULD_UPDATE, SKIPPED,
+             NOT_REACHED)
 
 COLUMNS = ('server', 'device_id', 'product_id', 'type', 'active_before',
            'package_version', 'action', 'active_after', 'outcome',
@@ -38,11 +47,20 @@ def server_outcome(record):
     update = record.get('update')
     if not discovery:
         return NOT_REACHED, None, 'no discovery result: server not reached'
+    # The module (and the role, for a server that stopped answering) names
+    # the outcome; older records say only failed or changed.
     if discovery.get('failed'):
-        return FAILED, discovery.get('exit_code'), discovery.get('msg', '')
+        return (UNREACHABLE if discovery.get('outcome') == UNREACHABLE
+                else FAILED), discovery.get('exit_code'), \
+            discovery.get('msg', '')
     if not update:
-        return SKIPPED, None, 'the rollout stopped before its batch'
+        if discovery.get('outcome') in (None, PENDING):
+            return SKIPPED, None, 'the rollout stopped before its batch'
+        return discovery['outcome'], discovery.get('exit_code'), \
+            discovery.get('msg', '')
     code = update.get('exit_code')
+    if update.get('outcome'):
+        return update['outcome'], code, update.get('msg', '')
     if update.get('failed'):
         return FAILED, code, update.get('msg', '')
     if update.get('changed'):
@@ -54,7 +72,7 @@ def server_outcome(record):
 def _item_outcome(server, item, forced):
     # The component flashes a server as a whole; an item that was no upgrade
     # is still current afterwards unless the update was forced.
-    if server in (UPDATED, WOULD_UPDATE) and not forced \
+    if server in (UPDATED, UPDATED_REBOOT, WOULD_UPDATE) and not forced \
             and item.get('action') != 'upgrade':
         return CURRENT
     return server
@@ -65,7 +83,8 @@ def server_rows(host, record):
     discovery = record.get('discovery') or {}
     update = record.get('update') or {}
     before = discovery.get('adapters') or []
-    after = update.get('adapters_after')
+    # A flash picked up by a later run's discovery has no update record.
+    after = (update or discovery).get('adapters_after')
     row = dict.fromkeys(COLUMNS, '')
     row.update(server=host, outcome=outcome, message=message or '',
                exit_code='' if code is None else code)
@@ -82,7 +101,7 @@ def server_rows(host, record):
             # left alone is known to run what it ran before.
             if number < len(after_items):
                 active_after = after_items[number].get('active_version', '')
-            elif outcome in (UPDATED, FAILED):
+            elif outcome not in UNCHANGED:
                 active_after = ''
             else:
                 active_after = item.get('active_version', '')
