@@ -18,6 +18,8 @@ foreach(vendor qlogic emulex brocade)
   install(FILES components/${vendor}/README.md DESTINATION ${HBAFW_DOC_DIR} RENAME README.${vendor}.md)
 endforeach()
 install(FILES packaging/copyright DESTINATION ${HBAFW_DOC_DIR})
+# Read by lintian only; the RPM leaves it out (cmake/PackageGenerators.cmake).
+install(FILES packaging/lintian/hbafw DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides)
 # Debian wants the changelog compressed without a timestamp, so it is made at build time.
 configure_file(packaging/changelog.Debian.in ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian @ONLY)
 add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian.gz
@@ -42,8 +44,22 @@ install(CODE "
        RENAME hbafw FILES \"${HBAFW_LOGROTATE_SOURCE}\")
 ")
 
+# The component's log folder belongs to the package, so removing the package
+# removes it when empty; the component still creates it if an operator deleted it.
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    set(hbafw_log_dir /var/vkx)
+  else()
+    set(hbafw_log_dir \"\${CMAKE_INSTALL_PREFIX}/var/vkx\")
+  endif()
+  file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${hbafw_log_dir}\")
+")
+
 # Installed where Ansible looks for system-wide collections, so
 # `hbafw.fleet.rollout` resolves without a path.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/deploy/ansible/ansible_collections
   DESTINATION ${CMAKE_INSTALL_DATADIR}/ansible/collections
-  PATTERN "__pycache__" EXCLUDE PATTERN "*.pyc" EXCLUDE PATTERN "tests" EXCLUDE)
+  PATTERN "__pycache__" EXCLUDE PATTERN "*.pyc" EXCLUDE PATTERN "tests" EXCLUDE
+  # Modules start with a #! line, so they are installed as the scripts they are.
+  REGEX "/plugins/modules/[^/]+[.]py$" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+    GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -24,6 +24,8 @@ bool CBaseCmp::DiscoverAdapters() {
     result.alt_name.clear();
     result.version.clear();
     result.takes_effect.clear();
+    // A vendor whose tool is refused (tampered with) discovers nothing.
+    if (PrepareKit() != 0) return false;
     DiscoverFirmware();
     return true;
 }

@@ -4,18 +4,14 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "framework/console.h"
 #include "framework/file_io.h"
-#include "inventory/shell_pipe.h"
 
 namespace hbafw {
 
 ComponentLog::ComponentLog(std::string path) : path_(std::move(path)) {
     // Failures are ignored: a log that cannot be created shows on every write.
-    int ignored = std::system(("mkdir -p " + QuoteShellWord(FolderOf(path_))).c_str());
-    (void)ignored;
+    MakeFolders(FolderOf(path_));
     // Not "touch": it would create or stamp the target of a link at the path.
     int fd = OpenFile();
     if (fd >= 0) ::close(fd);
@@ -39,12 +35,12 @@ ComponentLog& ComponentLog::Write(int value) { return WriteBytes(std::to_string(
 ComponentLog& ComponentLog::WriteBytes(std::string_view bytes) {
     if (!quiet_) ConsoleWrite(bytes);
     int fd = OpenFile();
-    if (fd < 0) {
+    bool written = fd >= 0 && WriteAll(fd, bytes);
+    if (fd >= 0) ::close(fd);
+    if (!written) {
         ConsoleWrite(kLogWriteFailed);
-        return *this;
+        ++failures_;
     }
-    WriteAll(fd, bytes);
-    ::close(fd);
     return *this;
 }
 

@@ -2,6 +2,7 @@
 #include "framework/console.h"
 
 #include <climits>
+#include <cstdint>
 #include <cwchar>
 
 #include "framework/file_io.h"
@@ -14,7 +15,9 @@ std::string NarrowForConsole(std::wstring_view text) {
     std::mbstate_t state{};
     char buffer[MB_LEN_MAX];
     for (wchar_t c : text) {
-        if (c >= 0 && c < 0x100) {
+        // wchar_t is signed on x86_64 and unsigned on arm64: comparing the
+        // unsigned value keeps negative code units out on both.
+        if (static_cast<std::uint32_t>(c) < 0x100) {
             out.push_back(static_cast<char>(static_cast<unsigned char>(c)));
             continue;
         }

@@ -15,10 +15,17 @@ namespace hbafw {
 
 namespace {
 
+// XML 1.0 cannot carry control characters other than tab, newline and
+// carriage return, not even escaped; a tool that prints one gets '?' in its
+// place, so the report stays well-formed.
 std::string NarrowBytes(const std::wstring& text) {
     std::string out;
     out.reserve(text.size());
-    for (wchar_t c : text) out.push_back(static_cast<char>(static_cast<unsigned char>(c & 0xFF)));
+    for (wchar_t c : text) {
+        auto byte = static_cast<unsigned char>(c & 0xFF);
+        bool carried = byte >= 0x20 || byte == '\t' || byte == '\n' || byte == '\r';
+        out.push_back(carried ? static_cast<char>(byte) : '?');
+    }
     return out;
 }
 

@@ -16,6 +16,12 @@ inline constexpr std::string_view kBadCommandLine = "ERROR! : Failed to parse co
 inline constexpr std::string_view kOutOfMemory = "ERROR! : Out of memory\n";
 inline constexpr std::string_view kAnotherRun = "ERROR! : Another firmware update is running on this machine.\n";
 
+inline constexpr const char* kCommandPath = "/usr/sbin:/usr/bin:/sbin:/bin";
+
+// Before anything else: descriptors 0 to 2 open (on /dev/null when closed),
+// SIGCHLD at its default, and the fixed PATH for every command run.
+void PrepareProcess();
+
 // Parses, then runs the component while holding the machine's run lock, and
 // flushes the log to disk at the end. Allocation failure anywhere ends in exit
 // code 7.
@@ -26,6 +32,7 @@ int ParseAndRun(CBaseCmp& component, int argc, const char* const* argv);
 template <class Component>
 int ComponentMain(int argc, const char* const* argv) {
     int code = kExitFailure;
+    PrepareProcess();
     SurviveClosedPipes();
     try {
         Component component;

@@ -5,8 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
+#include <random>
 
 namespace hbafw {
 
@@ -17,20 +16,29 @@ std::string NameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A new file gets the mode an ordinary create would give it; a replaced one
-// keeps its own.
-mode_t ModeFor(const struct stat* existing) {
-    if (existing != nullptr) return existing->st_mode & 07777;
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
 
-void SyncFolder(const std::string& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
+private:
+    int fd_;
+};
+
+// A fresh name beside the target, created exclusively, never through a link.
+int CreateTemporary(int folder, const std::string& name, std::string& temporary) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = "." + name + "." + std::to_string(random());
+        int fd = ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
 }
 
 }  // namespace
@@ -42,8 +50,29 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+bool MakeFolders(const std::string& path) {
+    int parent = ::open(path.starts_with('/') ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::size_t start = 0;
+    while (parent >= 0 && start < path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        std::string name = path.substr(start, end - start);
+        start = end + 1;
+        if (name.empty() || name == ".") continue;
+        // The umask may only have narrowed the mode; set it exactly.
+        if (::mkdirat(parent, name.c_str(), kFolderMode) == 0) ::fchmodat(parent, name.c_str(), kFolderMode, 0);
+        int child = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(parent);
+        parent = child;
+    }
+    if (parent < 0) return false;
+    ::close(parent);
+    return true;
+}
+
 int OpenRegularForAppend(const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    int fd =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, kLogMode);
     if (fd < 0) return -1;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -65,26 +94,60 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view content) {
-    if (path.empty() || path.back() == '/') return false;
-    struct stat existing {};
-    bool exists = ::lstat(path.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) return false;
-    if (!exists && errno != ENOENT) return false;
+bool ReadWholeFile(const std::string& path, std::string& content) {
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    content.clear();
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+}
 
-    std::string folder = FolderOf(path);
-    std::string temporary = folder + "/." + NameOf(path) + ".XXXXXX";
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, content) && ::fchmod(fd, ModeFor(exists ? &existing : nullptr)) == 0 && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temporary.c_str());
+bool ReplaceFile(const std::string& path, std::string_view content) {
+    std::string name = NameOf(path);
+    if (name.empty() || name == "." || name == "..") return false;
+    Descriptor folder(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) return false;
+
+    mode_t mode = kReportMode;
+    struct stat existing {};
+    if (::fstatat(folder.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        // Another user's file may be planted to become root's (a set-uid
+        // program): never take it over.
+        if (!S_ISREG(existing.st_mode) || existing.st_uid != ::geteuid()) return false;
+        mode = existing.st_mode & 0777;
+    } else if (errno != ENOENT) {
         return false;
     }
-    SyncFolder(folder);
+
+    std::string temporary;
+    int fd = CreateTemporary(folder.get(), name, temporary);
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, content) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::renameat(folder.get(), temporary.c_str(), folder.get(), name.c_str()) == 0;
+    if (!ok) {
+        ::unlinkat(folder.get(), temporary.c_str(), 0);
+        return false;
+    }
+    ::fsync(folder.get());
     return true;
+}
+
+ToolState PrepareTool(const std::string& path, mode_t mode) {
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0) return errno == ENOENT ? ToolState::Missing : ToolState::Unsafe;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ToolState::Unsafe;
+    if ((st.st_uid != 0 && st.st_uid != ::geteuid()) || (st.st_mode & 022) != 0) return ToolState::Unsafe;
+    if (mode != 0 && ::fchmod(fd.get(), mode) != 0) return ToolState::Unsafe;
+    return ToolState::Ready;
 }
 
 }  // namespace hbafw

@@ -1,29 +1,55 @@
 // File writes that cannot be misdirected or left half done: the log is only
 // ever appended to as a regular file reached without a symbolic link, and a
-// replaced file is swapped in whole by a rename. Nothing here prints or logs;
+// replaced file is swapped in whole by a rename. Every file and folder made
+// here gets an explicit mode whatever the umask. Nothing here prints or logs;
 // callers turn a false or -1 into their own message.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 #include <string_view>
 
 namespace hbafw {
 
+inline constexpr mode_t kFolderMode = 0755;
+inline constexpr mode_t kLogMode = 0644;
+inline constexpr mode_t kReportMode = 0644;
+inline constexpr mode_t kToolMode = 0755;
+
 // The folder part of path: "." for a bare name, "/" for a name under the root.
 std::string FolderOf(const std::string& path);
 
+// Creates every missing folder of path, each with kFolderMode, by system calls
+// relative to its opened parent. True when path is a folder afterwards.
+bool MakeFolders(const std::string& path);
+
 // An append descriptor (close-on-exec) of the regular file at path, created
-// when missing; -1 when path is a symbolic link, not a regular file, or cannot
-// be opened. Opening never blocks, not even on a FIFO.
+// with kLogMode when missing; -1 when path is a symbolic link, not a regular
+// file, or cannot be opened. Opening never blocks, not even on a FIFO.
 int OpenRegularForAppend(const std::string& path);
 
 // Writes every byte, retrying short and interrupted writes.
 bool WriteAll(int fd, std::string_view bytes);
 
-// Puts content at path through a temporary file in the same folder that is
-// flushed to disk and renamed over path once complete. On failure path keeps
-// what it held (or stays absent) and no temporary is left. Only a missing path
-// or a regular file is replaced: a link, device or folder there is a failure.
+// The whole regular file, or false.
+bool ReadWholeFile(const std::string& path, std::string& content);
+
+// Puts content at path through a temporary file in the same folder, worked on
+// relative to that opened folder, flushed to disk and renamed over path once
+// complete. On failure path keeps what it held (or stays absent) and no
+// temporary is left. Only a missing path or a regular file of this user is
+// replaced: a link, device, folder or another user's file there is a failure.
+// The result never carries set-uid, set-gid or sticky bits: a new file gets
+// kReportMode, a replaced one its old permission bits.
 bool ReplaceFile(const std::string& path, std::string_view content);
+
+// A program file the component is about to run as root.
+enum class ToolState { Ready, Missing, Unsafe };
+
+// Ready when path is a regular file owned by root or this user and writable by
+// neither group nor others, as found; it is then given mode (0: left as is).
+// Unsafe files are never changed.
+ToolState PrepareTool(const std::string& path, mode_t mode);
 
 }  // namespace hbafw

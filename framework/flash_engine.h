@@ -1,9 +1,10 @@
 // Running a vendor's flash engine with its output appended to the log, and
 // telling a real exit status from an engine that never finished. While it runs
-// neither a hang-up nor a stop request ends it or the component.
+// neither a hang-up, a stop request nor the death of the component ends it.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "framework/component_log.h"
 
@@ -13,26 +14,54 @@ namespace hbafw {
 inline constexpr const char* kExecuting = "Executing flash engine: ";
 inline constexpr const char* kEngineExitCode = "Flash Engine exit code: ";
 
+// Appended to the log by the flash's supervisor when the component that started
+// the flash is gone (killed) before it logged the engine's end. One of the three
+// endings follows it on the same line; callers that look for a flash's end after
+// a lost run read this line.
+inline constexpr const char* kStoppedDuringFlash = "NOTICE : The component was stopped during the flash; ";
+// ... followed by kEngineExitCode and the status, or by one of these two.
+inline constexpr const char* kStoppedEngineSignalled = "the flash engine was ended by signal ";
+inline constexpr const char* kStoppedEngineNotStarted = "the flash engine could not be started.\n";
+// Logged by a component whose flash supervisor vanished before reporting the
+// engine's end: the engine may still be running and holds the lock.
+inline constexpr const char* kEngineEndNotSeen = "ERROR! : The end of the flash was not seen.\n";
+
 struct EngineOutcome {
-    enum class End { Exited, NotStarted, Signalled };
+    // NotSeen: the supervisor vanished before reporting; the engine may still run.
+    enum class End { Exited, NotStarted, Signalled, NotSeen };
     End end = End::NotStarted;
     int value = 0;  // exit status 0..255, or the signal number
 };
 
+inline constexpr const char* kToolRefused = "ERROR! : Refusing to run ";
+inline constexpr const char* kToolRefusedWhy = ": it is writable by group or others, or owned by another user.\n";
+
+// Before a vendor tool runs as root: a tool that is not a regular file of root
+// or this user, or that group or others may write, is refused with an
+// "ERROR! : " line (true); otherwise it is made executable (0755), and false.
+// A missing tool is left for its run to report.
+bool RefuseUnsafeTool(ComponentLog& log, const std::string& path);
+
+// The words joined by blanks, as the "Executing" line shows a command.
+std::string JoinWords(const std::vector<std::string>& words);
+
 // " 1>> LOG 2>> LOG 3>> LOG" for the log's path, as a command line shows it.
 std::string LogRedirection(const ComponentLog& log);
 
-// Runs command through the shell, which execs the engine, with descriptors 1,
-// 2 and 3 appending to the log file: the redirection LogRedirection names,
-// made by the component so that it never follows a link at the log path. A log
-// that cannot be written leaves the engine not started. SIGHUP, SIGINT,
-// SIGQUIT, SIGTERM and SIGPIPE are ignored by the engine and held off the
-// component until the engine ends; the log is then flushed to disk and a stop
-// request that arrived is logged as a NOTICE.
-EngineOutcome RunFlashEngine(ComponentLog& log, const std::string& command);
-
-// For an engine that did not exit normally: logs an "ERROR! : " line saying
-// what happened and returns true; the caller then returns 7.
-bool ReportAbnormalEnd(ComponentLog& log, const EngineOutcome& outcome);
+// Logs "Executing flash engine: " and shown, then runs program (argv[0] by its
+// path, no shell) with descriptors 1, 2 and 3 appending to the log file and
+// standard input from /dev/null, and logs how it ended: "Flash Engine exit
+// code: " and the status, or an "ERROR! : " line. The engine is not started
+// unless its "Executing" line reached the log, nor when it cannot be executed.
+//
+// The engine runs under a supervising child in a session of its own, so no
+// signal to the caller's process group or terminal reaches either; both hold
+// the run lock (RunLock::HeldDescriptor) until the engine ends. If the
+// component is gone before it logged the end, the supervisor appends
+// kStoppedDuringFlash and the ending instead. SIGHUP, SIGINT, SIGQUIT, SIGTERM
+// and SIGPIPE are ignored by the engine and held off the component until the
+// engine ends; the log is then flushed to disk and a stop request that arrived
+// is logged as a NOTICE.
+EngineOutcome RunFlashEngine(ComponentLog& log, const std::string& shown, const std::vector<std::string>& program);
 
 }  // namespace hbafw

@@ -6,8 +6,7 @@
 
 #include <span>
 
-#include "framework/shell_capture.h"
-#include "inventory/shell_pipe.h"
+#include "framework/file_io.h"
 #include "pattern/pattern.h"
 
 namespace hbafw {
@@ -34,8 +33,11 @@ bool Exists(const std::string& path) {
     return stat(path.c_str(), &status) == 0;
 }
 
+// Read directly rather than through "cat": no command is looked up to read it.
 void MatchReleaseFile(const std::string& path, ReleaseFamily family, std::wstring& osId) {
-    std::wstring matched = MatchReleaseText(family, RunAndCapture("cat " + QuoteShellWord(path)));
+    std::string text;
+    if (!ReadWholeFile(path, text)) return;
+    std::wstring matched = MatchReleaseText(family, text);
     if (!matched.empty()) osId = matched;
 }
 

@@ -1,5 +1,10 @@
 #include "framework/shell_capture.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +22,33 @@ std::string RunAndCapture(const std::string& command) {
     while ((n = std::fread(buffer, 1, sizeof buffer - 1, pipe)) > 0) output.append(buffer, n);
     pclose(pipe);
     return output;
+}
+
+int RunProgram(const std::vector<std::string>& program, std::string& output) {
+    if (program.empty()) return -1;
+    std::vector<char*> argv;
+    for (const std::string& word : program) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0) return -1;
+    pid_t child = ::fork();
+    if (child == 0) {
+        int null = ::open("/dev/null", O_RDONLY);
+        if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(pipe[1], 1) < 0 || ::dup2(pipe[1], 2) < 0) ::_exit(127);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipe[1]);
+    char buffer[4096];
+    ssize_t n;
+    while (child > 0 && ((n = ::read(pipe[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)))
+        if (n > 0) output.append(buffer, static_cast<std::size_t>(n));
+    ::close(pipe[0]);
+    int status = 0;
+    pid_t waited = -1;
+    while (child > 0 && (waited = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+    }
+    return waited == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::wstring WidenText(const char* text) {

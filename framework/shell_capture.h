@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace hbafw {
 
@@ -11,6 +12,11 @@ inline constexpr const char* kCaptureFailed = "ERROR";
 // Everything the command wrote to standard output, byte for byte (NUL bytes
 // included), or "ERROR" when it could not be started.
 std::string RunAndCapture(const std::string& command);
+
+// Runs program (no shell) with standard input from /dev/null and collects its
+// standard output and error together. Its exit status, or -1 when it could not
+// run or was ended by a signal.
+int RunProgram(const std::vector<std::string>& program, std::string& output);
 
 // Converts under the process's locale; the result ends before the first byte
 // that cannot be converted.

@@ -14,9 +14,9 @@ std::string DescriptionLine(const SimulatedAdapter& adapter) {
     line << "adapter name=" << adapter.name << " node=" << adapter.nodeWwn;
     for (const std::string& port : adapter.portWwns) line << " port=" << port;
     char numbers[160];
-    std::snprintf(numbers, sizeof numbers, " bus=%u function=%u domain=%u subsystem=0x%04x%04x", adapter.pci.bus,
-                  adapter.pci.function, adapter.pci.domain, adapter.pci.subsystemDevice,
-                  adapter.pci.subsystemVendor);
+    std::snprintf(numbers, sizeof numbers, " bus=%u function=%u domain=%u subsystem=0x%04x%04x pci=0x%04x%04x",
+                  adapter.pci.bus, adapter.pci.function, adapter.pci.domain, adapter.pci.subsystemDevice,
+                  adapter.pci.subsystemVendor, adapter.pci.vendorId, adapter.pci.deviceId);
     line << " model=" << adapter.model << " driver=" << adapter.driverVersion
          << " firmware=" << adapter.firmwareVersion << " optionrom=" << adapter.optionRomVersion << numbers;
     if (!adapter.libraries.empty()) line << " library=" << adapter.libraries;

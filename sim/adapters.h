@@ -26,7 +26,8 @@ struct SimulatedAdapter {
     std::string extra;  // further key=value words, as written
 };
 
-// One "adapter ..." line; the subsystem word is the pci's subsystem ids.
+// One "adapter ..." line; the subsystem word is the pci's subsystem ids, the
+// pci word (which the library ignores) its vendor and device ids, for sysfs.
 std::string DescriptionLine(const SimulatedAdapter& adapter);
 // The adapters and fault lines, one per line.
 std::string Description(const std::vector<SimulatedAdapter>& adapters, const std::vector<std::string>& faults = {});

@@ -1,10 +1,12 @@
 // The machine folder lives in a private temporary directory removed with the
-// object. Commands run as child processes with both output streams captured;
-// nothing here mounts anything itself, that is the sandbox script's job.
+// object. Commands run as child processes, in the foreground with both output
+// streams captured or in the background writing them to files; nothing here
+// mounts anything itself, that is the sandbox script's job.
 #include "sim/machine.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,6 +53,29 @@ void DrainPipes(int outFd, int errFd, RunResult& result) {
     }
 }
 
+// Starts argv with the three descriptors as its standard streams; the child
+// ends with 126 when it cannot set them up, 127 when exec fails.
+pid_t Spawn(std::vector<std::string> words, int in, int out, int err) {
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t child = fork();
+    if (child < 0) throw std::system_error(errno, std::generic_category(), "fork");
+    if (child == 0) {
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return child;
+}
+
+int WaitStatus(pid_t child) {
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 }  // namespace
 
 std::string DefaultSandbox() { return HBAFW_SIM_SANDBOX; }
@@ -95,36 +120,59 @@ void Machine::SetLogUnwritable(bool unwritable) const {
     }
 }
 
-RunResult Machine::Run(const std::vector<std::string>& command) const {
+std::vector<std::string> Machine::SandboxWords(const std::vector<std::string>& command) const {
     std::vector<std::string> words = {sandbox_, root_.string()};
     words.insert(words.end(), command.begin(), command.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
+    return words;
+}
 
+RunResult Machine::Run(const std::vector<std::string>& command) const {
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
         throw std::system_error(errno, std::generic_category(), "pipe");
-
-    pid_t child = fork();
-    if (child < 0) throw std::system_error(errno, std::generic_category(), "fork");
-    if (child == 0) {
-        int devNull = open("/dev/null", O_RDONLY);
-        if (devNull >= 0) dup2(devNull, STDIN_FILENO);
-        dup2(outPipe[1], STDOUT_FILENO);
-        dup2(errPipe[1], STDERR_FILENO);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    pid_t child = Spawn(SandboxWords(command), devNull, outPipe[1], errPipe[1]);
+    close(devNull);
     close(outPipe[1]);
     close(errPipe[1]);
 
     RunResult result;
     DrainPipes(outPipe[0], errPipe[0], result);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    result.exitCode = WaitStatus(child);
+    return result;
+}
+
+BackgroundRun::BackgroundRun(const Machine& machine, const std::vector<std::string>& command, const std::string& tag,
+                             Console console)
+    : machine_(machine), out_("sim/" + tag + ".out"), err_("sim/" + tag + ".err") {
+    int deadPipe[2] = {-1, -1};
+    if (console == Console::Closed) {
+        if (pipe2(deadPipe, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+        close(deadPipe[0]);
     }
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    int out = console == Console::Closed
+                  ? deadPipe[1]
+                  : open(machine.Path(out_).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int err = open(machine.Path(err_).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_ = Spawn(machine.SandboxWords(command), in, out, err);
+    for (int fd : {in, out, err})
+        if (fd >= 0) close(fd);
+}
+
+BackgroundRun::~BackgroundRun() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        WaitStatus(pid_);
+    }
+}
+
+RunResult BackgroundRun::Wait() {
+    RunResult result;
+    if (pid_ > 0) result.exitCode = WaitStatus(pid_);
+    pid_ = -1;
+    result.out = machine_.ReadFile(out_);
+    result.err = machine_.ReadFile(err_);
     return result;
 }
 

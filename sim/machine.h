@@ -25,6 +25,30 @@ inline constexpr int kSandboxUnavailable = 77;
 std::string DefaultSandbox();
 std::string BuildBinary(std::string_view name);
 
+class Machine;
+
+// A sandboxed command started without waiting for it, for acting mid-run. Its
+// output goes to files of the machine's sim/ folder, or standard output to a
+// pipe whose reader is already gone. Destroying it kills a command still running.
+class BackgroundRun {
+public:
+    enum class Console { Files, Closed };
+    BackgroundRun(const Machine& machine, const std::vector<std::string>& command, const std::string& tag,
+                  Console console = Console::Files);
+    ~BackgroundRun();
+    BackgroundRun(const BackgroundRun&) = delete;
+    BackgroundRun& operator=(const BackgroundRun&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    // Waits for the command; its output is read back from the files.
+    RunResult Wait();
+
+private:
+    const Machine& machine_;
+    std::string out_, err_;
+    int pid_ = -1;
+};
+
 // Test support: a setup step that cannot be done (no temp folder, no fork)
 // throws a standard exception, so the test using it fails with the reason.
 class Machine {
@@ -45,6 +69,11 @@ public:
 
     // Runs the command in the sandbox with work/ as its working directory.
     RunResult Run(const std::vector<std::string>& command) const;
+    // The same without waiting (see BackgroundRun).
+    BackgroundRun Start(const std::vector<std::string>& command, const std::string& tag,
+                        BackgroundRun::Console console = BackgroundRun::Console::Files) const {
+        return BackgroundRun(*this, command, tag, console);
+    }
 
     std::string Log() const { return ReadFile(kLogFile); }
     bool LogExists() const { return Exists(kLogFile); }
@@ -55,6 +84,10 @@ public:
     static constexpr std::string_view kReferenceFile = "work/reference.xml";
 
 private:
+    friend class BackgroundRun;
+    // The sandbox command line for command, as exec's argument words.
+    std::vector<std::string> SandboxWords(const std::vector<std::string>& command) const;
+
     std::string sandbox_;
     std::filesystem::path root_;
 };

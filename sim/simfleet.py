@@ -1,8 +1,9 @@
 # Simulated servers for the fleet tests, the demo and the fleet benchmark: each
 # server is an sshd on its own loopback address, started inside sim/sandbox
-# over its own copy of the QLogic machine, with per-run keys, ssh config,
-# inventory and Ansible settings that keep every write in the run's folder or
-# the sandbox's overlaid /var. It asserts nothing; callers check the results.
+# over its own machine laid out by sim/mkmachine, with per-run keys, ssh
+# config, inventory and Ansible settings that keep every write in the run's
+# folder or the sandbox's overlaid /var. It asserts nothing; callers check the
+# results.
 # Run as a script, it does one rollout (scripts/demo uses that).
 
 import os
@@ -19,24 +20,31 @@ SSHD = '/usr/sbin/sshd'
 PORT = 2222
 REMOTE_TMP = '/var/tmp/hbafw-ansible'
 ASYNC_DIR = '/var/tmp/hbafw-async'
-REMOTE_BUNDLE = '/var/lib/hbafw/bundle'
+REMOTE_BUNDLE = '/var/lib/hbafw/bundles'
 STATE_DIR = '/var/lib/hbafw/runs'
-# What each kind of server's simulated qlafwupdate reports, its flash outcome
-# and the kind's inventory variables: the QLE2562 needs the catalogue's 3.10,
-# the QLE2672 runs 3.28. A "slow" flash lasts until the test releases it (or
-# a minute); "none" has no adapter at all.
-QLE2562, QLE2672 = '21:00:00:1B:32:0A:0B:0C', '21:00:00:0E:1E:0A:0B:0D'
-REBOOT_VARS = ('hbafw_reboot=if_required '
-               'hbafw_reboot_command="shutdown -r +0" '
-               'hbafw_boot_id_command="cat /etc/hbafw-sim/boot"')
+# Each kind of server: its preset (sim/machines) and the mkmachine settings
+# that change it. On the QLogic preset the QLE2562 runs 2.02 and needs the
+# catalogue's 3.10, which a flash gives it; the QLE2672 runs 3.28.
 KINDS = {
-    'pending': ('2.02', 'exit 0', ''),
-    'reboot': ('2.02', 'exit 0', REBOOT_VARS),
-    'current': ('3.10', 'exit 0', ''),
-    'failing': ('2.02', 'exit 12', ''),
-    'slow': ('2.02', 'slow 60', 'hbafw_async_timeout=3'),
-    'unreachable': ('2.02', 'slow 60', ''),
-    'none': (None, 'exit 0', ''),
+    'pending': ('qlogic', []),
+    'current': ('qlogic', ['image.0=3.10']),
+    'failing': ('qlogic', ['flash=exit 12']),
+    'slow': ('qlogic', ['flash=slow 40']),
+    'unreachable': ('qlogic', ['flash=slow 40']),
+    'reboot': ('qlogic', []),
+    'no-adapter': ('qlogic', ['adapters=0']),
+    'qlogic+emulex': ('qlogic+emulex', []),
+    'emulex': ('emulex', []),
+    'brocade': ('brocade', []),
+}
+# Inventory variables of a kind: a wait shorter than its flash, and a
+# restart through the sandbox's stand-in (sim/power, sim/boot).
+KIND_VARS = {
+    'slow': 'hbafw_async_timeout=3',
+    'reboot': ('hbafw_reboot=if_required '
+               'hbafw_reboot_command="shutdown -r +0" '
+               'hbafw_boot_id_command="cat /etc/hbafw-sim/boot 2>/dev/null'
+               ' || echo 0"'),
 }
 
 SSHD_CONFIG = '''Port {port}
@@ -84,8 +92,16 @@ pipelining = true
 '''
 
 
-def machine_root(repo):
-    return os.path.join(repo, 'sim', 'machines', 'qlogic')
+def mkmachine(repo, build, kind, folder, replace=False):
+    """Lays out a server of the kind in folder; replace: over an earlier one
+    whose sandbox may still run."""
+    preset, settings = KINDS[kind]
+    words = [os.path.join(repo, 'sim', 'mkmachine'), '--build', build,
+             preset, folder] + (['--replace'] if replace else [])
+    for setting in settings:
+        words += ['--set', setting]
+    subprocess.run(words, check=True)
+    link_pci_devices(folder)
 
 
 def link_pci_devices(machine):
@@ -93,6 +109,7 @@ def link_pci_devices(machine):
     a link to each device folder under sys/devices."""
     devices = os.path.join(machine, 'sys', 'devices')
     bus = os.path.join(machine, 'sys', 'bus', 'pci', 'devices')
+    shutil.rmtree(bus, ignore_errors=True)
     for root, _, files in os.walk(devices):
         if 'vendor' in files and root != devices:
             os.makedirs(bus, exist_ok=True)
@@ -111,7 +128,7 @@ class Fleet:
         self.addresses = ['127.%d.%d.%d' % (net + (i + 1,))
                           for i in range(len(self.kinds))]
         self.servers = []
-        self.bundle = os.path.join(self.dir, 'bundle')
+        self.bundle = None
         self.home = os.path.join(self.dir, 'home')
 
     def __enter__(self):
@@ -151,42 +168,16 @@ class Fleet:
                 known.write('[%s]:%d %s\n' % (address, PORT, host_key))
         with open(self.path('ssh_config'), 'w') as config:
             config.write(SSH_CONFIG.format(dir=self.dir))
-        build_dir = os.path.join(self.bundle, 'qlogic')
-        os.makedirs(build_dir)
-        for source, mode in (
-                (os.path.join(self.build, 'bin', 'hbafw-qlogic'), 0o755),
-                (os.path.join(self.repo, 'sim', 'tools', 'qlafwupdate'),
-                 0o755),
-                (os.path.join(machine_root(self.repo), 'work',
-                              'reference.xml'), 0o644)):
-            target = os.path.join(build_dir, os.path.basename(source))
-            shutil.copy(source, target)
-            os.chmod(target, mode)
-        library = os.path.join(self.build, 'lib',
-                               'libhbafw_sim_vendor_full.so')
+        self.bundle = self.make_bundle(self.dir)
         for name, kind in zip(self.names, self.kinds):
-            machine = self.machine(name)
-            shutil.copytree(machine_root(self.repo), machine, symlinks=True)
-            os.makedirs(os.path.join(machine, 'usr', 'lib'), exist_ok=True)
-            shutil.copy(library,
-                        os.path.join(machine, 'usr', 'lib', 'libqlsdm.so'))
-            image, flash, _ = KINDS[kind]
-            self._write(os.path.join(machine, 'sim'), 'boot', '0\n')
-            if image is None:
-                shutil.rmtree(os.path.join(machine, 'sys'))
-            link_pci_devices(machine)
-            state = os.path.join(machine, 'sim', 'qlafwupdate')
-            self._write(state, 'instances', '%s %s\n%s 3.28\n'
-                        % (QLE2562, image, QLE2672))
-            self._write(state, 'flashed', '%s 3.10\n%s 3.28\n'
-                        % (QLE2562, QLE2672))
-            self._write(state, 'flash', flash + '\n')
+            mkmachine(self.repo, self.build, kind, self.machine(name))
         with open(self.path('inventory.ini'), 'w') as inventory:
             inventory.write('[hbafw]\n')
             for name, address, kind in zip(self.names, self.addresses,
                                            self.kinds):
                 inventory.write('%s ansible_host=%s ansible_port=%d %s\n'
-                                % (name, address, PORT, KINDS[kind][2]))
+                                % (name, address, PORT,
+                                   KIND_VARS.get(kind, '')))
             # Root logs in here (the sandbox has no other user); su stands
             # in for sudo, which the test machine may lack.
             inventory.write(
@@ -197,11 +188,28 @@ class Fleet:
                 % (REMOTE_TMP, ASYNC_DIR, REMOTE_BUNDLE, self.bundle))
         self.configure()
 
-    @staticmethod
-    def _write(folder, name, text):
-        os.makedirs(folder, exist_ok=True)
-        with open(os.path.join(folder, name), 'w') as handle:
-            handle.write(text)
+    def make_bundle(self, output, sign_key=None, env=None):
+        """The rollout bundle of this build, made as scripts/bundle makes
+        it, with the simulated QLogic tool and catalogue; its path."""
+        args = ['cmake', '-DHBAFW_BUNDLE_BINARIES=' + os.path.join(
+            self.build, 'bin'), '-DHBAFW_BUNDLE_VERSION=1.0.0',
+            '-DHBAFW_BUNDLE_OUTPUT=' + output, '-DHBAFW_BUNDLE_STRIP=strip',
+            '-DHBAFW_BUNDLE_FILES=%s;%s' % (
+                os.path.join(self.repo, 'sim', 'machines', 'qlogic', 'work',
+                             'reference.xml'),
+                os.path.join(self.repo, 'sim', 'tools', 'qlafwupdate'))]
+        if sign_key:
+            args.append('-DHBAFW_BUNDLE_SIGN_KEY=' + sign_key)
+        subprocess.run(args + ['-P', os.path.join(self.repo, 'cmake',
+                                                  'Bundle.cmake')],
+                       check=True, stdout=subprocess.DEVNULL, env=env)
+        return os.path.join(output, 'hbafw-bundle-1.0.0.tar.gz')
+
+    def reset(self):
+        """Every server laid out afresh, as before its first rollout."""
+        for name, kind in zip(self.names, self.kinds):
+            mkmachine(self.repo, self.build, kind, self.machine(name),
+                      replace=True)
 
     def configure(self, forks=5, extra=''):
         with open(self.path('ansible.cfg'), 'w') as config:

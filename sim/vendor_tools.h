@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/description.h"
 #include "sim/machine.h"
 
 namespace hbafw::sim {
@@ -14,20 +15,11 @@ struct EngineBehaviour {
     std::string mode = "exit 0";
 };
 
-struct QLogicInstance {
-    std::string portWwn;  // as the component shows it, 21:00:00:1B:...
-    std::string flashImage;
-};
-
 // qlafwupdate in work/; its "/q" answer lists the instances in order.
 void InstallQlafwupdate(const Machine& machine, const std::vector<QLogicInstance>& instances,
                         EngineBehaviour flash = {});
 // Replaces the "/q" answer with this exact text.
 void SetQlafwupdateQuery(const Machine& machine, const std::string& text);
-
-struct EmulexAdapter {
-    std::string model, pciId, vendorId, subsystemId, subsystemVendorId, firmware, bootCode;
-};
 
 // The kit zip in work/; its script answers "/q /sysfs" with these adapters.
 void InstallEmulexKit(const Machine& machine, const std::vector<EmulexAdapter>& adapters, EngineBehaviour flash = {});

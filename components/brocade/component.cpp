@@ -20,8 +20,7 @@ namespace BrocadeComp {
 using namespace hbafw;
 
 namespace {
-constexpr const char* kChmodTool = "chmod 777 ./bcu_bootupdate";
-constexpr const char* kFlashCommand = "./bcu_bootupdate boot --update bfa_boot_fw -a";
+constexpr const char* kTool = "./bcu_bootupdate";
 constexpr const wchar_t* kDottedQuad = L".*(\\d+\\.\\d+\\.\\d+\\.\\d+).*";
 constexpr const wchar_t* kKernelRelease = L"(\\d+\\.\\d+\\.\\d+).*";
 constexpr const char* kKernelUnreadable = "Failed to read kernel version.\n";
@@ -76,13 +75,10 @@ void CComponent::DiscoverFirmware() {
 }
 
 int CComponent::Flash() {
-    log.Write(kExecuting).Write(kFlashCommand).Write("\n");
-    int ignored = std::system(kChmodTool);
-    (void)ignored;
-    EngineOutcome outcome = RunFlashEngine(log, kFlashCommand);
-    if (ReportAbnormalEnd(log, outcome)) return kExitFailure;
-    log.Write(kEngineExitCode).Write(outcome.value).Write("\n");
-    return outcome.value == 0 ? kExitSuccess : kExitFailure;
+    const std::vector<std::string> program = {kTool, "boot", "--update", "bfa_boot_fw", "-a"};
+    if (RefuseUnsafeTool(log, kTool)) return kExitFailure;
+    EngineOutcome outcome = RunFlashEngine(log, JoinWords(program), program);
+    return outcome.end == EngineOutcome::End::Exited && outcome.value == 0 ? kExitSuccess : kExitFailure;
 }
 
 bool CComponent::CheckKernelVersion() {

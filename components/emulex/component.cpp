@@ -3,14 +3,21 @@
 // does not match.
 #include "components/emulex/component.h"
 
-#include <cstdlib>
+#include <dirent.h>
+#include <fnmatch.h>
+#include <stdlib.h>
 
+#include <cstdlib>
+#include <filesystem>
+
+#include "framework/file_io.h"
 #include "framework/firmware_action.h"
 #include "framework/flash_engine.h"
 #include "framework/run_sequence.h"
 #include "framework/shell_capture.h"
 #include "framework/tool_output.h"
 #include "framework/version_compare.h"
+#include "inventory/shell_pipe.h"
 
 namespace EmulexComp {
 
@@ -20,10 +27,11 @@ namespace {
 
 constexpr const char* kPreparing = "Preparing the Emulex Kit...";
 constexpr const char* kPrepared = "done\n";
-constexpr const char* kUnzipKit = "unzip -o elxflashStandalone*.zip";
-constexpr const char* kChmodScript = "chmod 777 ./elxflashStandalone*/lx/elxflash.sh";
-constexpr const char* kQueryCommand = "./elxflashStandalone*/lx/elxflash.sh /q /sysfs";
-constexpr const char* kFlashCommand = "./elxflashStandalone*/lx/elxflash.sh /sysfs ";
+constexpr const char* kKitFolderTemplate = ".hbafw-kit.XXXXXX";
+constexpr const char* kScriptFolderPattern = "elxflashStandalone*";
+constexpr const char* kScriptInFolder = "/lx/elxflash.sh";
+// As the log shows the flash command; the script really run is the private copy.
+constexpr const char* kShownScript = "./elxflashStandalone*/lx/elxflash.sh";
 constexpr const char* kAdapterLine =
     "HBA=(.+),.*PCI ID=(\\w{1,4}),.*VID=(\\w{1,4}),.*SSID=(\\w{1,4}),.*SVID=(\\w{1,4}),.*Firmware=(.+),.*"
     "Boot Code=([\\w\\.]+).*";
@@ -49,6 +57,17 @@ std::string PadTo4(std::string text) {
 // The kit prints two decoration characters before most versions; a shorter
 // text has nothing left once they are dropped.
 std::string DropTwo(const std::string& text) { return text.size() < 2 ? std::string() : text.substr(2); }
+
+// The names in folder that match pattern, in directory order.
+std::vector<std::string> Matching(const std::string& folder, const char* pattern) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* entry = ::readdir(dir))
+        if (::fnmatch(pattern, entry->d_name, FNM_PERIOD) == 0) names.push_back(entry->d_name);
+    ::closedir(dir);
+    return names;
+}
 
 std::wstring Widen(const std::string& text) { return WidenText(text.c_str()); }
 
@@ -106,18 +125,48 @@ int ReportScriptStatus(ComponentLog& log, int status) {
     return status;
 }
 
+CComponent::~CComponent() {
+    std::error_code ignored;
+    if (!kitFolder_.empty()) std::filesystem::remove_all(kitFolder_, ignored);
+}
+
+std::string CComponent::UnpackKit() {
+    std::vector<std::string> kits = Matching(".", kKitPattern);
+    if (kits.empty()) return kNoKit;
+    if (kits.size() > 1) return kSeveralKits;
+    const std::string kit = "./" + kits.front();
+    ToolState state = PrepareTool(kit, 0);
+    if (state == ToolState::Unsafe) return kToolRefused + kit + kToolRefusedWhy;
+    if (state == ToolState::Missing) return kNoKit;
+    // A folder of its own, so no earlier kit's files can be taken for this one's.
+    std::string folder = kKitFolderTemplate;
+    if (::mkdtemp(folder.data()) == nullptr) return kKitNotUnpacked + std::string("no private folder.\n");
+    kitFolder_ = "./" + folder;
+    std::string output;
+    int status = RunProgram({"unzip", "-o", "-q", kit, "-d", kitFolder_}, output);
+    if (status != 0)
+        return kKitNotUnpacked + kits.front() + ", unzip exit code " + std::to_string(status) + ".\n" + output;
+    std::vector<std::string> folders = Matching(kitFolder_, kScriptFolderPattern);
+    std::string script = folders.size() == 1 ? kitFolder_ + "/" + folders.front() + kScriptInFolder : "";
+    if (script.empty() || PrepareTool(script, kToolMode) != ToolState::Ready) return kKitWithoutScript;
+    script_ = script;
+    return "";
+}
+
 int CComponent::PrepareKit() {
     log.Write(kPreparing);
-    RunAndCapture(kUnzipKit);  // unzip's chatter reaches neither console nor log
-    log.Write(kPrepared);
-    int ignored = std::system(kChmodScript);
-    (void)ignored;
-    return 0;
+    std::string failure = UnpackKit();
+    if (failure.empty()) {
+        log.Write(kPrepared);
+        return 0;
+    }
+    log.Write(kKitFailed).Write(failure);
+    return kExitFailure;
 }
 
 bool CComponent::DiscoverAdapters() {
     if (PrepareKit() != 0) return false;
-    ReadQueryOutput(RunAndCapture(kQueryCommand));
+    ReadQueryOutput(RunAndCapture(QuoteShellWord(script_) + " /q /sysfs"));
     return true;
 }
 
@@ -178,13 +227,12 @@ std::wstring CComponent::NormalizeVersion(std::wstring version) {
 }
 
 int CComponent::Flash() {
-    // The redirection's leading blank is the mode's trailing one, as the kit
-    // expects; the runner makes the redirection itself, so it is only shown.
-    std::string command = std::string(kFlashCommand) + (force ? " /f " : " /update ");
-    log.Write(kExecuting).Write(command + LogRedirection(log).substr(1)).Write("\n");
-    EngineOutcome outcome = RunFlashEngine(log, command);
-    if (ReportAbnormalEnd(log, outcome)) return kExitFailure;
-    log.Write(kEngineExitCode).Write(outcome.value).Write("\n");
+    // The shown command keeps the kit's spacing: the redirection's leading
+    // blank is the mode's trailing one. The runner makes the redirection itself.
+    const char* mode = force ? "/f" : "/update";
+    std::string shown = std::string(kShownScript) + " /sysfs  " + mode + " " + LogRedirection(log).substr(1);
+    EngineOutcome outcome = RunFlashEngine(log, shown, {script_, "/sysfs", mode});
+    if (outcome.end != EngineOutcome::End::Exited) return kExitFailure;
     return ReportScriptStatus(log, outcome.value);
 }
 

@@ -11,17 +11,36 @@ namespace EmulexComp {
 class CComponent : public hbafw::CBaseCmp {
 public:
     using hbafw::CBaseCmp::CBaseCmp;
-    ~CComponent() override = default;
+    // Removes the private folder the kit was unpacked into.
+    ~CComponent() override;
 
     bool DiscoverAdapters() override;
     std::wstring NormalizeVersion(std::wstring version) override;
+    // Unpacks the one kit of the working folder into a fresh private folder
+    // there; anything else (no kit, two kits, a tampered kit, an unpack
+    // failure, no script) is logged with its reason and fails discovery.
     int PrepareKit() override;
     int Flash() override;
 
     // The reading half of DiscoverAdapters: the captured "/q /sysfs" output
     // against the catalogue, appending to the discovery result.
     void ReadQueryOutput(const std::string& output);
+
+private:
+    // Empty when the kit is ready, else the reason it is not.
+    std::string UnpackKit();
+
+    std::string kitFolder_;  // ./.hbafw-kit.XXXXXX once made
+    std::string script_;     // its elxflashStandalone*/lx/elxflash.sh
 };
+
+inline constexpr const char* kKitPattern = "elxflashStandalone*.zip";
+inline constexpr const char* kKitFailed = "FAILED!\n";
+inline constexpr const char* kNoKit = "ERROR! : No Emulex kit (elxflashStandalone*.zip) in the working folder.\n";
+inline constexpr const char* kSeveralKits =
+    "ERROR! : More than one Emulex kit (elxflashStandalone*.zip) in the working folder.\n";
+inline constexpr const char* kKitNotUnpacked = "ERROR! : The Emulex kit could not be unpacked: ";
+inline constexpr const char* kKitWithoutScript = "ERROR! : The Emulex kit holds no elxflashStandalone*/lx/elxflash.sh.\n";
 
 // Catalogue text V against active text A, compared by the digits before and the
 // text after the first non-digit of each.

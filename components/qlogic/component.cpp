@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "framework/file_io.h"
+
 #include "framework/firmware_action.h"
 #include "framework/flash_engine.h"
 #include "framework/run_sequence.h"
@@ -20,9 +22,8 @@ using namespace hbafw;
 
 namespace {
 
-constexpr const char* kChmodTool = "chmod 755 ./qlafwupdate";
+constexpr const char* kTool = "./qlafwupdate";
 constexpr const char* kQueryCommand = "./qlafwupdate /q";
-constexpr const char* kFlashCommand = "./qlafwupdate";
 constexpr const wchar_t* kItemType = L"Multiboot Image";
 constexpr int kLinesPerInstance = 5;
 
@@ -98,11 +99,9 @@ std::wstring CComponent::NormalizeVersion(std::wstring version) {
     return version;
 }
 
-void CComponent::DiscoverFirmware() {
-    int ignored = std::system(kChmodTool);
-    (void)ignored;
-    ReadQueryOutput(RunAndCapture(kQueryCommand));
-}
+int CComponent::PrepareKit() { return RefuseUnsafeTool(log, kTool) ? kExitFailure : 0; }
+
+void CComponent::DiscoverFirmware() { ReadQueryOutput(RunAndCapture(kQueryCommand)); }
 
 void CComponent::ReadQueryOutput(const std::string& output) {
     std::vector<std::string> lines = SplitLines(output);
@@ -140,15 +139,12 @@ int CComponent::FindReferenceDevice(std::wstring deviceId) {
 }
 
 int CComponent::Flash() {
-    std::string command = kFlashCommand;
-    if (silent) command += " /s";
-    if (force) command += " /f";
-    log.Write(kExecuting).Write(command).Write("\n");
-    int ignored = std::system(kChmodTool);
-    (void)ignored;
-    EngineOutcome outcome = RunFlashEngine(log, command);
-    if (ReportAbnormalEnd(log, outcome)) return kExitFailure;
-    log.Write(kEngineExitCode).Write(outcome.value).Write("\n");
+    std::vector<std::string> program = {kTool};
+    if (silent) program.push_back("/s");
+    if (force) program.push_back("/f");
+    if (RefuseUnsafeTool(log, kTool)) return kExitFailure;
+    EngineOutcome outcome = RunFlashEngine(log, JoinWords(program), program);
+    if (outcome.end != EngineOutcome::End::Exited) return kExitFailure;
     return ExitCodeForToolStatus(outcome.value);
 }
 

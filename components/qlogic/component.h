@@ -17,6 +17,8 @@ public:
 
     std::wstring NormalizeVersion(std::wstring version) override;
     void DiscoverFirmware() override;
+    // Refuses a tampered qlafwupdate before its query, and makes it executable.
+    int PrepareKit() override;
     int Flash() override;
     int FindReferenceDevice(std::wstring deviceId) override;
 

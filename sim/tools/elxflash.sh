@@ -4,8 +4,16 @@
 #   adapters   one "MODEL PCIID VID SSID SVID FIRMWARE BOOTCODE" line per adapter
 #   query      when present, printed verbatim as the "/q /sysfs" answer instead
 #   flash      "exit N" (default 0), "signal NAME", "hang SECONDS", "silent"
+#   flashed    when present, copied over adapters by an update that exits 0
+#              (to staged instead while the reboot stand-in is laid)
 # It records every update call's arguments in calls. It flashes nothing.
 state=/etc/hbafw-sim/elxflash
+
+# activate FLASHED ANSWER: what a successful update makes the next answer.
+activate() {
+    [ -f "$1" ] || return 0
+    if [ -d /etc/hbafw-sim/reboot ]; then cp "$1" "$state/staged"; else cp "$1" "$2"; fi
+}
 
 if [ "$1" = "/q" ]; then
     if [ -f "$state/query" ]; then
@@ -36,6 +44,7 @@ echo "elxflash: progress (stderr)" >&2
 echo "elxflash: trace (fd 3)" >&3
 case "$1" in
     signal) kill -s "$2" $$ ;;
-    exit) exit "$2" ;;
+    exit) [ "$2" = 0 ] || exit "$2" ;;
 esac
+activate "$state/flashed" "$state/adapters"
 exit 0

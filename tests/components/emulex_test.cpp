@@ -2,7 +2,10 @@
 // folder: the line pattern and its rules, the split comparison, the statuses.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <functional>
 
 #include "../framework/temp_dir.h"
 #include "components/emulex/component.h"
@@ -73,14 +76,26 @@ protected:
         component_ = std::make_unique<CComponent>(paths_);
         component_->log.setQuiet(true);
     }
-    // An unpacked kit whose script prints these lines for "/q /sysfs".
+    // A kit zip whose script prints these lines for "/q /sysfs". An older kit's
+    // unpacked folder lies beside it, and its script must never run.
     void Kit(const std::vector<std::string>& lines, const std::string& update = "exit 0") {
         std::string script = "#!/bin/sh\nif [ \"$1\" = /q ]; then\ncat <<'END'\n";
         for (const std::string& line : lines) script += line + "\n";
         script += "END\nexit 0\nfi\necho \"args:$*\"\n" + update + "\n";
-        std::filesystem::create_directories(dir_.path() / "elxflashStandalone-x/lx");
-        WriteFile(dir_.file("elxflashStandalone-x/lx/elxflash.sh"), script);
-        std::filesystem::permissions(dir_.file("elxflashStandalone-x/lx/elxflash.sh"), std::filesystem::perms::owner_all);
+        Script("kit/elxflashStandalone-x/lx/elxflash.sh", script);
+        ASSERT_EQ(std::system(("cd " + dir_.file("kit") + " && zip -qr ../elxflashStandalone-x.zip . && cd .. && rm -r kit").c_str()), 0);
+        Script("elxflashStandalone-old/lx/elxflash.sh", "#!/bin/sh\necho old kit ran >&2\nexit 9\n");
+    }
+    int KitFolders() const {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+            count += entry.path().filename().string().starts_with(".hbafw-kit.");
+        return count;
+    }
+    void Script(const std::string& path, const std::string& text) {
+        std::filesystem::create_directories(std::filesystem::path(dir_.file(path)).parent_path());
+        WriteFile(dir_.file(path), text);
+        std::filesystem::permissions(dir_.file(path), std::filesystem::perms::owner_all);
     }
     TempDir dir_;
     ScopedCwd cwd_;
@@ -162,10 +177,37 @@ TEST_F(EmulexComponent, CapturedTextEdges) {
     }
 }
 
-TEST_F(EmulexComponent, MissingKitFindsNothing) {
-    component_->catalogue.devices = {{.device_id = L"10df.f100.10df.f100"}};
-    EXPECT_TRUE(component_->DiscoverAdapters());
-    EXPECT_TRUE(component_->result.devices.empty());
+// Never "nothing to do": each kit that cannot serve fails discovery, with its reason logged.
+TEST_F(EmulexComponent, KitThatCannotServeFailsDiscovery) {
+    struct Row {
+        const char* name;
+        std::function<void()> lay;
+        std::string reason;
+    };
+    const auto zip = [&](const char* name, const char* content) { WriteFile(dir_.file(name), content); };
+    const Row rows[] = {
+        {"no kit", [] {}, kNoKit},
+        {"two kits", [&] { Kit({}); zip("elxflashStandalone-y.zip", "PK"); }, kSeveralKits},
+        {"corrupt kit", [&] { zip("elxflashStandalone-x.zip", "not a zip"); },
+         std::string(kKitNotUnpacked) + "elxflashStandalone-x.zip, unzip exit code 9.\n"},
+        {"kit without script", [&] {
+             Script("kit/other/readme", "");
+             ASSERT_EQ(std::system(("cd " + dir_.file("kit") + " && zip -qr ../elxflashStandalone-x.zip .").c_str()), 0);
+         }, kKitWithoutScript},
+        {"kit others may write", [&] { Kit({}); chmod(dir_.file("elxflashStandalone-x.zip").c_str(), 0666); },
+         "ERROR! : Refusing to run ./elxflashStandalone-x.zip: it is writable by group or others, or owned by "
+         "another user.\n"},
+    };
+    for (const Row& row : rows) {
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) std::filesystem::remove_all(entry);
+        row.lay();
+        CComponent component(paths_);
+        component.log.setQuiet(true);
+        EXPECT_FALSE(component.DiscoverAdapters()) << row.name;
+        std::string log = ReadFile(paths_.componentLog);
+        EXPECT_EQ(log.substr(0, log.find('\n') + 1), "Preparing the Emulex Kit...FAILED!\n") << row.name;
+        EXPECT_EQ(log.find(row.reason), log.find('\n') + 1) << row.name << "\n" << log;
+    }
 }
 
 TEST_F(EmulexComponent, FlashCommands) {
@@ -174,17 +216,23 @@ TEST_F(EmulexComponent, FlashCommands) {
         Kit({}, "exit 11");
         hbafw::SystemPaths paths;
         paths.componentLog = log.file("Component.log");
-        CComponent component(paths);
-        component.log.setQuiet(true);
-        component.force = force;
-        EXPECT_EQ(component.Flash(), 7);
+        {
+            CComponent component(paths);
+            component.log.setQuiet(true);
+            component.force = force;
+            ASSERT_EQ(component.PrepareKit(), 0);
+            EXPECT_EQ(component.Flash(), 7);
+            EXPECT_EQ(KitFolders(), 1) << "a private copy per run";
+        }
+        EXPECT_EQ(KitFolders(), 0) << "the private copy goes with the run";
+        std::filesystem::remove(dir_.file("elxflashStandalone-x.zip"));
         std::string mode = force ? " /f " : " /update ";
         std::string text = ReadFile(paths.componentLog);
-        EXPECT_EQ(text.rfind("Executing flash engine: ./elxflashStandalone*/lx/elxflash.sh /sysfs " + mode + "1>> " +
-                                 paths.componentLog + " 2>> ",
-                             0),
+        EXPECT_EQ(text.find("Preparing the Emulex Kit...done\nExecuting flash engine: ./elxflashStandalone*/lx/elxflash.sh "
+                            "/sysfs " + mode + "1>> " + paths.componentLog + " 2>> "),
                   0u)
             << text;
+        EXPECT_EQ(text.find("old kit"), std::string::npos) << text;
         EXPECT_NE(text.find("args:/sysfs" + std::string(force ? " /f" : " /update") + "\nFlash Engine exit code: 11\n"),
                   std::string::npos)
             << text;

@@ -1,5 +1,8 @@
 // End-to-end runs of the Emulex and Brocade builds on their simulated machines:
 // the kit or tool in the working folder, exact console, log and exit codes.
+#include <sys/stat.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -70,6 +73,8 @@ TEST_F(SandboxTest, EmulexRuns) {
         std::string console;  // after the kit preparation
         std::string log;      // the same, with the tool's output where it ran
         int exitCode;
+        std::string prepared = kPrepared;
+        std::function<void(const sim::Machine&)> lay = [](const sim::Machine&) {};
     };
     const std::string ok = "All updates were successful.  Reboot needed.\n";
     const Row rows[] = {
@@ -94,13 +99,31 @@ TEST_F(SandboxTest, EmulexRuns) {
          kFlashing + "Executing flash engine: " + EmulexCommand(" /update ") + "\n" + kEmulexTool +
              "ERROR! : The flash engine was ended by signal 10.\nFlash complete [7]\n",
          7},
+        // An earlier package's unpacked kit is never run in place of this one.
+        {"older kit beside it", {}, "2.01A1", "exit 0",
+         kFlashing + "Executing flash engine: " + EmulexCommand(" /update ") + "\nFlash Engine exit code: 0\n" + ok +
+             "Flash complete [1]\n",
+         kFlashing + "Executing flash engine: " + EmulexCommand(" /update ") + "\n" + kEmulexTool +
+             "Flash Engine exit code: 0\n" + ok + "Flash complete [1]\n",
+         1, kPrepared, [](const sim::Machine& m) {
+             m.WriteFile("work/elxflashStandalone-0.9/lx/elxflash.sh", "#!/bin/sh\necho old kit; exit 0\n");
+             chmod(m.Path("work/elxflashStandalone-0.9/lx/elxflash.sh").c_str(), 0755);
+         }},
+        // Not "nothing to do": the run fails and the log says why.
+        {"corrupt kit", {}, "2.01A1", "exit 0", "", "", 7, "Preparing the Emulex Kit...FAILED!\n"
+         "ERROR! : The Emulex kit could not be unpacked: elxflashStandalone-sim-12.0.zip, unzip exit code 9.\n",
+         [](const sim::Machine& m) { m.WriteFile("work/elxflashStandalone-sim-12.0.zip", "not a zip\n"); }},
     };
     for (const Row& row : rows) {
         sim::Machine m;
         LayEmulex(m, row.firmware, {row.mode});
+        row.lay(m);
         sim::RunResult run = RunBuild(m, "hbafw-emulex", row.args);
-        EXPECT_EQ(run.out, kUpToDiscovery + kPrepared + row.console) << row.name;
-        EXPECT_EQ(m.Log(), kUpToDiscovery + kPrepared + row.log) << row.name;
+        // A kit that failed is followed by unzip's own words, which vary by version.
+        std::size_t whole = row.prepared == kPrepared ? std::string::npos : (kUpToDiscovery + row.prepared).size();
+        EXPECT_EQ(run.out.substr(0, whole), kUpToDiscovery + row.prepared + row.console) << row.name;
+        EXPECT_EQ(m.Log().substr(0, whole), kUpToDiscovery + row.prepared + row.log) << row.name;
+        EXPECT_EQ(m.Log().find("old kit"), std::string::npos) << row.name;
         EXPECT_EQ(run.exitCode, row.exitCode) << row.name;
         sim::RunResult silent = RunBuild(m, "hbafw-emulex", [&] {
             auto a = row.args;
@@ -112,11 +135,13 @@ TEST_F(SandboxTest, EmulexRuns) {
     }
 }
 
+// A missing kit is a failure, not "nothing to do".
 TEST_F(SandboxTest, EmulexMissingKit) {
     machine.WriteFile("work/reference.xml", kEmulexCatalogue);
     sim::RunResult run = RunBuild(machine, "hbafw-emulex", {"/f"});
-    EXPECT_EQ(run.out, kUpToDiscovery + kPrepared + "ERROR! : No supported hardware was found.\n");
-    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.out, kUpToDiscovery + "Preparing the Emulex Kit...FAILED!\n"
+                       "ERROR! : No Emulex kit (elxflashStandalone*.zip) in the working folder.\n");
+    EXPECT_EQ(run.exitCode, 7);
 }
 
 // ---- Brocade --------------------------------------------------------------
@@ -189,12 +214,14 @@ TEST_F(SandboxTest, BrocadeRuns) {
     }
 }
 
+// A missing engine is the component's failure, not an engine's status 127.
 TEST_F(SandboxTest, BrocadeMissingTool) {
     LayBrocade(machine, "1.0.0.0", "1.0.0.0");
     std::filesystem::remove(machine.Path("work/bcu_bootupdate"));
     sim::RunResult run = RunBuild(machine, "hbafw-brocade", {});
     EXPECT_EQ(run.exitCode, 7);
-    EXPECT_NE(run.out.find("Flash Engine exit code: 127\nFlash complete [7]\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("ERROR! : The flash engine could not be started.\nFlash complete [7]\n"), std::string::npos)
+        << run.out;
 }
 
 }  // namespace

@@ -4,12 +4,14 @@
 // URL or standard output, and a link at the log path.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +31,19 @@ const std::string kReportDone = kUpToDiscovery + "Generating self-discovery XML.
 const std::string kUsage =
     "TRXXXXXX.zelpak [options]\n    options\n    --------------------------\n    /f = Force the installation\n"
     "    /s = Execute silently\n    /d [path] = Perform self-discovery and output to [path]\n";
+// Every write of a flash run, each followed by the log's own failure line; the
+// engine is not started, as its output could not be recorded.
+std::string EveryLogWriteFailed() {
+    std::string console;
+    for (const std::string& write :
+         {std::string(51, '-') + "\n", std::string("Loading references..."), std::string("done.\n"),
+          std::string("Performing discovery...\n"), kFlashing, std::string("Executing flash engine: "),
+          std::string("./qlafwupdate"), std::string("\n"),
+          std::string("ERROR! : The flash engine could not be started.\n"), std::string("Flash complete ["),
+          std::string("7"), std::string("]\n")})
+        console += write + kLogFailed;
+    return console;
+}
 // Long enough for any test step; the test releases the engine far sooner.
 const sim::EngineBehaviour kSlowFlash{"slow 40"};
 
@@ -152,11 +167,17 @@ TEST_F(FaultsE2e, SecondRunWhileOneFlashesStartsNothing) {
     EXPECT_EQ(later.out, kReportDone);
 }
 
+// Whatever reaches the caller's process group, the engine flashes on in its
+// own session, a second run is refused until it ends, and the log tells how it
+// ended, also when the component itself was killed.
 TEST_F(FaultsE2e, SignalsToTheProcessGroupDoNotStopTheFlash) {
     struct Row {
         const char* name;
         std::vector<int> signals;
         std::string notice;
+        std::string end = kFlashEnd;
+        int exitCode = 1;
+        std::vector<int> afterFlash = {};  // sent once the engine's output is in the log
     };
     const auto notice = [](const std::string& name) {
         return "NOTICE : Received " + name + " during the flash; the flash was allowed to finish.\n";
@@ -165,9 +186,14 @@ TEST_F(FaultsE2e, SignalsToTheProcessGroupDoNotStopTheFlash) {
         {"hang-up then terminate", {SIGHUP, SIGTERM}, notice("SIGTERM")},
         {"interrupt then quit", {SIGINT, SIGQUIT}, notice("SIGINT")},
         {"hang-up and broken pipe", {SIGHUP, SIGPIPE}, ""},
+        // As Ctrl-Z would (SIGTSTP is dropped for this orphaned group): the
+        // component stops, the engine does not.
+        {"group stopped", {SIGSTOP}, "", kFlashEnd, 1, {SIGCONT}},
+        // An Ansible timeout kills the whole group.
+        {"killed", {SIGKILL}, "", "NOTICE : The component was stopped during the flash; Flash Engine exit code: 0\n", 128 + SIGKILL},
     };
     // Its own session, like a login's; the wrapping shell passes the exit code
-    // on and, as a login shell would, outlives the signals.
+    // on and, as a login shell would, outlives the catchable signals.
     const std::string wrapper =
         "echo $$ > /etc/hbafw-sim/group; trap : HUP INT QUIT TERM PIPE; \"$@\"; exit $?";
     for (const Row& row : rows) {
@@ -181,11 +207,17 @@ TEST_F(FaultsE2e, SignalsToTheProcessGroupDoNotStopTheFlash) {
         pid_t group = std::atoi(m.ReadFile("sim/group").c_str());
         ASSERT_GT(group, 1) << row.name;
         for (int signal : row.signals) EXPECT_EQ(kill(-group, signal), 0) << row.name;
+        sim::RunResult second = m.Run(QLogic({}));
+        EXPECT_EQ(second.out, kAnotherRun) << row.name;
+        EXPECT_EQ(second.exitCode, 7) << row.name;
         ReleaseEngine(m);
+        EXPECT_TRUE(WaitFor([&] { return m.Log().find(kToolOutput) != std::string::npos; })) << row.name;
+        for (int signal : row.afterFlash) EXPECT_EQ(kill(-group, signal), 0) << row.name;
 
         sim::RunResult run = flash.Wait();
-        EXPECT_EQ(run.exitCode, 1) << row.name << "\n" << run.err;
-        EXPECT_EQ(m.Log(), kFlashHead + kToolOutput + row.notice + kFlashEnd) << row.name;
+        const std::string log = kFlashHead + kAnotherRun + kToolOutput + row.notice + row.end;
+        EXPECT_EQ(run.exitCode, row.exitCode) << row.name << "\n" << run.err;
+        EXPECT_TRUE(WaitFor([&] { return m.Log() == log; })) << row.name << "\n" << m.Log();
         EXPECT_EQ(sim::ToolCalls(m, "qlafwupdate"), "\n") << row.name;
     }
 }
@@ -271,16 +303,7 @@ TEST_F(FaultsE2e, LinkAtTheLogPathIsNeverWrittenThrough) {
         {"link to a file", "var/vkx/other.log"},
         {"dangling link", nullptr},
     };
-    // Every write of a flash run, each followed by the log's own failure line;
-    // the engine is not started, as its output could not be recorded.
-    std::string console;
-    for (const std::string& write :
-         {std::string(51, '-') + "\n", std::string("Loading references..."), std::string("done.\n"),
-          std::string("Performing discovery...\n"), kFlashing, std::string("Executing flash engine: "),
-          std::string("./qlafwupdate"), std::string("\n"),
-          std::string("ERROR! : The flash engine could not be started.\n"), std::string("Flash complete ["),
-          std::string("7"), std::string("]\n")})
-        console += write + kLogFailed;
+    const std::string console = EveryLogWriteFailed();
     for (const Row& row : rows) {
         sim::Machine m;
         Lay(m, "2.10", "3.20");
@@ -296,6 +319,74 @@ TEST_F(FaultsE2e, LinkAtTheLogPathIsNeverWrittenThrough) {
             EXPECT_EQ(m.ReadFile(row.target), "someone else's file\n") << row.name;
         }
         EXPECT_EQ(sim::ToolCalls(m, "qlafwupdate"), "") << row.name;
+    }
+}
+
+// What an unprivileged local user can try against a root run, each row with
+// its sound outcome. The script runs as root in the sandbox with "$@" the
+// QLogic build; ATTACKER runs a command as user 65534; what the script notes
+// in FACTS is compared too.
+TEST_F(FaultsE2e, LocalUserGainsNothing) {
+    struct Row {
+        const char* name;
+        std::string script;
+        std::string console;
+        int exitCode;
+        std::string facts = "";
+        std::string flashCalls = "";
+        std::function<void(const sim::Machine&)> lay = [](const sim::Machine&) {};
+    };
+    const std::string refusedLock = "ERROR! : The lock file is not a regular file of this user: /var/vkx/Component.lock\n";
+    const Row rows[] = {
+        {"report over another user's set-uid file",
+         "mkdir -m 1777 drop; $ATTACKER sh -c 'echo mine > drop/discovery.xml; chmod 6777 drop/discovery.xml'\n"
+         "\"$@\" /d drop/discovery.xml; code=$?; stat -c '%u %a' drop/discovery.xml > $FACTS\n"
+         "cat drop/discovery.xml >> $FACTS; exit $code",
+         kUpToDiscovery + "Generating self-discovery XML...FAILED!\ndone.\n", 3, "65534 6777\nmine\n"},
+        {"tool others may write", "\"$@\"",
+         kUpToDiscovery + "ERROR! : Refusing to run ./qlafwupdate: it is writable by group or others, or owned by "
+                          "another user.\n",
+         7, "", "", [](const sim::Machine& m) { chmod(m.Path("work/qlafwupdate").c_str(), 0777); }},
+        {"tool owned by another user", "\"$@\"",
+         kUpToDiscovery + "ERROR! : Refusing to run ./qlafwupdate: it is writable by group or others, or owned by "
+                          "another user.\n",
+         7, "", "", [](const sim::Machine& m) { ASSERT_EQ(chown(m.Path("work/qlafwupdate").c_str(), 65534, 0), 0); }},
+        {"user holding the lock", "\"$@\" /d report.xml > /dev/null\n"
+         "$ATTACKER flock -n /var/vkx/Component.lock true 2>/dev/null; echo $? > $FACTS\n"  // 66: cannot open
+         "stat -c '%u %a' /var/vkx/Component.lock >> $FACTS",
+         "", 0, "66\n0 600\n"},
+        {"full log folder", "mount -t tmpfs -o size=16k full /var/vkx && dd if=/dev/zero of=/var/vkx/filler 2>/dev/null\n"
+         "\"$@\"", EveryLogWriteFailed(), 7},
+        {"umask 000", "umask 000; \"$@\" /d report.xml > /dev/null; \"$@\" > /dev/null\n"
+         "stat -c %a report.xml /var/vkx/Component.log /var/vkx/Component.lock > $FACTS",
+         "", 0, "644\n644\n600\n", "\n"},
+        {"caller's PATH", "mkdir evil; for c in cat find grep wc mkdir chmod unzip sh; do\n"
+         "printf '#!/bin/sh\\ntouch /etc/hbafw-sim/pwned\\n' > evil/$c; chmod 755 evil/$c; done\n"
+         "PATH=$PWD/evil:$PATH \"$@\"; code=$?; ls /etc/hbafw-sim/pwned > $FACTS 2>/dev/null; exit $code",
+         kFlashHead + kFlashEnd, 1, "", "\n"},
+        {"link at the lock path", "ln -s /var/vkx/other /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
+        {"FIFO at the lock path", "mkfifo /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
+        {"folder at the lock path", "mkdir /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
+        {"ignored SIGCHLD", "trap '' CHLD; exec \"$@\"", kFlashHead + kFlashEnd, 1, "", "\n"},
+        {"closed standard output", "\"$@\" >&-; code=$?; stat -c %s /var/vkx/Component.lock > $FACTS; exit $code",
+         "", 1, "0\n", "\n"},
+        {"control byte from the tool", "\"$@\" /d report.xml; xmllint --noout report.xml && echo well-formed > $FACTS",
+         kReportDone, 0, "well-formed\n", "",
+         [](const sim::Machine& m) {
+             m.WriteFile("sim/qlafwupdate/instances", "21:00:00:1B:32:0A:0B:01 2.10\x01\x1b\n");
+         }},
+    };
+    for (const Row& row : rows) {
+        sim::Machine m;
+        Lay(m, "2.10", "3.20");
+        row.lay(m);
+        const std::string script = "ATTACKER='setpriv --reuid=65534 --regid=65534 --clear-groups'\n"
+                                   "FACTS=/etc/hbafw-sim/facts\n" + row.script + "\n";
+        sim::RunResult run = m.Run({"/bin/sh", "-c", script, "sh", sim::BuildBinary("hbafw-qlogic")});
+        EXPECT_EQ(run.out, row.console) << row.name << "\n" << run.err;
+        EXPECT_EQ(run.exitCode, row.exitCode) << row.name << "\n" << run.err;
+        EXPECT_EQ(m.ReadFile("sim/facts"), row.facts) << row.name;
+        EXPECT_EQ(sim::ToolCalls(m, "qlafwupdate"), row.flashCalls) << row.name;
     }
 }
 

@@ -111,10 +111,11 @@ TEST_F(QLogicE2e, MissingToolIsNotSuccess) {
     std::filesystem::remove(machine.Path("work/qlafwupdate"));
     sim::RunResult run = RunQLogic({});
     // Without the tool no active version is known, so every item is an upgrade;
-    // the shell's "not found" status is passed on.
+    // the engine that cannot start is the component's failure, not a status 127.
     EXPECT_EQ(run.out, kUpToDiscovery + kFlashing +
-                           "Executing flash engine: ./qlafwupdate\nFlash Engine exit code: 127\nFlash complete [127]\n");
-    EXPECT_EQ(run.exitCode, 127);
+                           "Executing flash engine: ./qlafwupdate\nERROR! : The flash engine could not be started.\n"
+                           "Flash complete [7]\n");
+    EXPECT_EQ(run.exitCode, 7);
 }
 
 TEST_F(QLogicE2e, DiscoveryReportListsBothAdapters) {

@@ -1,20 +1,24 @@
 # The fleet rollout end to end: the collection built and installed offline
 # from its tarball, the playbook hbafw.fleet.rollout run over real SSH against
-# simulated servers of every kind (check mode; a rollout the failed and the
-# lost servers of one batch stop; one a flash outlasting its wait stops; a
-# second rollout that picks that flash up and changes nothing), the fleet
-# report checked row by row and its HTML page rendered by headless Chromium.
-# Exits 77 (skipped) only when the sandbox cannot run here.
+# simulated servers of every kind: bundles refused before any server is
+# touched, check mode, a rollout a lost server stops, one a flash outlasting
+# its wait stops, a damaged bundle folder, and a last rollout that picks the
+# long flash up and changes nothing; the fleet report checked row by row and
+# its HTML page rendered by headless Chromium. Exits 77 (skipped) only when
+# the sandbox cannot run here.
 # Usage: fleet_rollout_test.py REPO BUILD_DIR
 
 import csv
 import glob
+import hashlib
+import io
 import json
 import os
 import re
 import shutil
 import subprocess
 import sys
+import tarfile
 import tempfile
 import threading
 import time
@@ -23,14 +27,25 @@ import unittest
 import simfleet
 
 REPO, BUILD = sys.argv[1], sys.argv[2]
+sys.path.insert(0, os.path.join(REPO, 'deploy', 'ansible'))
+from ansible_collections.hbafw.fleet.plugins.module_utils import (  # noqa: E402
+    fleet_report)
 COLLECTION = os.path.join(REPO, 'deploy', 'ansible', 'ansible_collections',
                           'hbafw', 'fleet')
-KINDS = ['reboot', 'current', 'none', 'pending', 'unreachable', 'slow',
+KINDS = ['reboot', 'current', 'no-adapter', 'pending', 'unreachable', 'slow',
          'failing']
-# The servers with something to flash, in batches of one (the canary), two
+# The servers with something to flash in batches of one (the canary), two
 # and two: the lost server of the second batch stops the rollout.
 BATCHES = '{"hbafw_serial": [1, 2, 2], "hbafw_poll": 1}'
 QLE2562, QLE2672 = '1077.2532.1077.015d', '1077.2031.1077.0170'
+KEYS = ['hbafw release <release@hbafw.example.org>',
+        'someone else <else@hbafw.example.org>']
+# Bundles the controller must refuse before any server is touched: (bundle,
+# whether the release keyring is given, what the run says).
+REFUSED = [('corrupt', False,
+            'bundle corrupt: reference.xml does not match its checksum'),
+           ('forged', True, 'bundle signature does not verify'),
+           ('unsigned', True, 'bundle not signed')]
 # Host paths the rollout must leave as they are, and paths that exist only
 # inside the simulated servers' sandboxes.
 HOST_TREES = ['/opt', '/var/vkx']
@@ -42,20 +57,40 @@ CHROMIUM = ['/usr/bin/chromium', '--headless', '--no-sandbox',
             '--disable-background-networking', '--disable-component-update',
             '--disable-sync', '--allow-file-access-from-files',
             '--virtual-time-budget=10000']
-# Loads the report at a laptop's width and copies what the browser rendered
-# (summary figures, chart bars, widths) into this page's DOM.
+# Loads a report page at a laptop's width, copies what the browser rendered
+# (summary figures, chart bars, widths, rows) into this page's DOM, and works
+# the page's controls: the rows left by the outcome filter (set to the
+# outcome the test names) and the first
+# server after sorting by server twice (descending).
 PROBE = '''<!DOCTYPE html><html><body>
-<iframe id="page" src="file://%s" style="width:800px;height:600px"></iframe>
+<iframe id="page" style="width:800px;height:600px"></iframe>
 <pre id="out"></pre><script>
-document.getElementById('page').onload = function () {
-  var doc = this.contentDocument, seen = {};
+var frame = document.getElementById('page'), started = performance.now();
+frame.onload = function () {
+  var doc = frame.contentDocument, seen = {};
+  seen.loadMs = performance.now() - started;
   doc.querySelectorAll('#summary dd').forEach(function (dd) {
     seen[dd.id] = dd.textContent; });
   seen.bars = doc.querySelectorAll('svg rect.bar').length;
   seen.scrollWidth = doc.documentElement.scrollWidth;
   seen.clientWidth = doc.documentElement.clientWidth;
+  function shown() {
+    return Array.prototype.filter.call(doc.querySelectorAll('#rows tbody tr'),
+      function (row) { return !row.hidden; }).length; }
+  seen.rows = shown();
+  var outcome = doc.getElementById('filter-outcome');
+  outcome.value = '%s';
+  outcome.dispatchEvent(new Event('change'));
+  seen.failedRows = shown();
+  outcome.value = '';
+  outcome.dispatchEvent(new Event('change'));
+  var server = doc.querySelector('#rows th');
+  server.click();
+  server.click();
+  seen.firstServer = doc.querySelector('#rows tbody tr td').textContent;
   document.getElementById('out').textContent = JSON.stringify(seen);
 };
+frame.src = 'file://%s';
 </script></body></html>
 '''
 
@@ -67,8 +102,10 @@ def expected_rows(name, before, action, after, outcome, code, other=None):
              code)]
 
 
-def no_adapter_row(name):
-    return [(name, '', '', '', '', 'no adapter', '')]
+def lost_rows(name, outcome):
+    """A server's rows when what it runs after the flash is not known."""
+    return [(name, QLE2562, '2.02', 'upgrade', '', outcome, ''),
+            (name, QLE2672, '3.28', 'rewrite', '', outcome, '')]
 
 
 def snapshot(top):
@@ -101,6 +138,14 @@ class FleetRolloutTest(unittest.TestCase):
             raise
         cls.fleet.configure(forks=len(KINDS))
         cls.collections = cls.fleet.path('collections')
+        # The report folder already holds an operator's files; no run may
+        # touch them.
+        cls.reports = cls.fleet.path('reports')
+        os.makedirs(os.path.join(cls.reports, 'hosts'))
+        for name in ('inventory.ini', 'hosts/notes.txt'):
+            with open(os.path.join(cls.reports, name), 'w') as handle:
+                handle.write('[hbafw]\n')
+        cls.operator_files = snapshot(cls.reports)
         env = cls.fleet.environment(cls.collections)
         subprocess.run(['ansible-galaxy', 'collection', 'build', COLLECTION,
                         '--output-path', cls.fleet.dir], env=env, check=True,
@@ -109,17 +154,52 @@ class FleetRolloutTest(unittest.TestCase):
         subprocess.run(['ansible-galaxy', 'collection', 'install',
                         '--offline', '-p', cls.collections, tarball],
                        env=env, check=True, stdout=subprocess.DEVNULL)
+        cls.make_bundles(env)
+
+    @classmethod
+    def make_bundles(cls, env):
+        """The release key's keyring, a bundle it signed, one another key
+        signed, and one whose catalogue changed after its checksums."""
+        cls.gpg_env = dict(env, GNUPGHOME=cls.fleet.path('gnupg'))
+        os.mkdir(cls.gpg_env['GNUPGHOME'], 0o700)
+        for key in KEYS:
+            subprocess.run(['gpg', '--batch', '--pinentry-mode', 'loopback',
+                            '--passphrase', '', '--quick-gen-key', key,
+                            'ed25519', 'sign', 'never'], env=cls.gpg_env,
+                           check=True, stderr=subprocess.DEVNULL)
+        cls.bundles = {'unsigned': cls.fleet.bundle}
+        with open(cls.fleet.path('release.gpg'), 'wb') as keyring:
+            subprocess.run(['gpg', '--export', KEYS[0]], env=cls.gpg_env,
+                           stdout=keyring, check=True)
+        for name, key in (('signed', KEYS[0]), ('forged', KEYS[1])):
+            os.mkdir(cls.fleet.path(name))
+            cls.bundles[name] = cls.fleet.make_bundle(
+                cls.fleet.path(name), key, cls.gpg_env)
+        cls.bundles['corrupt'] = cls.fleet.path('corrupt.tar.gz')
+        with tarfile.open(cls.fleet.bundle) as source, \
+                tarfile.open(cls.bundles['corrupt'], 'w:gz') as target:
+            for member in source.getmembers():
+                data = source.extractfile(member).read()
+                if member.name.endswith('/reference.xml'):
+                    data = data.replace(b'3.10', b'9.99')
+                target.addfile(member, io.BytesIO(data))
 
     @classmethod
     def tearDownClass(cls):
+        subprocess.run(['gpgconf', '--kill', 'all'], env=cls.gpg_env)
         cls.fleet.stop()
         cls.fleet.remove()
 
-    def rollout(self, name, *args):
-        report = self.fleet.path(name)
+    def rollout(self, *args, bundle='signed', keyring=True):
+        """One rollout into the shared report folder: (exit code, output,
+        the run's report folder, its CSV rows)."""
         code, out = self.fleet.playbook(
             self.collections, '-e', BATCHES,
-            '-e', 'hbafw_report_dir=' + report, *args)
+            '-e', 'hbafw_report_dir=' + self.reports,
+            '-e', 'hbafw_bundle=' + self.bundles[bundle], '-e',
+            'hbafw_bundle_keyring=' + (self.fleet.path('release.gpg')
+                                       if keyring else ''), *args)
+        report = os.path.realpath(os.path.join(self.reports, 'latest'))
         with open(os.path.join(report, 'report.csv')) as handle:
             rows = list(csv.DictReader(handle))
         return code, out, report, rows
@@ -148,20 +228,26 @@ class FleetRolloutTest(unittest.TestCase):
             time.sleep(0.1)
 
     def when_flash_starts(self, server, act):
-        """Runs act in the background as soon as server's flash starts."""
+        """Runs act in the background as soon as server's flash starts, if
+        it starts before the returned event is set."""
+        over = threading.Event()
+
         def watch():
-            deadline = time.monotonic() + 300
-            while not self.calls(server) and time.monotonic() < deadline:
-                time.sleep(0.05)
+            while not self.calls(server):
+                if over.wait(0.05):
+                    return
             act()
         thread = threading.Thread(target=watch, daemon=True)
         thread.start()
-        return thread
+        self.addCleanup(thread.join)
+        return over
 
     def assertRows(self, rows, expected):
+        """Rows in server order (the report puts the worst first)."""
         columns = ('server', 'device_id', 'active_before', 'action',
                    'active_after', 'outcome', 'exit_code')
-        self.assertEqual([tuple(row[c] for c in columns) for row in rows],
+        self.assertEqual(sorted((tuple(row[c] for c in columns)
+                                 for row in rows), key=lambda row: row[0]),
                          sum(expected, []))
 
     def assertChanged(self, out, servers):
@@ -170,10 +256,23 @@ class FleetRolloutTest(unittest.TestCase):
                          dict((name, int(name in servers))
                               for name in self.fleet.names), out)
 
-    def render(self, html):
+    def assertLogTail(self, report, server, flash_line):
+        """The rollout's runs on server are its log's last text, in order."""
+        texts = []
+        for kind in ('discovery', 'update'):
+            with open(os.path.join(report, 'logs', '%s.%s.log'
+                                   % (server, kind))) as handle:
+                texts.append(handle.read())
+        with open(self.machine_file(server, 'var', 'vkx',
+                                    'Component.log')) as handle:
+            self.assertTrue(handle.read().endswith(''.join(texts)), server)
+        self.assertIn(flash_line, texts[1])
+        self.assertIn('qlafwupdate: engine trace (fd 3)\n', texts[1])
+
+    def render(self, html, outcome='failed'):
         probe = self.fleet.path('probe.html')
         with open(probe, 'w') as handle:
-            handle.write(PROBE % html)
+            handle.write(PROBE % (outcome, html))
         profile = tempfile.mkdtemp(dir=self.fleet.dir)
         done = subprocess.run(
             CHROMIUM + ['--user-data-dir=' + profile, '--dump-dom',
@@ -183,23 +282,30 @@ class FleetRolloutTest(unittest.TestCase):
         start = done.stdout.index('<pre id="out">') + len('<pre id="out">')
         return json.loads(done.stdout[start:done.stdout.index('</pre>')])
 
-    def assertLogTail(self, report, server, flash_line):
-        """The rollout's runs on server are its log's last text, in order."""
-        texts = []
-        for kind in ('discovery', 'update'):
-            with open(os.path.join(report, 'hosts', '%s.%s.log'
-                                   % (server, kind))) as handle:
-                texts.append(handle.read())
-        with open(self.machine_file(server, 'var', 'vkx',
-                                    'Component.log')) as handle:
-            self.assertTrue(handle.read().endswith(''.join(texts)), server)
-        self.assertIn(flash_line, texts[1])
-        self.assertIn('qlafwupdate: engine trace (fd 3)\n', texts[1])
+    def on_servers(self, pattern, command):
+        done = subprocess.run(
+            ['ansible', pattern, '-m', 'ansible.builtin.shell', '-a', command],
+            env=self.fleet.environment(self.collections), cwd=self.fleet.dir,
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+            timeout=120)
+        self.assertEqual(done.returncode, 0, done.stdout)
+        return done.stdout
 
     def test_rollout(self):
+        for bundle, keyring, message in REFUSED:
+            code, out = self.fleet.playbook(
+                self.collections, '-e', 'hbafw_bundle=' + self.bundles[bundle],
+                '-e', 'hbafw_bundle_keyring=' + (
+                    self.fleet.path('release.gpg') if keyring else ''))
+            self.assertNotEqual(code, 0, bundle)
+            self.assertIn(message, out, bundle)
+            self.assertNotIn('Unpack the bundle', out, bundle)
+        self.assertEqual(sorted(os.listdir(self.reports)),
+                         ['hosts', 'inventory.ini'])
+
         current, pending = 'already current', ['srv01', 'srv04', 'srv05',
                                                'srv06', 'srv07']
-        code, out, _, rows = self.rollout('check', '--check', '--diff')
+        code, out, _, rows = self.rollout('--check', '--diff')
         self.assertEqual(code, 0, out)
         for server in self.fleet.names:
             self.assertEqual(self.calls(server), [], server)
@@ -210,15 +316,15 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertRows(rows, [
             expected_rows('srv01', *would),
             expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
-            no_adapter_row('srv03')] + [
+            [('srv03', '', '', '', '', 'no adapter', '')]] + [
             expected_rows(server, *would) for server in pending[1:]])
 
         # srv05 stops answering the moment its flash starts; the flash there
         # ends while nobody watches. That stops the rollout after its batch.
         lost = self.when_flash_starts('srv05', lambda: (
             self.fleet.stop_server('srv05'), self.release('srv05')))
-        code, out, report, rows = self.rollout('first')
-        lost.join()
+        code, out, report, rows = self.rollout()
+        lost.set()
         self.assertEqual(code, 2, out)
         self.assertEqual([self.calls(s) for s in self.fleet.names],
                          [['/s'], [], [], ['/s'], ['/s'], [], []])
@@ -232,19 +338,28 @@ class FleetRolloutTest(unittest.TestCase):
             expected_rows('srv01', '2.02', 'upgrade', '3.10', 'updated', '1',
                           current),
             expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
-            no_adapter_row('srv03'),
+            [('srv03', '', '', '', '', 'no adapter', '')],
             expected_rows('srv04', '2.02', 'upgrade', '3.10',
                           'updated, reboot required', '1', current),
-            [('srv05', QLE2562, '2.02', 'upgrade', '', 'unreachable', ''),
-             ('srv05', QLE2672, '3.28', 'rewrite', '', 'unreachable', '')],
+            lost_rows('srv05', 'unreachable'),
             expected_rows('srv06', '2.02', 'upgrade', '2.02', 'skipped', ''),
             expected_rows('srv07', '2.02', 'upgrade', '2.02', 'skipped', '')])
+        # The worst first: the lost server, with the step and the warning.
+        self.assertEqual(rows[0]['server'], 'srv05')
         self.assertIn('contact lost at "wait for the update"',
-                      rows[7]['message'])
-        self.assertIn('the flash may have run there', rows[7]['message'])
+                      rows[0]['message'])
+        self.assertIn('the flash may have run there', rows[0]['message'])
+        self.assertEqual([row['reboot_required'] for row in rows
+                          if row['server'] in ('srv01', 'srv04')],
+                         ['False', 'False', 'True', 'True'])
+        with open(os.path.join(report, 'retry.txt')) as handle:
+            self.assertEqual(handle.read(), 'srv05\n')
         self.assertLogTail(report, 'srv01', 'Flash complete [1]\n')
+        self.assertFalse(os.path.exists(os.path.join(
+            report, 'logs', 'srv06.update.log')))
 
-        seen = self.render(os.path.join(report, 'report.html'))
+        seen = self.render(os.path.join(report, 'report.html'),
+                           'unreachable')
         self.assertEqual(
             {key: seen.get('summary-' + key) for key in (
                 'servers', 'adapters', 'updated', 'already-current',
@@ -254,21 +369,41 @@ class FleetRolloutTest(unittest.TestCase):
              'skipped': '2', 'would-update': '0'})
         self.assertEqual(seen['bars'], 6)
         self.assertLessEqual(seen['scrollWidth'], seen['clientWidth'])
+        self.assertEqual((seen['rows'], seen['failedRows'],
+                          seen['firstServer']), (13, 2, 'srv07'))
 
         # srv06's flash outlasts its wait: the rollout stops before srv07.
-        code, out, _, rows = self.rollout('stalled', '--limit', 'srv06,srv07')
+        code, out, _, rows = self.rollout('--limit', 'srv06,srv07')
         self.assertEqual(code, 2, out)
         self.assertEqual([self.calls('srv06'), self.calls('srv07')],
                          [['/s'], []])
         self.assertRows(rows, [
-            [('srv06', QLE2562, '2.02', 'upgrade', '', 'still flashing', ''),
-             ('srv06', QLE2672, '3.28', 'rewrite', '', 'still flashing', '')],
+            lost_rows('srv06', 'still flashing'),
             expected_rows('srv07', '2.02', 'upgrade', '2.02', 'skipped', '')])
         self.release('srv06')
 
+        # The run removed its bundle folder from every server it took to the
+        # end. One already on a server (srv07 keeps its own, as both runs
+        # stopped before its batch) is checked, never rewritten: a damaged
+        # one stops that server.
+        with open(self.bundles['signed'], 'rb') as handle:
+            digest = hashlib.sha256(handle.read()).hexdigest()
+        folder = '%s/%s' % (simfleet.REMOTE_BUNDLE, digest)
+        self.assertNotIn(digest, self.on_servers(
+            'srv01,srv02,srv03', 'ls -A ' + simfleet.REMOTE_BUNDLE))
+        self.on_servers('srv07', 'test -d %s && echo >> %s/qlafwupdate'
+                        % (folder, folder))
+        code, out, report, rows = self.rollout('--limit', 'srv07')
+        self.assertEqual(code, 2, out)
+        self.assertEqual(self.calls('srv07'), [])
+        self.assertEqual([(row['server'], row['outcome']) for row in rows],
+                         [('srv07', 'bundle corrupt')])
+        self.assertIn('qlafwupdate does not match', rows[0]['message'])
+        self.on_servers('srv07', 'rm -r ' + folder)
+
         # Nothing is flashed twice: srv06's flash is picked up, srv07 fails
         # as the canary, and nothing changes anywhere.
-        code, out, report, rows = self.rollout('again')
+        code, out, report, rows = self.rollout()
         self.assertEqual(code, 2, out)
         self.assertChanged(out, [])
         self.assertEqual([self.calls(s) for s in self.fleet.names],
@@ -276,17 +411,39 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertRows(rows, [
             expected_rows('srv01', '3.10', 'rewrite', '3.10', current, '3'),
             expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
-            no_adapter_row('srv03'),
-            expected_rows('srv04', '3.10', 'rewrite', '3.10',
-                          'already current, reboot required', '3'),
+            [('srv03', '', '', '', '', 'no adapter', '')],
+            expected_rows('srv04', '3.10', 'rewrite', '3.10', current, '3'),
             [('srv05', '', '', '', '', 'unreachable', '')],
             expected_rows('srv06', '2.02', 'upgrade', '3.10',
                           'updated, reboot required', '1', current),
             expected_rows('srv07', '2.02', 'upgrade', '2.02', 'failed',
                           '12')])
-        self.assertIn('contact lost at "copy the bundle"', rows[7]['message'])
-        self.assertIn('exit code 12', rows[-1]['message'])
+        self.assertIn('exit code 12', rows[0]['message'])
+        self.assertIn('contact lost at "place the bundle"',
+                      rows[2]['message'])
+        self.assertEqual([row['reboot_required'] for row in rows
+                          if row['server'] in ('srv01', 'srv04', 'srv06')],
+                         ['False', 'False', 'True', 'True', 'True', 'True'])
         self.assertLogTail(report, 'srv07', 'Flash complete [12]\n')
+
+        # Every run kept its own folder beside the operator's files; the
+        # fleet state holds each server's latest outcome.
+        runs = [name for name in os.listdir(self.reports)
+                if name[:1].isdigit()]
+        self.assertEqual(len(runs), 5)
+        self.assertEqual(os.readlink(os.path.join(self.reports, 'latest')),
+                         os.path.basename(report))
+        self.assertEqual(dict((path, state) for path, state in
+                              snapshot(self.reports).items()
+                              if path in self.operator_files),
+                         self.operator_files)
+        with open(os.path.join(self.reports, 'fleet.json')) as handle:
+            fleet = json.load(handle)['servers']
+        self.assertEqual(
+            dict((name, known['outcome']) for name, known in fleet.items()),
+            {'srv01': current, 'srv02': current, 'srv03': 'no adapter',
+             'srv04': current, 'srv05': 'unreachable',
+             'srv06': 'updated, reboot required', 'srv07': 'failed'})
 
         self.fleet.stop()
         for top in HOST_TREES:
@@ -296,6 +453,35 @@ class FleetRolloutTest(unittest.TestCase):
         # Ansible's own temporary files stay in the run's folders, and go.
         for folder in ('ansible-local', 'controller-tmp'):
             self.assertEqual(os.listdir(self.fleet.path(folder)), [], folder)
+
+    def test_report_for_500_servers(self):
+        found = {'adapters': [{'device_id': QLE2562, 'product_id': 'QLE2562',
+                               'items': [{'type': 'Multiboot Image',
+                                          'version': '3.10',
+                                          'active_version': '2.02',
+                                          'action': 'upgrade'}]}]}
+        # Every fifth server failed, every fifth was unreachable.
+        updates = [{'failed': True, 'exit_code': 12, 'msg': '=cmd|boom'},
+                   {'changed': True, 'exit_code': 1}, {'exit_code': 3},
+                   None, {'changed': True, 'reboot_required': True}]
+        hosts = ['srv%03d' % number for number in range(500)]
+        records = {}
+        for number, host in enumerate(hosts):
+            update = updates[number % 5]
+            records[host] = ({'discovery': {'unreachable': True}}
+                             if update is None else
+                             {'discovery': found, 'update': update})
+        page = self.fleet.path('page500', 'report.html')
+        os.mkdir(os.path.dirname(page))
+        report = fleet_report.build_report(hosts, records, {'id': '1'})
+        with open(page, 'w') as handle:
+            handle.write(fleet_report.render_html(report))
+        seen = self.render(page)
+        self.assertLess(seen['loadMs'], 2000)
+        self.assertLessEqual(seen['scrollWidth'], seen['clientWidth'])
+        self.assertEqual((seen['rows'], seen['failedRows'],
+                          seen['firstServer'], seen['summary-unreachable']),
+                         (500, 100, 'srv499', '100'))
 
 
 if __name__ == '__main__':

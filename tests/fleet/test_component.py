@@ -126,8 +126,7 @@ class MachineTest(unittest.TestCase):
         self.assertEqual(vendors, {'0x1077', '0x1657', '0x8086'})
         self.assertEqual(
             component.builds_for(vendors, component.VENDOR_BUILDS),
-            [('0x1077', 'qlogic/hbafw-qlogic'),
-             ('0x1657', 'brocade/hbafw-brocade')])
+            [('0x1077', 'hbafw-qlogic'), ('0x1657', 'hbafw-brocade')])
         self.assertEqual(component.pci_vendors(self.dir + '/missing'), set())
 
     def test_lock_probe(self):
@@ -142,7 +141,10 @@ class MachineTest(unittest.TestCase):
     def test_flash_end_and_worst_outcome(self):
         rows = [('', None), ('Flash complete [1]\n', 1),
                 ('Flash complete [1]\nFlash complete [12]\n', 12),
-                ('x Flash complete [1]\nFlash complete [x]\n', None)]
+                ('x Flash complete [1]\nFlash complete [x]\n', None),
+                (component.STOPPED_DURING_FLASH + '0\n', 1),
+                ('Flash complete [1]\n' + component.STOPPED_DURING_FLASH
+                 + '2\n', 7)]
         for text, code in rows:
             self.assertEqual(component.flash_end(text), code, text)
         self.assertEqual(component.worst([component.UPDATED_REBOOT,

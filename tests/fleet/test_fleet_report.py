@@ -29,6 +29,18 @@ class OutcomeTest(unittest.TestCase):
             ({'discovery': FOUND, 'update': {'exit_code': 7, 'failed': True,
                                              'changed': True}},
              fleet_report.FAILED, 7),
+            ({'bundle': {'failed': True, 'msg': 'bundle corrupt: x'},
+              'discovery': {'skipped': True}},
+             fleet_report.BUNDLE_CORRUPT, None),
+            ({'bundle': {'failed': True, 'msg': 'bundle: [Errno 28]'}},
+             fleet_report.FAILED, None),
+            ({'discovery': {'unreachable': True, 'msg': 'timed out'}},
+             fleet_report.UNREACHABLE, None),
+            ({'discovery': FOUND, 'update': dict(ok, reboot_required=True)},
+             fleet_report.UPDATED_REBOOT, 1),
+            ({'discovery': FOUND, 'update': dict(
+                ok, outcome=fleet_report.STILL_FLASHING)},
+             fleet_report.STILL_FLASHING, 1),
         ]
         for record, outcome, code in rows:
             with self.subTest(record=record):
@@ -63,13 +75,46 @@ class HtmlTest(unittest.TestCase):
             'log': hostile}}}
         report = fleet_report.build_report(['s&1', 'gone'], records)
         page = fleet_report.render_html(report)
-        self.assertNotIn('<script', page)
+        self.assertEqual(page.count('<script'), 1)
+        self.assertNotIn('<script>alert', page)
         self.assertNotIn('<img', page)
         self.assertIn('s&amp;1', page)
         self.assertIn('<dd id="summary-failed">1</dd>', page)
         self.assertIn('<dd id="summary-not-reached">1</dd>', page)
         self.assertEqual(page.count('class="bar"'), 2)
         self.assertEqual(fleet_report.render_csv(report).count('\n'), 4)
+
+
+class FilesTest(unittest.TestCase):
+    def test_csv_cells_are_never_formulas(self):
+        rows = [('=HYPERLINK("x")', "'=HYPERLINK(\"x\")"), ('+1', "'+1"),
+                ('-2', "'-2"), ('@SUM(A1)', "'@SUM(A1)"), ('\tx', "'\tx"),
+                ('\rx', "'\rx"), ('a=b', 'a=b'), (12, '12'), ('', '')]
+        for value, cell in rows:
+            with self.subTest(value=value):
+                self.assertEqual(fleet_report.csv_cell(value), cell)
+        report = fleet_report.build_report(['=s'], {'=s': {
+            'discovery': FOUND, 'update': {'failed': True, 'msg': '@x'}}})
+        self.assertIn("'=s,a,p", fleet_report.render_csv(report))
+        self.assertIn('"message": "@x"', fleet_report.render_json(report))
+
+    def test_retry_list_and_fleet_state_across_runs(self):
+        update = {'changed': True, 'exit_code': 1, 'adapters_after': [dict(
+            FOUND['adapters'][0], items=[CURRENT_ITEM, CURRENT_ITEM])]}
+        first = fleet_report.build_report(['a', 'b'], {
+            'a': {'discovery': FOUND, 'update': {'failed': True}},
+            'b': {'discovery': FOUND, 'update': update}}, {'id': 'r1'})
+        self.assertEqual(fleet_report.retry_hosts(first), ['a'])
+        fleet = fleet_report.merge_fleet({}, first, 'monday')
+        second = fleet_report.build_report(
+            ['a'], {'a': {'discovery': {'unreachable': True}}}, {'id': 'r2'})
+        fleet = fleet_report.merge_fleet(fleet, second, 'tuesday')['servers']
+        self.assertEqual(
+            [(name, known['outcome'], known['run'], known['last_seen'],
+              [entry['active'] for entry in known['versions']])
+             for name, known in sorted(fleet.items())],
+            [('a', fleet_report.UNREACHABLE, 'r2', 'monday', ['', '']),
+             ('b', fleet_report.UPDATED, 'r1', 'monday', ['3.10', '3.10'])])
 
 
 if __name__ == '__main__':

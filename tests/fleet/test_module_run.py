@@ -143,8 +143,7 @@ class ModuleRunTest(unittest.TestCase):
         rows = [
             ('updated', True, None, 'still flashing', False),
             ('updated', False, 1, 'updated, reboot required', True),
-            ('discovered', False, 3, 'already current, reboot required',
-             True),
+            ('discovered', False, 3, 'already current', True),
             ('rebooted', False, 3, 'updated', False),
             ('updated', False, 3, 'already current', False),
         ]

@@ -59,13 +59,14 @@ TEST(ReplaceFile, WholeFileOrNothingAndNoTemporaryLeft) {
         std::string listing;  // of the folder afterwards
     };
     const Row rows[] = {
-        {"existing file", "report.xml", true, "folder link report.xml target "},
-        {"new file", "new.xml", true, "folder link new.xml report.xml target "},
-        {"dash is a name", "-", true, "- folder link report.xml target "},
-        {"link", "link", false, "folder link report.xml target "},
-        {"folder", "folder", false, "folder link report.xml target "},
-        {"missing folder", "absent/r.xml", false, "folder link report.xml target "},
-        {"trailing slash", "report.xml/", false, "folder link report.xml target "},
+        {"existing file", "report.xml", true, "folder link report.xml target theirs "},
+        {"new file", "new.xml", true, "folder link new.xml report.xml target theirs "},
+        {"dash is a name", "-", true, "- folder link report.xml target theirs "},
+        {"link", "link", false, "folder link report.xml target theirs "},
+        {"folder", "folder", false, "folder link report.xml target theirs "},
+        {"missing folder", "absent/r.xml", false, "folder link report.xml target theirs "},
+        {"trailing slash", "report.xml/", false, "folder link report.xml target theirs "},
+        {"another user's file", "theirs", false, "folder link report.xml target theirs "},
     };
     for (const Row& row : rows) {
         testing::TempDir dir;
@@ -74,6 +75,9 @@ TEST(ReplaceFile, WholeFileOrNothingAndNoTemporaryLeft) {
         testing::WriteFile(dir.file("target"), "old\n");
         fs::create_symlink(dir.file("target"), dir.file("link"));
         fs::create_directory(dir.file("folder"));
+        testing::WriteFile(dir.file("theirs"), "old\n");
+        chmod(dir.file("theirs").c_str(), 06777);
+        if (chown(dir.file("theirs").c_str(), 65534, 65534) != 0) GTEST_SKIP() << "needs root to make another user's file";
 
         EXPECT_EQ(ReplaceFile(dir.file(row.path), "new\n"), row.replaced) << row.name;
         EXPECT_EQ(Listing(dir.path()), row.listing) << row.name;
@@ -81,12 +85,56 @@ TEST(ReplaceFile, WholeFileOrNothingAndNoTemporaryLeft) {
             EXPECT_EQ(testing::ReadFile(dir.file(row.path)), "new\n") << row.name;
         }
         EXPECT_EQ(testing::ReadFile(dir.file("target")), "old\n") << row.name;
+        EXPECT_EQ(testing::ReadFile(dir.file("theirs")), "old\n") << row.name;
         EXPECT_EQ(fs::is_symlink(dir.file("link")), true) << row.name;
         EXPECT_EQ(fs::status(dir.file("report.xml")).permissions() & fs::perms::all,
                   fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read)
             << row.name;
     }
     EXPECT_FALSE(ReplaceFile("", "x"));
+}
+
+// Whatever the umask, and never a set-uid, set-gid or sticky bit.
+TEST(ReplaceFile, ModesAreExplicit) {
+    testing::TempDir dir;
+    testing::WriteFile(dir.file("special"), "old\n");
+    chmod(dir.file("special").c_str(), 07755);
+    mode_t saved = umask(0);
+    EXPECT_TRUE(ReplaceFile(dir.file("new"), "x"));
+    EXPECT_TRUE(ReplaceFile(dir.file("special"), "x"));
+    EXPECT_TRUE(MakeFolders(dir.file("a/b")));
+    int fd = OpenRegularForAppend(dir.file("a/b/log"));
+    umask(saved);
+    close(fd);
+    for (const auto& [name, mode] : {std::pair{"new", 0644}, {"special", 0755}, {"a", 0755}, {"a/b", 0755}, {"a/b/log", 0644}})
+        EXPECT_EQ(static_cast<int>(fs::status(dir.file(name)).permissions()), mode) << name;
+}
+
+TEST(PrepareTool, RefusesWhatOthersCouldHaveWritten) {
+    struct Row {
+        const char* name;
+        mode_t mode;
+        uid_t owner;
+        ToolState state;
+        int modeAfter;
+    };
+    const Row rows[] = {
+        {"root's, read-only for others", 0744, 0, ToolState::Ready, 0755},
+        {"writable by all", 0777, 0, ToolState::Unsafe, 0777},
+        {"writable by the group", 0775, 0, ToolState::Unsafe, 0775},
+        {"another user's", 0755, 65534, ToolState::Unsafe, 0755},
+    };
+    for (const Row& row : rows) {
+        testing::TempDir dir;
+        testing::WriteFile(dir.file("tool"), "#!/bin/sh\n");
+        chmod(dir.file("tool").c_str(), row.mode);
+        if (chown(dir.file("tool").c_str(), row.owner, 0) != 0) GTEST_SKIP() << "needs root to give files away";
+        EXPECT_EQ(PrepareTool(dir.file("tool"), kToolMode), row.state) << row.name;
+        EXPECT_EQ(static_cast<int>(fs::status(dir.file("tool")).permissions()), row.modeAfter) << row.name;
+    }
+    testing::TempDir dir;
+    EXPECT_EQ(PrepareTool(dir.file("absent"), kToolMode), ToolState::Missing);
+    EXPECT_EQ(PrepareTool(dir.path().string(), kToolMode), ToolState::Unsafe);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Packs this build tree into the Debian package with CPack, unpacks it with
-# dpkg-deb into a temporary root (never installing it) and checks the control
-# data, the file list against the install layout, and that the unpacked binaries
-# run. The binaries run inside sim/sandbox, since every component start creates
+# Packs this build tree into the Debian package and the RPM with CPack, unpacks
+# the .deb with dpkg-deb into a temporary root (never installing either) and
+# checks both packages' metadata and file lists against one install layout, and
+# that the unpacked binaries run. The binaries run inside sim/sandbox, since every component start creates
 # /var/vkx; lintian is scripts/test's business, not this test's.
 set -uo pipefail
 readonly CPACK=$1 BUILD_DIR=$2 SOURCE_DIR=$3
@@ -13,7 +13,9 @@ readonly USAGE='TRXXXXXX.zelpak [options]
     /f = Force the installation
     /s = Execute silently
     /d [path] = Perform self-discovery and output to [path]'
-# Path, mode; the Ansible collection is checked apart, by its main parts.
+# Path, mode; the Ansible collection is checked apart, by its main parts. The
+# lintian override is in the .deb only.
+readonly LINTIAN_OVERRIDE='./usr/share/lintian/overrides/hbafw 644'
 readonly LAYOUT='./etc/logrotate.d/hbafw 644
 ./usr/bin/hbafw-pattern 755
 ./usr/sbin/hbafw-brocade 755
@@ -26,13 +28,18 @@ readonly LAYOUT='./etc/logrotate.d/hbafw 644
 ./usr/share/doc/hbafw/README.qlogic.md 644
 ./usr/share/doc/hbafw/changelog.Debian.gz 644
 ./usr/share/doc/hbafw/copyright 644
+'"$LINTIAN_OVERRIDE"'
 ./usr/share/man/man1/hbafw-pattern.1.gz 644
 ./usr/share/man/man8/hbafw-brocade.8.gz 644
 ./usr/share/man/man8/hbafw-emulex.8.gz 644
 ./usr/share/man/man8/hbafw-inventory.8.gz 644
 ./usr/share/man/man8/hbafw-qlogic.8.gz 644'
+readonly COLLECTION=./usr/share/ansible/collections/ansible_collections
+# The only folders the RPM may own: its own, never one that other packages share.
+readonly RPM_OWNED_DIRS='^(/usr/share/doc/hbafw|/var/vkx|/usr/share/ansible/collections/ansible_collections/hbafw(/.*)?)$'
 
 command -v dpkg-deb >/dev/null || { echo "dpkg-deb is not installed (package dpkg-dev): skipped"; exit 77; }
+command -v rpmbuild >/dev/null || { echo "rpmbuild is not installed (package rpm): skipped"; exit 77; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
@@ -48,14 +55,18 @@ expect_field() {
     [[ $value =~ $2 ]] || fail "control field $1 is '$value', expected /$2/"
 }
 
-if ! "$CPACK" -G DEB --config "$BUILD_DIR/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
-    cat "$work/cpack.log"
-    echo "FAIL: cpack"
-    exit 1
-fi
+for generator in DEB RPM; do
+    if ! "$CPACK" -G $generator --config "$BUILD_DIR/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
+        cat "$work/cpack.log"
+        echo "FAIL: cpack -G $generator"
+        exit 1
+    fi
+done
 debs=("$work"/out/*.deb)
-[[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || { ls "$work/out"; echo "FAIL: expected one .deb"; exit 1; }
+rpms=("$work"/out/*.rpm)
+[[ ${#debs[@]} -eq 1 && -f ${debs[0]} && ${#rpms[@]} -eq 1 && -f ${rpms[0]} ]] || { ls "$work/out"; echo "FAIL: expected one .deb and one .rpm"; exit 1; }
 deb=${debs[0]}
+rpm=${rpms[0]}
 
 expect_field Package '^hbafw$'
 expect_field Section '^admin$'
@@ -64,20 +75,60 @@ expect_field Architecture '^[a-z0-9]+$'
 expect_field Depends 'libxml2 \(>= [^)]+\)'
 expect_field Depends 'libc6 \(>= [^)]+\)'
 expect_field Depends '(^|, )unzip(,|$)'
+expect_field Depends '(^|, )logrotate(,|$)'
+expect_field Homepage '^https://'
 expect_field Description 'hbafw-qlogic'
 [[ $(dpkg-deb -I "$deb" conffiles) == /etc/logrotate.d/hbafw ]] || fail "conffiles does not list /etc/logrotate.d/hbafw"
 
 root=$work/root
 dpkg-deb -x "$deb" "$root" || { echo "FAIL: dpkg-deb -x"; exit 1; }
-collection=./usr/share/ansible/collections/ansible_collections
-listed=$(cd "$root" && find . \( -type f -o -type l \) -not -path "$collection/*" -printf '%p %m\n' | sort)
-if [[ $listed != "$LAYOUT" ]]; then
-    fail "file list differs from the install layout (< expected, > packaged):"
-    diff <(echo "$LAYOUT") <(echo "$listed")
-fi
+# expect_layout PACKAGE EXPECTED LISTED: the packaged "path mode" list, collection aside.
+expect_layout() {
+    local listed
+    listed=$(grep -v "^$COLLECTION/" <<<"$3" | sort)
+    [[ $listed == "$2" ]] && return
+    fail "$1 file list differs from the install layout (< expected, > packaged):"
+    diff <(echo "$2") <(echo "$listed")
+}
+expect_layout .deb "$LAYOUT" "$(cd "$root" && find . \( -type f -o -type l \) -printf '%p %m\n')"
+[[ -d $root/var/vkx ]] || fail ".deb does not own /var/vkx"
 for part in galaxy.yml meta/runtime.yml plugins/modules/hbafw.py playbooks/rollout.yml roles/rollout/tasks/main.yml; do
-    [[ -f $root/$collection/hbafw/fleet/$part ]] || fail "the Ansible collection hbafw.fleet lacks $part"
+    [[ -f $root/$COLLECTION/hbafw/fleet/$part ]] || fail "the Ansible collection hbafw.fleet lacks $part"
 done
+# Modules carry a #! line: packaged as executables, or rpmlint calls them broken scripts.
+for module in "$root/$COLLECTION"/hbafw/fleet/plugins/modules/*.py; do
+    [[ -x $module ]] || fail "module $(basename "$module") is not executable"
+done
+
+# The RPM: its header, file list, folders, dependencies, scripts and config files.
+rpm_query() { rpm -qp "$@" "$rpm" 2>/dev/null; }
+while IFS='|' read -r tag pattern; do
+    value=$(rpm_query --queryformat "%{$tag}")
+    [[ $value =~ $pattern ]] || fail "RPM tag $tag is '$value', expected /$pattern/"
+done <<'ROWS'
+NAME|^hbafw$
+ARCH|^(x86_64|aarch64)$
+SUMMARY|Fibre Channel
+DESCRIPTION|hbafw-qlogic
+LICENSE|^LicenseRef-Proprietary$
+URL|^https://
+PACKAGER|^hbafw maintainers <
+VENDOR|^hbafw maintainers$
+ROWS
+rpm_files=$(rpm_query --queryformat '[.%{FILENAMES} %{FILEMODES:octal}\n]')
+expect_layout .rpm "$(grep -vxF "$LINTIAN_OVERRIDE" <<<"$LAYOUT")" "$(grep -E ' 1[0-9]{5}$' <<<"$rpm_files" | sed -E 's/ 1[0-9]{2}([0-7]{3})$/ \1/')"
+while read -r dir; do
+    [[ $dir =~ $RPM_OWNED_DIRS ]] || fail "RPM owns the shared folder $dir"
+done < <(grep -E ' 40[0-9]{3}$' <<<"$rpm_files" | sed -E 's/^\.(.*) [0-9]+$/\1/')
+grep -qx './var/vkx 40755' <<<"$rpm_files" || fail "RPM does not own /var/vkx"
+requires=$(rpm_query --requires)
+for needed in unzip logrotate 'libxml2.so.2()(64bit)' 'libstdc++.so.6()(64bit)'; do
+    grep -qxF "$needed" <<<"$requires" || fail "RPM does not require $needed"
+done
+grep -q python <<<"$requires" && fail "RPM requires a python the controller's Ansible brings: $requires"
+grep -vE '^[a-z]+ program: /bin/sh$' <<<"$(rpm_query --scripts)" | grep -q . && fail "RPM runs install scripts: $(rpm_query --scripts)"
+[[ $(rpm_query --queryformat '[%{FILENAMES} %{FILEFLAGS:fflags}\n]' | grep ' c') == "/etc/logrotate.d/hbafw cn" ]] ||
+    fail "RPM does not keep /etc/logrotate.d/hbafw as %config(noreplace)"
 rotation=$(sed 's/#.*//' "$root/etc/logrotate.d/hbafw")
 for directive in /var/vkx/Component.log weekly 'rotate 4' compress missingok notifempty; do
     grep -qw -- "$directive" <<<"$rotation" || fail "logrotate file lacks '$directive'"

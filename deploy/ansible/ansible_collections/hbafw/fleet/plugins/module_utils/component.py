@@ -18,24 +18,27 @@ LOCK_MESSAGE = 'another firmware update is running on this machine'
 LOCK_PATH = '/var/vkx/Component.lock'
 NO_ADAPTER_LINE = 'WARNING! : No supported adapters found.'
 FLASH_COMPLETE = 'Flash complete ['
+# What the component's supervisor logs when the component was killed during
+# the flash; the engine's own status follows.
+STOPPED_DURING_FLASH = ('NOTICE : The component was stopped during the '
+                        'flash; Flash Engine exit code: ')
 REPORT_ROOT = 'tellin_rom_discovery'
 UPGRADE = 'upgrade'
 PCI_DEVICES = '/sys/bus/pci/devices'
 BOOT_ID = '/proc/sys/kernel/random/boot_id'
 
-# Each adapter vendor's build, by PCI vendor id, relative to the bundle: a
-# build runs in its own folder, beside its catalogue and its vendor's tools.
+# Each adapter vendor's build, by PCI vendor id, relative to the bundle; a
+# build runs in its own folder, beside the catalogue and the vendor's tools.
 VENDOR_BUILDS = {
-    '0x1077': 'qlogic/hbafw-qlogic',
-    '0x10df': 'emulex/hbafw-emulex',
-    '0x1657': 'brocade/hbafw-brocade',
+    '0x1077': 'hbafw-qlogic',
+    '0x10df': 'hbafw-emulex',
+    '0x1657': 'hbafw-brocade',
 }
 
 # A server's outcome, as the module and the fleet report name it.
 UPDATED = 'updated'
 UPDATED_REBOOT = 'updated, reboot required'
 CURRENT = 'already current'
-CURRENT_REBOOT = 'already current, reboot required'
 WOULD_UPDATE = 'would update'
 PENDING = 'update pending'
 NO_ADAPTER = 'no adapter'
@@ -46,8 +49,8 @@ UNREACHABLE = 'unreachable'
 # Worst first: a server with several builds takes the first of its builds'
 # outcomes in this order.
 OUTCOMES = (UNREACHABLE, FAILED, NOT_VERIFIED, STILL_FLASHING,
-            UPDATED_REBOOT, CURRENT_REBOOT, UPDATED, WOULD_UPDATE, PENDING,
-            CURRENT, NO_ADAPTER)
+            UPDATED_REBOOT, UPDATED, WOULD_UPDATE, PENDING, CURRENT,
+            NO_ADAPTER)
 
 EXIT_MEANINGS = {
     1: 'success: the flash engine reported success',
@@ -205,14 +208,20 @@ def flashed_items(adapters, force):
 
 
 def flash_end(log_text):
-    """The exit code of the last "Flash complete [N]" line, or None."""
+    """The component's exit code as the log tells it, or None: the last
+    "Flash complete [N]" line, else the supervisor's line for a killed
+    component, whose engine status 0 is a success (1) and any other a
+    failure (7)."""
     code = None
     for line in log_text.splitlines():
-        if line.startswith(FLASH_COMPLETE) and line.endswith(']'):
-            try:
+        try:
+            if line.startswith(FLASH_COMPLETE) and line.endswith(']'):
                 code = int(line[len(FLASH_COMPLETE):-1])
-            except ValueError:
-                continue
+            elif line.startswith(STOPPED_DURING_FLASH):
+                status = int(line[len(STOPPED_DURING_FLASH):])
+                code = 1 if status == 0 else 7
+        except ValueError:
+            continue
     return code
 
 

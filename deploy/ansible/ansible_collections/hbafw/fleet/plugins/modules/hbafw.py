@@ -14,9 +14,8 @@ import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
-    CURRENT, CURRENT_REBOOT, FAILED, NO_ADAPTER, NOT_VERIFIED, PENDING,
-    ReportError, STILL_FLASHING, UPDATED, UPDATED_REBOOT, VENDOR_BUILDS,
-    WOULD_UPDATE,
+    CURRENT, FAILED, NO_ADAPTER, NOT_VERIFIED, PENDING, ReportError,
+    STILL_FLASHING, UPDATED, UPDATED_REBOOT, VENDOR_BUILDS, WOULD_UPDATE,
     boot_id, builds_for, exit_meaning, flash_end, flashed_items, lock_held,
     log_since, log_size, no_adapter, parse_report, pci_vendors,
     pending_items, unverified, update_outcome, worst, would_flash)
@@ -63,9 +62,9 @@ options:
       the server.
     type: dict
     default:
-      '0x1077': qlogic/hbafw-qlogic
-      '0x10df': emulex/hbafw-emulex
-      '0x1657': brocade/hbafw-brocade
+      '0x1077': hbafw-qlogic
+      '0x10df': hbafw-emulex
+      '0x1657': hbafw-brocade
   chdir:
     description: The bundle folder.
     type: path
@@ -131,9 +130,9 @@ RETURN = r'''
 outcome:
   description: "The server's outcome, the worst of its builds: one of
     C(updated), C(updated, reboot required), C(already current),
-    C(already current, reboot required), C(update pending) (discovered
-    only), C(would update) (check mode), C(no adapter), C(still flashing),
-    C(failed), C(failed: not verified)."
+    C(update pending) (discovered only), C(would update) (check mode),
+    C(no adapter), C(still flashing), C(failed), C(failed: not verified).
+    C(reboot_required) says whether flashed firmware waits for a restart."
   returned: always
   type: str
   sample: updated, reboot required
@@ -234,6 +233,8 @@ RUN_FILE = 'run.json'
 EXIT_FILE = 'exit_code'
 OUTPUT_FILE = 'stdout'
 REBOOT_FILE = 'reboot.json'
+# A shell's status above this is a signal's.
+KILLED = 128
 STILL_FLASHING_MSG = ('the flash goes on after %d seconds of waiting; a later '
                       'run picks up its outcome')
 UNSEEN_END_MSG = ('the flash ended unseen: the log holds no '
@@ -382,11 +383,11 @@ class Server(object):
         flash = would_flash(adapters, self.params['force'])
         if state == 'discovered':
             return self.finish(build, entry, self.result['exit_code'], '',
-                               PENDING if flash else self.current(),
+                               PENDING if flash else CURRENT,
                                'discovered')
         if not flash:
             return self.finish(build, entry, self.result['exit_code'], '',
-                               self.current(), 'nothing to flash')
+                               CURRENT, 'nothing to flash')
         if self.module.check_mode:
             self.result['changed'] = True
             if self.module._diff:
@@ -398,9 +399,6 @@ class Server(object):
             return self.finish(build, entry, self.result['exit_code'], '',
                                WOULD_UPDATE, 'check mode: nothing flashed')
         return self.flash(build, entry, folder, adapters)
-
-    def current(self):
-        return CURRENT_REBOOT if self.reboot_required() else CURRENT
 
     def flash(self, build, entry, folder, adapters):
         args = [build.executable, '/s'] + (['/f'] if self.params['force']
@@ -436,7 +434,10 @@ class Server(object):
             with open(os.path.join(folder, OUTPUT_FILE)) as handle:
                 out = handle.read()
         except (IOError, OSError, ValueError):
-            code, out = flash_end(log_since(run['offset'])), ''
+            code, out = None, ''
+        # A component killed by a signal: the log says how its flash ended.
+        if code is None or code > KILLED:
+            code = flash_end(log_since(run['offset']))
         if not self.module.check_mode:
             shutil.rmtree(folder, ignore_errors=True)
         entry['picked_up'] = not ran_here
@@ -454,7 +455,7 @@ class Server(object):
             self.result.setdefault('adapters_after', []).extend(adapters)
         if failed or code != 1:
             return self.finish(build, entry, code, out,
-                               FAILED if failed else self.current(), msg)
+                               FAILED if failed else CURRENT, msg)
         problems = unverified(run['flashed'], adapters or [])
         if problems:
             return self.finish(build, entry, code, out, NOT_VERIFIED,
@@ -501,7 +502,7 @@ class Server(object):
                 os.remove(os.path.join(self.state_dir, REBOOT_FILE))
             reboot = False
         else:
-            reboot = outcome in (UPDATED_REBOOT, CURRENT_REBOOT) or (
+            reboot = outcome == UPDATED_REBOOT or (
                 outcome != STILL_FLASHING and self.reboot_required())
         msgs = missing + ['%s: %s' % (entry['build'], entry['msg'])
                           for entry in self.result['builds']]

@@ -1,0 +1,129 @@
+# Reading and checking a bundle, hbafw-bundle-VERSION.tar.gz: one folder
+# holding the vendor builds, the vendor's tools and catalogue, SHA256SUMS over
+# every other file and, when signed, SHA256SUMS.sig. Standard library only, as
+# it runs on the controller and on every server; it starts no process and
+# leaves verifying the signature to the caller.
+
+from __future__ import absolute_import, division, print_function
+
+import hashlib
+import os
+import re
+import stat
+
+__metaclass__ = type
+
+SUMS = 'SHA256SUMS'
+SIGNATURE = 'SHA256SUMS.sig'
+# A line of sha256sum's output: digest, a space, ' ' or '*', the file name.
+SUMS_LINE = re.compile(r'^([0-9a-f]{64}) [ *](.+)$')
+CHUNK = 1 << 20
+
+
+class BundleError(ValueError):
+    """The bundle is not one this collection can trust or unpack."""
+
+
+def safe_name(name):
+    # The bundle is flat: a name with a slash could reach outside its folder.
+    return name not in ('', '.', '..') and '/' not in name and '\0' not in name
+
+
+def parse_sums(text):
+    """SHA256SUMS as {file name: digest}."""
+    sums = {}
+    for number, line in enumerate(text.splitlines(), 1):
+        match = SUMS_LINE.match(line)
+        if not match or not safe_name(match.group(2)):
+            raise BundleError('%s line %d is not "DIGEST  NAME": %r'
+                              % (SUMS, number, line[:80]))
+        if match.group(2) in sums:
+            raise BundleError('%s names %s twice' % (SUMS, match.group(2)))
+        sums[match.group(2)] = match.group(1)
+    if not sums:
+        raise BundleError('%s is empty' % SUMS)
+    return sums
+
+
+def check_sums(sums, digests):
+    """What is wrong when files with these digests should match sums."""
+    problems = []
+    for name in sorted(set(sums) | set(digests)):
+        if name not in digests:
+            problems.append('%s is missing' % name)
+        elif name not in sums:
+            problems.append('%s is not in %s' % (name, SUMS))
+        elif sums[name] != digests[name]:
+            problems.append('%s does not match its checksum' % name)
+    return problems
+
+
+def stream_digest(stream):
+    digest = hashlib.sha256()
+    for chunk in iter(lambda: stream.read(CHUNK), b''):
+        digest.update(chunk)
+    return digest.hexdigest()
+
+
+def file_digest(path):
+    with open(path, 'rb') as handle:
+        return stream_digest(handle)
+
+
+def archive_members(tar):
+    """{name: member} of the bundle's files, below its one top folder."""
+    members, tops = {}, set()
+    for member in tar.getmembers():
+        parts = member.name.strip('/').split('/')
+        tops.add(parts[0])
+        if len(parts) == 1 and member.isdir():
+            continue
+        if len(parts) != 2 or not member.isfile() or not safe_name(parts[1]):
+            raise BundleError('the archive holds %s, which is not a plain '
+                              'file in its top folder' % member.name)
+        members[parts[1]] = member
+    if len(tops) != 1 or SUMS not in members:
+        raise BundleError('the archive is not one folder holding %s' % SUMS)
+    return members
+
+
+def archive_check(tar, members):
+    """Problems of an opened bundle archive against its own SHA256SUMS."""
+    sums = parse_sums(tar.extractfile(members[SUMS]).read().decode())
+    digests = dict((name, stream_digest(tar.extractfile(member)))
+                   for name, member in members.items()
+                   if name not in (SUMS, SIGNATURE))
+    return check_sums(sums, digests)
+
+
+def folder_check(folder):
+    """Problems of an unpacked bundle folder against its SHA256SUMS."""
+    try:
+        with open(os.path.join(folder, SUMS)) as handle:
+            sums = parse_sums(handle.read())
+    except (IOError, OSError) as error:
+        return ['%s cannot be read: %s' % (SUMS, error)]
+    except BundleError as error:
+        return [str(error)]
+    digests = {}
+    for name in os.listdir(folder):
+        if name in (SUMS, SIGNATURE):
+            continue
+        path = os.path.join(folder, name)
+        if not stat.S_ISREG(os.lstat(path).st_mode):
+            return ['%s is not a plain file' % name]
+        digests[name] = file_digest(path)
+    return check_sums(sums, digests)
+
+
+def unpack(tar, members, folder):
+    """Write the members into folder, owned by us, executable bits kept."""
+    for name, member in members.items():
+        path = os.path.join(folder, name)
+        descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL,
+                             0o600)
+        with os.fdopen(descriptor, 'wb') as out:
+            source = tar.extractfile(member)
+            for chunk in iter(lambda: source.read(CHUNK), b''):
+                out.write(chunk)
+        os.chmod(path, 0o700 if member.mode & 0o111 else 0o600)

@@ -1,0 +1,250 @@
+#!/usr/bin/python
+# Verifies the bundle archive on the controller, and unpacks it into its own
+# digest-named folder on a server or removes that folder again. It never
+# rewrites a folder that is present: a flash may be running from it.
+
+from __future__ import absolute_import, division, print_function
+
+import os
+import shutil
+import tarfile
+import tempfile
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
+    SIGNATURE, SUMS, BundleError, archive_check, archive_members,
+    file_digest, folder_check, unpack)
+
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: bundle
+short_description: Verify, unpack or remove an hbafw bundle
+description:
+  - I(state=verified), on the controller, checks every file of the bundle
+    archive I(src) against the archive's C(SHA256SUMS) and, with
+    I(keyring), the detached signature C(SHA256SUMS.sig) with C(gpgv). It
+    returns the archive's digest, which names the bundle's folder on the
+    servers.
+  - I(state=present) copies I(src) to the server as one file (the action
+    plugin does that), checks its digest, unpacks it into I(dest) (mode
+    0700) and checks every file against C(SHA256SUMS). A I(dest) that is
+    already there is checked, never rewritten.
+  - I(state=absent) removes I(dest), unless a process still runs in it or
+    a program from it (a flash that outlasted its wait); it is kept then.
+  - Any mismatch fails with a message that starts with C(bundle corrupt).
+version_added: 1.0.0
+author: hbafw developers
+options:
+  src:
+    description: The bundle archive on the controller.
+    type: path
+  digest:
+    description: SHA-256 of the archive, as I(state=verified) returned it;
+      required for I(state=present).
+    type: str
+    default: ""
+  dest:
+    description: The bundle's folder on the server; required for
+      I(state=present) and I(state=absent).
+    type: path
+  keyring:
+    description: OpenPGP keyring for C(gpgv); when set, C(SHA256SUMS.sig)
+      must be a good signature of C(SHA256SUMS) by one of its keys.
+    type: path
+  archive:
+    description: Where the action plugin put I(src) on the server; set by
+      the plugin, not by the task.
+    type: path
+  state:
+    description: What to do.
+    type: str
+    choices: [verified, present, absent]
+    default: present
+attributes:
+  check_mode:
+    support: full
+    details: I(state=verified) only reads; the others report what they
+      would change.
+  diff_mode:
+    support: none
+notes:
+  - I(state=verified) needs C(gpgv) on the controller when I(keyring) is set.
+'''
+
+EXAMPLES = r'''
+- name: Verify the bundle on the controller
+  hbafw.fleet.bundle:
+    src: /srv/hbafw/hbafw-bundle-1.0.0.tar.gz
+    keyring: /srv/hbafw/release-keys.gpg
+    state: verified
+  delegate_to: localhost
+  run_once: true
+  register: checked
+
+- name: Unpack the bundle on the server
+  hbafw.fleet.bundle:
+    src: /srv/hbafw/hbafw-bundle-1.0.0.tar.gz
+    digest: "{{ checked.digest }}"
+    dest: "/var/lib/hbafw/bundles/{{ checked.digest }}"
+'''
+
+RETURN = r'''
+digest:
+  description: SHA-256 of the archive.
+  returned: state is verified
+  type: str
+  sample: 9f2c...e41
+name:
+  description: File name of the archive.
+  returned: state is verified
+  type: str
+  sample: hbafw-bundle-1.0.0.tar.gz
+files:
+  description: Names of the files C(SHA256SUMS) covers.
+  returned: state is verified
+  type: list
+  elements: str
+signed:
+  description: Whether the signature was verified.
+  returned: state is verified
+  type: bool
+path:
+  description: The bundle's folder on the server.
+  returned: state is present or absent
+  type: str
+kept:
+  description: The folder stayed because a process still uses it.
+  returned: state is absent and the folder is in use
+  type: bool
+'''
+
+CORRUPT = 'bundle corrupt'
+
+
+def verify(module, src, keyring):
+    digest = file_digest(src)
+    with tarfile.open(src) as tar:
+        members = archive_members(tar)
+        problems = archive_check(tar, members)
+        if problems:
+            module.fail_json(msg='%s: %s' % (CORRUPT, '; '.join(problems)))
+        if keyring:
+            if SIGNATURE not in members:
+                module.fail_json(msg='bundle not signed: %s has no %s'
+                                 % (src, SIGNATURE))
+            folder = tempfile.mkdtemp(dir=module.tmpdir)
+            unpack(tar, dict((name, members[name])
+                             for name in (SUMS, SIGNATURE)), folder)
+            code, out, err = module.run_command(
+                ['gpgv', '--keyring', keyring, os.path.join(folder, SIGNATURE),
+                 os.path.join(folder, SUMS)])
+            if code != 0:
+                module.fail_json(msg='bundle signature does not verify with '
+                                 '%s: %s' % (keyring, (err or out).strip()))
+    module.exit_json(changed=False, digest=digest, name=os.path.basename(src),
+                     signed=bool(keyring), files=sorted(
+                         name for name in members
+                         if name not in (SUMS, SIGNATURE)))
+
+
+def place(module, archive, digest, dest):
+    if os.path.isdir(dest):
+        problems = folder_check(dest)
+        if problems:
+            module.fail_json(msg='%s: %s' % (CORRUPT, '; '.join(problems)),
+                             path=dest)
+        module.exit_json(changed=False, path=dest)
+    if module.check_mode:
+        module.exit_json(changed=True, path=dest)
+    copied = file_digest(archive)
+    if copied != digest:
+        module.fail_json(msg='%s: the archive arrived with digest %s, not %s'
+                         % (CORRUPT, copied, digest))
+    parent = os.path.dirname(dest)
+    os.makedirs(parent, mode=0o700, exist_ok=True)
+    # Unpacked beside its final name and renamed, so no run ever sees half a
+    # bundle under the digest's name.
+    partial = tempfile.mkdtemp(dir=parent,
+                               prefix='.%s.' % os.path.basename(dest))
+    try:
+        with tarfile.open(archive) as tar:
+            unpack(tar, archive_members(tar), partial)
+        problems = folder_check(partial)
+        if problems:
+            module.fail_json(msg='%s: %s' % (CORRUPT, '; '.join(problems)))
+        os.rename(partial, dest)
+    except OSError:
+        # Another run placed it first; that one is checked instead.
+        if not os.path.isdir(dest):
+            raise
+    finally:
+        shutil.rmtree(partial, ignore_errors=True)
+    problems = folder_check(dest)
+    if problems:
+        module.fail_json(msg='%s: %s' % (CORRUPT, '; '.join(problems)))
+    module.exit_json(changed=True, path=dest)
+
+
+def users(folder):
+    """Processes that run in the folder or a program from it."""
+    pids = []
+    for pid in filter(str.isdigit, os.listdir('/proc')):
+        for link in ('cwd', 'exe'):
+            try:
+                target = os.readlink('/proc/%s/%s' % (pid, link))
+            except OSError:
+                continue
+            if target == folder or target.startswith(folder + '/'):
+                pids.append(int(pid))
+                break
+    return pids
+
+
+def remove(module, dest):
+    if not os.path.isdir(dest):
+        module.exit_json(changed=False, path=dest)
+    running = users(dest)
+    if running:
+        module.warn('kept %s: processes %s still run there'
+                    % (dest, ', '.join(map(str, running))))
+        module.exit_json(changed=False, path=dest, kept=True)
+    if not module.check_mode:
+        shutil.rmtree(dest)
+    module.exit_json(changed=True, path=dest)
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            src=dict(type='path'),
+            digest=dict(type='str', default=''),
+            dest=dict(type='path'),
+            keyring=dict(type='path', no_log=False),
+            state=dict(type='str', default='present',
+                       choices=['verified', 'present', 'absent']),
+            archive=dict(type='path'),
+        ),
+        required_if=[('state', 'verified', ['src']),
+                     ('state', 'present', ['archive', 'dest']),
+                     ('state', 'absent', ['dest'])],
+        supports_check_mode=True,
+    )
+    params = module.params
+    if params['state'] == 'present' and not params['digest']:
+        module.fail_json(msg='state=present needs the digest')
+    try:
+        if params['state'] == 'verified':
+            verify(module, params['src'], params['keyring'])
+        elif params['state'] == 'present':
+            place(module, params['archive'], params['digest'], params['dest'])
+        remove(module, params['dest'])
+    except (BundleError, tarfile.TarError, EOFError) as error:
+        module.fail_json(msg='%s: %s' % (CORRUPT, error))
+    except (IOError, OSError) as error:
+        module.fail_json(msg='bundle: %s' % error)
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,98 @@
+// A simulated machine as data: its release file, HBA API libraries and the
+// adapters they serve, the vendor tools and their state, faults, and files with
+// an owner or mode of their own. Presets are read from the folders under
+// sim/machines; KEY=VALUE settings change a description the way sim/mkmachine's
+// --set does. Laying it out is sim/lay.h's job; nothing here writes a machine.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+#include "sim/adapters.h"
+
+namespace hbafw::sim {
+
+struct QLogicInstance {
+    std::string portWwn;  // as the component shows it, 21:00:00:1B:...
+    std::string flashImage;
+};
+
+// One "MODEL PCIID VID SSID SVID FIRMWARE BOOTCODE" line of the kit's answer.
+struct EmulexAdapter {
+    std::string model, pciId, vendorId, subsystemId, subsystemVendorId, firmware, bootCode;
+};
+
+// How a tool's flash ends: "exit N", "signal NAME", "hang SECONDS", "silent",
+// or "slow SECONDS" (until sim/TOOL/release appears; qlafwupdate only).
+struct ToolState {
+    bool installed = false;
+    std::string flash = "exit 0";
+    std::optional<std::string> query;  // replaces the discovery answer verbatim
+};
+
+struct Qlafwupdate : ToolState {
+    std::vector<QLogicInstance> instances;  // the "/q" answer, in order
+    // What "/q" shows after a flash that exits 0; empty: nothing changes.
+    std::vector<QLogicInstance> flashed;
+};
+
+struct Elxflash : ToolState {
+    std::vector<EmulexAdapter> adapters;
+    std::vector<EmulexAdapter> flashed;
+};
+
+// An hba.conf library laid at its path from a build variant of the simulated one.
+struct LaidLibrary {
+    std::string path;  // absolute, as the machine sees it
+    std::string variant = "full";
+};
+
+struct FileAttributes {
+    std::string path;  // relative to the machine folder
+    std::optional<uid_t> owner;
+    std::optional<gid_t> group;
+    std::optional<std::filesystem::perms> mode;
+};
+
+enum class LogFolder { Writable, Unwritable, Full };
+
+struct MachineDescription {
+    std::vector<std::string> presets;  // what it was made from, for messages
+    std::vector<std::pair<std::string, std::string>> releases;  // etc/NAME, text
+    std::optional<std::string> hbaConf;                          // etc/hba.conf's text
+    std::vector<LaidLibrary> libraries;
+    std::vector<SimulatedAdapter> adapters;  // served by the libraries, in sys/ too
+    std::vector<std::string> faults;         // the library's "fault ..." lines, without the word
+    std::size_t sysfsFiller = 0;             // devices no adapter uses
+    std::optional<std::string> catalogue;    // work/reference.xml
+    Qlafwupdate qlafwupdate;
+    Elxflash elxflash;
+    ToolState bcu;  // bcu_bootupdate and its boot image
+    LogFolder log = LogFolder::Writable;
+    // The reboot stand-in: /sbin/reboot and /sbin/shutdown that make staged
+    // images active, count boots and run rebootRestart (see sim/machines/README.md).
+    bool reboot = false;
+    std::string rebootRestart;
+    std::vector<std::pair<std::string, std::string>> files;  // further files, relative path and text
+    std::vector<FileAttributes> attributes;                  // applied last
+};
+
+// The machine sim/machines/NAME holds; "a+b" merges presets (two vendors on
+// one machine). Throws std::runtime_error for an unknown preset or a file the
+// description cannot hold.
+MachineDescription Preset(std::string_view name);
+std::filesystem::path PresetFolder(std::string_view name);
+
+// Applies one KEY=VALUE setting (sim/machines/README.md lists the keys); the
+// error text, or empty when it was applied.
+std::string Set(MachineDescription& description, std::string_view key, std::string_view value);
+
+// Keeps the first count adapters of every kind (0: a machine without adapters).
+void KeepAdapters(MachineDescription& description, std::size_t count);
+
+}  // namespace hbafw::sim

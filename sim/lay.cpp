@@ -1,0 +1,110 @@
+// Every file of a machine is written here and nowhere else, in the formats
+// sim/description.cpp reads back. Owners and modes come last, so a file made
+// unprivileged or read-only is not written again afterwards.
+#include "sim/lay.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "sim/sysfs_tree.h"
+
+namespace hbafw::sim {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr fs::perms kExecutable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec;
+
+void Write(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out.flush()) throw std::runtime_error("cannot write " + file.string());
+}
+
+void Copy(const fs::path& source, const fs::path& target, fs::perms mode = fs::perms::none) {
+    fs::create_directories(target.parent_path());
+    fs::copy_file(source, target, fs::copy_options::overwrite_existing);
+    if (mode != fs::perms::none) fs::permissions(target, mode);
+}
+
+std::string InstanceLines(const std::vector<QLogicInstance>& instances) {
+    std::string text;
+    for (const QLogicInstance& i : instances) text += i.portWwn + " " + i.flashImage + "\n";
+    return text;
+}
+
+std::string KitLines(const std::vector<EmulexAdapter>& adapters) {
+    std::string text;
+    for (const EmulexAdapter& a : adapters)
+        text += a.model + " " + a.pciId + " " + a.vendorId + " " + a.subsystemId + " " + a.subsystemVendorId + " " +
+                a.firmware + " " + a.bootCode + "\n";
+    return text;
+}
+
+void LayToolState(const ToolState& tool, const fs::path& state) {
+    Write(state / "flash", tool.flash + "\n");
+    if (tool.query) Write(state / "query", *tool.query);
+}
+
+}  // namespace
+
+void Lay(const MachineDescription& d, const fs::path& root) {
+    for (const char* folder : {"etc", "sim", "var/vkx", "work"}) fs::create_directories(root / folder);
+    for (const auto& [name, text] : d.releases) Write(root / "etc" / name, text);
+    if (d.hbaConf) Write(root / "etc/hba.conf", *d.hbaConf);
+    for (const LaidLibrary& library : d.libraries)
+        InstallVendorLibrary(root / fs::path(library.path).relative_path(), library.variant);
+    if (!d.adapters.empty() || !d.faults.empty()) Write(root / "sim/adapters.conf", Description(d.adapters, d.faults));
+    if (!d.adapters.empty() || d.sysfsFiller > 0) {
+        SysfsTree tree(root / "sys");
+        tree.AddFiller(d.sysfsFiller);
+        for (const SimulatedAdapter& adapter : d.adapters) tree.AddAdapter(adapter.pci);
+    }
+    if (d.catalogue) Write(root / "work/reference.xml", *d.catalogue);
+
+    const fs::path tools = HBAFW_SIM_TOOLS_DIR;
+    if (d.qlafwupdate.installed) {
+        Copy(tools / "qlafwupdate", root / "work/qlafwupdate", kExecutable);
+        LayToolState(d.qlafwupdate, root / "sim/qlafwupdate");
+        Write(root / "sim/qlafwupdate/instances", InstanceLines(d.qlafwupdate.instances));
+        if (!d.qlafwupdate.flashed.empty())
+            Write(root / "sim/qlafwupdate/flashed", InstanceLines(d.qlafwupdate.flashed));
+    }
+    if (d.elxflash.installed) {
+        const fs::path kit = HBAFW_SIM_KIT;
+        Copy(kit, root / "work" / kit.filename());
+        LayToolState(d.elxflash, root / "sim/elxflash");
+        Write(root / "sim/elxflash/adapters", KitLines(d.elxflash.adapters));
+        if (!d.elxflash.flashed.empty()) Write(root / "sim/elxflash/flashed", KitLines(d.elxflash.flashed));
+    }
+    if (d.bcu.installed) {
+        Copy(tools / "bcu_bootupdate", root / "work/bcu_bootupdate", kExecutable);
+        Copy(tools / "bfa_boot_fw", root / "work/bfa_boot_fw");
+        LayToolState(d.bcu, root / "sim/bcu");
+    }
+
+    if (d.log == LogFolder::Unwritable) Write(root / "sim/log-unwritable", "");
+    if (d.log == LogFolder::Full) Write(root / "sim/log-full", "");
+    if (d.reboot) {
+        for (const char* name : {"usr/sbin/reboot", "usr/sbin/shutdown"}) Copy(tools / "reboot", root / name, kExecutable);
+        Write(root / "sim/reboot/boot-id", "1\n");
+        Write(root / "sim/reboot/restart", d.rebootRestart.empty() ? "" : d.rebootRestart + "\n");
+    }
+    for (const auto& [relative, text] : d.files) Write(root / relative, text);
+
+    for (const FileAttributes& a : d.attributes) {
+        fs::path path = root / a.path;
+        if (a.mode) fs::permissions(path, *a.mode);
+        if ((a.owner || a.group) && lchown(path.c_str(), a.owner.value_or(-1), a.group.value_or(-1)) != 0)
+            throw std::system_error(errno, std::generic_category(), "chown " + path.string());
+    }
+}
+
+}  // namespace hbafw::sim
