@@ -19,8 +19,7 @@
 
 #include "inventory/adapter_enumeration.h"
 #include "inventory/shell_pipe.h"
-#include "sim/adapters.h"
-#include "sim/sysfs_tree.h"
+#include "sim/lay.h"
 
 namespace {
 
@@ -38,12 +37,15 @@ struct BenchMachine {
         char pattern[] = "/tmp/hbafw-bench-XXXXXX";
         if (::mkdtemp(pattern) == nullptr) std::abort();
         root = pattern;
-        ::setenv("HBAFW_SIM_DIR", root.c_str(), 1);
-        hbafw::sim::SysfsTree tree(root / "sys");
-        tree.AddFiller(kFillerDevices);
-        std::vector<hbafw::sim::SimulatedAdapter> described;
+        // Laid out as a sandboxed machine, but read in place: hba.conf names the
+        // library by its path in this folder.
+        ::setenv("HBAFW_SIM_DIR", (root / "sim").c_str(), 1);
+        hbafw::sim::MachineDescription description{
+            .hbaConf = "qla2xxx " + (root / "usr/lib/libqlsdm.so").string() + "\n",
+            .libraries = {{.path = "/usr/lib/libqlsdm.so"}},
+            .sysfsFiller = kFillerDevices};
         for (int i = 0; i < adapters; ++i) {
-            hbafw::sim::SimulatedAdapter adapter;
+            hbafw::sim::SimulatedAdapter& adapter = description.adapters.emplace_back();
             char wwn[32];
             std::snprintf(wwn, sizeof wwn, "20:00:00:1B:32:0A:%02X:%02X", i / 256, i % 256);
             adapter.name = "qlogic-QLE2562-" + std::to_string(i);
@@ -52,13 +54,9 @@ struct BenchMachine {
             adapter.portWwns = {wwn};
             adapter.pci = {0, static_cast<std::uint8_t>(0x10 + i / 8), 0, static_cast<std::uint8_t>(i % 8),
                            0x1077, 0x2532, 0x1077, 0x015c};
-            tree.AddAdapter(adapter.pci);
-            described.push_back(adapter);
         }
-        std::ofstream(root / "adapters.conf") << hbafw::sim::Description(described);
-        hbafw::sim::InstallVendorLibrary(root / "usr/lib/libqlsdm.so");
-        std::ofstream(root / "hba.conf") << "qla2xxx " << (root / "usr/lib/libqlsdm.so").string() << "\n";
-        paths.hbaConf = (root / "hba.conf").string();
+        hbafw::sim::Lay(description, root);
+        paths.hbaConf = (root / "etc/hba.conf").string();
         paths.sysRoot = (root / "sys").string();
         paths.qlogicLibraries = {(root / "usr/lib/libqlsdm.so").string()};
     }
@@ -88,7 +86,7 @@ double FindFloorSeconds(const BenchMachine& machine) {
 
 std::size_t EnumerateOnce(const BenchMachine& machine, hbafw::SysfsWalk walk) {
     // The simulated library's call log would otherwise grow across iterations.
-    fs::remove(machine.root / "calls.log");
+    fs::remove(machine.root / "sim/calls.log");
     std::list<hbafw::AdapterRecord> records;
     hbafw::EnumerateAdapters(records, machine.paths, walk);
     benchmark::DoNotOptimize(records);

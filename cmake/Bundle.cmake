@@ -83,12 +83,17 @@ set(HBAFW_BUNDLE_BINARIES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} CACHE PATH
 set(HBAFW_BUNDLE_FILES "" CACHE STRING
   "The vendor's catalogue (reference.xml) and flash tools the bundle carries (;-list)")
 set(HBAFW_BUNDLE_SIGN_KEY "" CACHE STRING "gpg key that signs the bundle's SHA256SUMS; empty: unsigned")
+# A cache entry, so a tree whose vendor builds are of another architecture
+# can name that architecture's strip.
 find_program(HBAFW_STRIP NAMES ${CMAKE_STRIP} strip)
 add_custom_target(bundle
   COMMAND ${CMAKE_COMMAND} -DHBAFW_BUNDLE_BINARIES=${HBAFW_BUNDLE_BINARIES}
     "-DHBAFW_BUNDLE_FILES=${HBAFW_BUNDLE_FILES}" -DHBAFW_BUNDLE_VERSION=${PROJECT_VERSION}
     -DHBAFW_BUNDLE_OUTPUT=${CMAKE_BINARY_DIR} -DHBAFW_BUNDLE_STRIP=${HBAFW_STRIP}
     -DHBAFW_BUNDLE_SIGN_KEY=${HBAFW_BUNDLE_SIGN_KEY} -P ${CMAKE_CURRENT_LIST_FILE}
-  DEPENDS hbafw-qlogic hbafw-emulex hbafw-brocade
   COMMENT "Making hbafw-bundle-${PROJECT_VERSION}.tar.gz"
   VERBATIM)
+# Vendor builds from elsewhere (portable ones) need none of this tree's.
+if(HBAFW_BUNDLE_BINARIES STREQUAL CMAKE_RUNTIME_OUTPUT_DIRECTORY)
+  add_dependencies(bundle hbafw-qlogic hbafw-emulex hbafw-brocade)
+endif()

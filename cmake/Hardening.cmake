@@ -17,6 +17,7 @@ if(NOT HBAFW_SANITIZE AND NOT HBAFW_FUZZ)
   check_pie_supported(LANGUAGES CXX)
   if(CMAKE_CXX_LINK_PIE_SUPPORTED)
     set(CMAKE_POSITION_INDEPENDENT_CODE ON)
-    add_link_options("$<${hbafw_release}:-pie>")
+    # Executables only: a shared library (the simulated vendor ones) is no PIE.
+    add_link_options("$<$<AND:${hbafw_release},$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>>:-pie>")
   endif()
 endif()

@@ -52,6 +52,10 @@ int ParseAndRun(CBaseCmp& component, int argc, const char* const* argv) {
             ReportRefusal(component.log, kLockRefused + component.paths.runLock + "\n");
             return kExitFailure;
         }
+        if (lock.EarlierFlashUnseen()) {
+            component.log.Write(kEarlierFlashUnseen);
+            RunLock::MarkFlashing(false);
+        }
         int code = Run(component);
         component.log.Sync();
         return code;

@@ -60,8 +60,10 @@ bool MakeFolders(const std::string& path) {
         start = end + 1;
         if (name.empty() || name == ".") continue;
         // The umask may only have narrowed the mode; set it exactly.
-        if (::mkdirat(parent, name.c_str(), kFolderMode) == 0) ::fchmodat(parent, name.c_str(), kFolderMode, 0);
-        int child = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        bool made = ::mkdirat(parent, name.c_str(), kFolderMode) == 0;
+        int child = made && ::fchmodat(parent, name.c_str(), kFolderMode, 0) != 0
+                        ? -1
+                        : ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         ::close(parent);
         parent = child;
     }

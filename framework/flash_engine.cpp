@@ -121,10 +121,8 @@ int ExecEngine(int logFd, int lockFd, char* const* argv) {
     }
     ::send(channel, &report, sizeof report, MSG_NOSIGNAL);
     char logged = 0;
-    if (!ReadWhole(channel, &logged, 1)) {
-        WriteAll(logFd, StoppedLine(report));
-        ::fsync(logFd);
-    }
+    if (!ReadWhole(channel, &logged, 1) && WriteAll(logFd, StoppedLine(report)) && ::fsync(logFd) == 0)
+        RunLock::MarkFlashing(false, lockFd);
     ::_exit(0);
 }
 
@@ -175,6 +173,7 @@ EngineOutcome RunFlashEngine(ComponentLog& log, const std::string& shown, const 
     EngineOutcome outcome{EngineOutcome::End::NotStarted, 0};
     int stopRequest = 0;
     pid_t supervisor;
+    RunLock::MarkFlashing(true);
     {
         FlashSignalShield shield;
         supervisor = ::fork();
@@ -188,7 +187,9 @@ EngineOutcome RunFlashEngine(ComponentLog& log, const std::string& shown, const 
     ::fsync(logFd);
     ::close(logFd);
     if (stopRequest != 0) log.Write(StopNotice(stopRequest));
+    std::size_t before = log.failures();
     log.Write(EndingLine(outcome));
+    if (outcome.end != EngineOutcome::End::NotSeen && log.failures() == before) RunLock::MarkFlashing(false);
     char logged = 1;
     ::send(channel[0], &logged, 1, MSG_NOSIGNAL);
     ::close(channel[0]);

@@ -1,3 +1,6 @@
+// A lock file an earlier build left readable by others is replaced, not
+// chmodded: someone may already hold it open, and flock needs no write access.
+// The lock counts only once the path still names the file locked.
 #include "framework/run_lock.h"
 
 #include <fcntl.h>
@@ -7,43 +10,66 @@
 
 #include <cerrno>
 
+
 namespace hbafw {
 
 namespace {
 constexpr int kOpenFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 constexpr mode_t kLockMode = 0600;
+constexpr int kAttempts = 5;
+constexpr char kFlashingMark[] = "flashing\n";
 int heldDescriptor = -1;
 
 bool RefusedError(int error) { return error == ELOOP || error == EISDIR || error == ENXIO; }
+
+// A fresh, empty lock file renamed over path; false when it cannot be made.
+bool ReplaceLockFile(const std::string& path) {
+    std::string fresh = path + ".new";
+    ::unlink(fresh.c_str());
+    int fd = ::open(fresh.c_str(), O_RDWR | O_CREAT | O_EXCL | kOpenFlags, kLockMode);
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, kLockMode) == 0 && ::rename(fresh.c_str(), path.c_str()) == 0;
+    ::close(fd);
+    if (!ok) ::unlink(fresh.c_str());
+    return ok;
+}
+
+bool SameFile(int fd, const std::string& path) {
+    struct stat held {}, named {};
+    return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
+}
 }  // namespace
 
 RunLock::RunLock(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | kOpenFlags, kLockMode);
-    // A lock file on a read-only file system can still be locked.
-    if (fd_ < 0 && (errno == EROFS || errno == EACCES)) fd_ = ::open(path.c_str(), O_RDONLY | kOpenFlags);
-    if (fd_ < 0) {
-        state_ = RefusedError(errno) ? State::Refused : State::Unavailable;
-        return;
-    }
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-        state_ = State::Refused;
+    for (int attempt = 0; attempt < kAttempts && state_ == State::Unavailable; ++attempt) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | kOpenFlags, kLockMode);
+        // A lock file on a read-only file system can still be locked.
+        if (fd_ < 0 && (errno == EROFS || errno == EACCES)) fd_ = ::open(path.c_str(), O_RDONLY | kOpenFlags);
+        if (fd_ < 0) {
+            if (RefusedError(errno)) state_ = State::Refused;
+            return;
+        }
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+            state_ = State::Refused;
+        } else if ((st.st_mode & 07777) != kLockMode && ReplaceLockFile(path)) {
+            // Taken afresh at the next attempt.
+        } else {
+            int rc;
+            while ((rc = ::flock(fd_, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+            }
+            if (rc != 0) {
+                state_ = errno == EWOULDBLOCK ? State::HeldElsewhere : State::Unavailable;
+            } else if (SameFile(fd_, path)) {
+                state_ = State::Held;
+                heldDescriptor = fd_;
+                return;
+            }
+        }
         ::close(fd_);
         fd_ = -1;
-        return;
-    }
-    // A lock file an earlier build left readable by all is closed to others.
-    if ((st.st_mode & 07777) != kLockMode) ::fchmod(fd_, kLockMode);
-    int rc;
-    while ((rc = ::flock(fd_, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-    }
-    if (rc == 0) {
-        state_ = State::Held;
-        heldDescriptor = fd_;
-    } else {
-        state_ = errno == EWOULDBLOCK ? State::HeldElsewhere : State::Unavailable;
-        ::close(fd_);
-        fd_ = -1;
+        if (state_ != State::Unavailable) return;
     }
 }
 
@@ -54,5 +80,15 @@ RunLock::~RunLock() {
 }
 
 int RunLock::HeldDescriptor() { return heldDescriptor; }
+
+void RunLock::MarkFlashing(bool flashing, int fd) {
+    if (fd < 0 || ::ftruncate(fd, 0) != 0 || !flashing) return;
+    if (::pwrite(fd, kFlashingMark, sizeof kFlashingMark - 1, 0) > 0) ::fsync(fd);
+}
+
+bool RunLock::EarlierFlashUnseen() const {
+    struct stat st {};
+    return state_ == State::Held && ::fstat(fd_, &st) == 0 && st.st_size > 0;
+}
 
 }  // namespace hbafw

@@ -11,6 +11,9 @@
 namespace hbafw {
 
 inline constexpr const char* kLockRefused = "ERROR! : The lock file is not a regular file of this user: ";
+// Logged by the run that finds the mark of a flash whose end nobody logged (a
+// power cut, or the component and its flash supervisor both killed).
+inline constexpr const char* kEarlierFlashUnseen = "WARNING! : The end of the last flash on this machine was not seen.\n";
 
 class RunLock {
 public:
@@ -30,6 +33,13 @@ public:
 
     // The descriptor of the lock this process holds, or -1.
     static int HeldDescriptor();
+
+    // The lock file carries a mark while a flash's end is not yet logged:
+    // set before an engine starts, cleared (on the descriptor given, or the
+    // held one) once its end is in the log.
+    static void MarkFlashing(bool flashing, int fd = HeldDescriptor());
+    // True when this held lock found the mark of an earlier flash.
+    bool EarlierFlashUnseen() const;
 
 private:
     int fd_ = -1;

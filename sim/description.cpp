@@ -47,24 +47,36 @@ SimulatedAdapter ParseAdapter(const std::string& line) {
         std::size_t equals = word.find('=');
         std::string key = word.substr(0, equals), value = equals == std::string::npos ? "" : word.substr(equals + 1);
         unsigned long number = Number(value);
-        if (key == "name") adapter.name = value;
-        else if (key == "node") adapter.nodeWwn = value;
-        else if (key == "port") adapter.portWwns.push_back(value);
-        else if (key == "bus") adapter.pci.bus = static_cast<std::uint8_t>(number);
-        else if (key == "function") adapter.pci.function = static_cast<std::uint8_t>(number);
-        else if (key == "domain") adapter.pci.domain = static_cast<std::uint8_t>(number);
+        if (key == "name")
+            adapter.name = value;
+        else if (key == "node")
+            adapter.nodeWwn = value;
+        else if (key == "port")
+            adapter.portWwns.push_back(value);
+        else if (key == "bus")
+            adapter.pci.bus = static_cast<std::uint8_t>(number);
+        else if (key == "function")
+            adapter.pci.function = static_cast<std::uint8_t>(number);
+        else if (key == "domain")
+            adapter.pci.domain = static_cast<std::uint8_t>(number);
         else if (key == "subsystem") {
             adapter.pci.subsystemDevice = static_cast<std::uint16_t>(number >> 16);
             adapter.pci.subsystemVendor = static_cast<std::uint16_t>(number & 0xffff);
         } else if (key == "pci") {
             adapter.pci.vendorId = static_cast<std::uint16_t>(number >> 16);
             adapter.pci.deviceId = static_cast<std::uint16_t>(number & 0xffff);
-        } else if (key == "model") adapter.model = value;
-        else if (key == "driver") adapter.driverVersion = value;
-        else if (key == "firmware") adapter.firmwareVersion = value;
-        else if (key == "optionrom") adapter.optionRomVersion = value;
-        else if (key == "library") adapter.libraries = value;
-        else extra += (extra.empty() ? "" : " ") + word;
+        } else if (key == "model")
+            adapter.model = value;
+        else if (key == "driver")
+            adapter.driverVersion = value;
+        else if (key == "firmware")
+            adapter.firmwareVersion = value;
+        else if (key == "optionrom")
+            adapter.optionRomVersion = value;
+        else if (key == "library")
+            adapter.libraries = value;
+        else
+            extra += (extra.empty() ? "" : " ") + word;
     }
     adapter.extra = extra;
     return adapter;
@@ -95,15 +107,18 @@ std::vector<EmulexAdapter> ParseKitAdapters(const std::string& text) {
 // Reads the tool's common files; true when the file was one of them.
 bool ReadToolFile(ToolState& tool, const std::string& name, const std::string& text) {
     tool.installed = true;
-    if (name == "flash") tool.flash = Trimmed(text);
-    else if (name == "query") tool.query = text;
-    else return false;
+    if (name == "flash")
+        tool.flash = Trimmed(text);
+    else if (name == "query")
+        tool.query = text;
+    else
+        return false;
     return true;
 }
 
 void ReadFile(MachineDescription& d, const std::string& relative, const std::string& text) {
     fs::path path(relative);
-    std::string top = path.begin()->string(), name = path.filename().string(), parent = path.parent_path().string();
+    std::string name = path.filename().string(), parent = path.parent_path().string();
     bool known = true;
     if (relative == "etc/hba.conf") {
         d.hbaConf = text;
@@ -117,21 +132,30 @@ void ReadFile(MachineDescription& d, const std::string& relative, const std::str
         d.releases.emplace_back(name, text);
     } else if (relative == "sim/adapters.conf") {
         for (const std::string& line : Lines(text)) {
-            if (line.starts_with("adapter ")) d.adapters.push_back(ParseAdapter(line));
-            else if (line.starts_with("fault ")) d.faults.push_back(line.substr(6));
-            else known = false;
+            if (line.starts_with("adapter "))
+                d.adapters.push_back(ParseAdapter(line));
+            else if (line.starts_with("fault "))
+                d.faults.push_back(line.substr(6));
+            else
+                known = false;
         }
     } else if (relative == "work/reference.xml") {
         d.catalogue = text;
     } else if (parent == "sim/qlafwupdate") {
-        if (name == "instances") d.qlafwupdate.instances = ParseInstances(text);
-        else if (name == "flashed") d.qlafwupdate.flashed = ParseInstances(text);
-        else known = ReadToolFile(d.qlafwupdate, name, text);
+        if (name == "instances")
+            d.qlafwupdate.instances = ParseInstances(text);
+        else if (name == "flashed")
+            d.qlafwupdate.flashed = ParseInstances(text);
+        else
+            known = ReadToolFile(d.qlafwupdate, name, text);
         d.qlafwupdate.installed = true;
     } else if (parent == "sim/elxflash") {
-        if (name == "adapters") d.elxflash.adapters = ParseKitAdapters(text);
-        else if (name == "flashed") d.elxflash.flashed = ParseKitAdapters(text);
-        else known = ReadToolFile(d.elxflash, name, text);
+        if (name == "adapters")
+            d.elxflash.adapters = ParseKitAdapters(text);
+        else if (name == "flashed")
+            d.elxflash.flashed = ParseKitAdapters(text);
+        else
+            known = ReadToolFile(d.elxflash, name, text);
         d.elxflash.installed = true;
     } else if (parent == "sim/bcu") {
         known = ReadToolFile(d.bcu, name, text);
@@ -216,6 +240,18 @@ MachineDescription Preset(std::string_view name) {
     return description;
 }
 
+MachineDescription Preset(std::string_view name, const std::vector<std::string>& settings) {
+    MachineDescription description = Preset(name);
+    for (const std::string& setting : settings) {
+        std::size_t equals = setting.find('=');
+        std::string error = equals == std::string::npos ? "a setting is KEY=VALUE, not " + setting
+                                                        : Set(description, setting.substr(0, equals),
+                                                              std::string_view(setting).substr(equals + 1));
+        if (!error.empty()) throw std::invalid_argument(error);
+    }
+    return description;
+}
+
 void KeepAdapters(MachineDescription& d, std::size_t count) {
     Truncate(d.adapters, count);
     Truncate(d.qlafwupdate.instances, count);
@@ -230,7 +266,7 @@ std::string Set(MachineDescription& d, std::string_view key, std::string_view va
     auto attributes = [&d](std::string path) -> FileAttributes& {
         for (FileAttributes& a : d.attributes)
             if (a.path == path) return a;
-        return d.attributes.emplace_back(FileAttributes{.path = path, .owner = {}, .group = {}, .mode = {}});
+        return d.attributes.emplace_back(FileAttributes{.path = path});
     };
     if (key == "adapters") {
         if (!ParseNumber(value, index)) return "adapters wants a count";
@@ -253,6 +289,9 @@ std::string Set(MachineDescription& d, std::string_view key, std::string_view va
     } else if (key == "flash") {
         for (ToolState* tool : {static_cast<ToolState*>(&d.qlafwupdate), static_cast<ToolState*>(&d.elxflash), &d.bcu})
             tool->flash = text;
+    } else if (key == "tools") {
+        if (value != "none") return "tools takes none";
+        d.qlafwupdate.installed = d.elxflash.installed = d.bcu.installed = false;
     } else if (key == "fault") {
         d.faults.push_back(text);
     } else if (key == "filler") {
@@ -265,10 +304,14 @@ std::string Set(MachineDescription& d, std::string_view key, std::string_view va
         if (value != "none") return "release takes none (release.FILE=TEXT sets one)";
         d.releases.clear();
     } else if (key == "log") {
-        if (value == "writable") d.log = LogFolder::Writable;
-        else if (value == "unwritable") d.log = LogFolder::Unwritable;
-        else if (value == "full") d.log = LogFolder::Full;
-        else return "log is writable, unwritable or full";
+        if (value == "writable")
+            d.log = LogFolder::Writable;
+        else if (value == "unwritable")
+            d.log = LogFolder::Unwritable;
+        else if (value == "full")
+            d.log = LogFolder::Full;
+        else
+            return "log is writable, unwritable or full";
     } else if (key == "reboot") {
         if (value != "standin" && value != "none") return "reboot is standin or none";
         d.reboot = value == "standin";

@@ -5,15 +5,16 @@
 // --set does. Laying it out is sim/lay.h's job; nothing here writes a machine.
 #pragma once
 
+#include <sys/types.h>
 #include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <vector>
 
 #include "sim/adapters.h"
+#include "sim/fc_host_tree.h"
 
 namespace hbafw::sim {
 
@@ -48,44 +49,48 @@ struct Elxflash : ToolState {
 
 // An hba.conf library laid at its path from a build variant of the simulated one.
 struct LaidLibrary {
-    std::string path;  // absolute, as the machine sees it
+    std::string path = {};  // absolute, as the machine sees it
     std::string variant = "full";
 };
 
 struct FileAttributes {
-    std::string path;  // relative to the machine folder
-    std::optional<uid_t> owner;
-    std::optional<gid_t> group;
-    std::optional<std::filesystem::perms> mode;
+    std::string path = {};  // relative to the machine folder
+    std::optional<uid_t> owner = {};
+    std::optional<gid_t> group = {};
+    std::optional<std::filesystem::perms> mode = {};
 };
 
 enum class LogFolder { Writable, Unwritable, Full };
 
 struct MachineDescription {
-    std::vector<std::string> presets;  // what it was made from, for messages
-    std::vector<std::pair<std::string, std::string>> releases;  // etc/NAME, text
-    std::optional<std::string> hbaConf;                          // etc/hba.conf's text
-    std::vector<LaidLibrary> libraries;
-    std::vector<SimulatedAdapter> adapters;  // served by the libraries, in sys/ too
-    std::vector<std::string> faults;         // the library's "fault ..." lines, without the word
-    std::size_t sysfsFiller = 0;             // devices no adapter uses
-    std::optional<std::string> catalogue;    // work/reference.xml
-    Qlafwupdate qlafwupdate;
-    Elxflash elxflash;
-    ToolState bcu;  // bcu_bootupdate and its boot image
+    std::vector<std::string> presets = {};                           // what it was made from
+    std::vector<std::pair<std::string, std::string>> releases = {};  // etc/NAME, text
+    std::optional<std::string> hbaConf = {};                         // etc/hba.conf's text
+    std::vector<LaidLibrary> libraries = {};
+    std::vector<SimulatedAdapter> adapters = {};  // served by the libraries, in sys/ too
+    std::vector<std::string> faults = {};         // the library's "fault ..." lines, without the word
+    // FCoE ports as the kernel shows them, for libhbalinux (with the fixed pci.ids).
+    std::vector<FcoePort> fcoePorts = {};
+    std::size_t sysfsFiller = 0;                // devices no adapter uses
+    std::optional<std::string> catalogue = {};  // work/reference.xml
+    Qlafwupdate qlafwupdate = {};
+    Elxflash elxflash = {};
+    ToolState bcu = {};  // bcu_bootupdate and its boot image
     LogFolder log = LogFolder::Writable;
     // The reboot stand-in: /sbin/reboot and /sbin/shutdown that make staged
     // images active, count boots and run rebootRestart (see sim/machines/README.md).
     bool reboot = false;
-    std::string rebootRestart;
-    std::vector<std::pair<std::string, std::string>> files;  // further files, relative path and text
-    std::vector<FileAttributes> attributes;                  // applied last
+    std::string rebootRestart = {};
+    std::vector<std::pair<std::string, std::string>> files = {};  // further files: relative path, text
+    std::vector<FileAttributes> attributes = {};                  // applied last
 };
 
 // The machine sim/machines/NAME holds; "a+b" merges presets (two vendors on
 // one machine). Throws std::runtime_error for an unknown preset or a file the
 // description cannot hold.
 MachineDescription Preset(std::string_view name);
+// The same changed by "KEY=VALUE" settings; throws std::invalid_argument for a bad one.
+MachineDescription Preset(std::string_view name, const std::vector<std::string>& settings);
 std::filesystem::path PresetFolder(std::string_view name);
 
 // Applies one KEY=VALUE setting (sim/machines/README.md lists the keys); the

@@ -67,6 +67,11 @@ void Lay(const MachineDescription& d, const fs::path& root) {
         tree.AddFiller(d.sysfsFiller);
         for (const SimulatedAdapter& adapter : d.adapters) tree.AddAdapter(adapter.pci);
     }
+    if (!d.fcoePorts.empty()) {
+        FcHostTree tree(root / "sys");
+        for (const FcoePort& port : d.fcoePorts) tree.Add(port);
+        InstallFixedPciIds(root / "usr");
+    }
     if (d.catalogue) Write(root / "work/reference.xml", *d.catalogue);
 
     const fs::path tools = HBAFW_SIM_TOOLS_DIR;
@@ -93,7 +98,8 @@ void Lay(const MachineDescription& d, const fs::path& root) {
     if (d.log == LogFolder::Unwritable) Write(root / "sim/log-unwritable", "");
     if (d.log == LogFolder::Full) Write(root / "sim/log-full", "");
     if (d.reboot) {
-        for (const char* name : {"usr/sbin/reboot", "usr/sbin/shutdown"}) Copy(tools / "reboot", root / name, kExecutable);
+        for (const char* name : {"usr/sbin/reboot", "usr/sbin/shutdown"})
+            Copy(tools / "reboot", root / name, kExecutable);
         Write(root / "sim/reboot/boot-id", "1\n");
         Write(root / "sim/reboot/restart", d.rebootRestart.empty() ? "" : d.rebootRestart + "\n");
     }

@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "sim/lay.h"
+
 namespace hbafw::sim {
 
 namespace {
@@ -81,6 +83,14 @@ int WaitStatus(pid_t child) {
 std::string DefaultSandbox() { return HBAFW_SIM_SANDBOX; }
 
 std::string BuildBinary(std::string_view name) { return std::string(HBAFW_SIM_BIN_DIR) + "/" + std::string(name); }
+
+std::vector<std::string> BuildCommand(std::string_view binary, const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = {BuildBinary(binary)};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return command;
+}
+
+void Machine::Lay(const MachineDescription& description) const { sim::Lay(description, root_); }
 
 Machine::Machine(std::string sandbox) : sandbox_(std::move(sandbox)), root_(MakeTempFolder()) {
     for (const char* folder : {"etc", "sim", "var/vkx", "work"}) std::filesystem::create_directories(root_ / folder);

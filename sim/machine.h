@@ -1,13 +1,15 @@
 // A simulated machine for end-to-end tests: a fresh folder laid out like the
 // system's fixed paths (etc/, sys/, usr/, var/vkx, work/, sim/), run through
-// sim/sandbox so a real binary sees it as the host. It knows no vendor, adapter
-// or sysfs layout; helpers for those build on WriteFile in files of their own.
+// sim/sandbox so a real binary sees it as the host, in the foreground or the
+// background. What the folder holds comes from a description (sim/lay.h).
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "sim/description.h"
 
 namespace hbafw::sim {
 
@@ -24,6 +26,8 @@ inline constexpr int kSandboxUnavailable = 77;
 // Paths of this build tree, fixed when the library was configured.
 std::string DefaultSandbox();
 std::string BuildBinary(std::string_view name);
+// The built binary with its arguments, as a command for Run or Start.
+std::vector<std::string> BuildCommand(std::string_view binary, const std::vector<std::string>& arguments = {});
 
 class Machine;
 
@@ -61,6 +65,9 @@ public:
     const std::filesystem::path& root() const { return root_; }
     std::filesystem::path Path(std::string_view relative) const { return root_ / relative; }
 
+    // Lays the described machine out in the folder (sim/lay.h).
+    void Lay(const MachineDescription& description) const;
+
     // Writes (replacing) a file below the folder, creating its parent folders.
     void WriteFile(std::string_view relative, std::string_view content) const;
     bool Exists(std::string_view relative) const;
@@ -69,6 +76,9 @@ public:
 
     // Runs the command in the sandbox with work/ as its working directory.
     RunResult Run(const std::vector<std::string>& command) const;
+    RunResult RunBuild(std::string_view binary, const std::vector<std::string>& arguments = {}) const {
+        return Run(BuildCommand(binary, arguments));
+    }
     // The same without waiting (see BackgroundRun).
     BackgroundRun Start(const std::vector<std::string>& command, const std::string& tag,
                         BackgroundRun::Console console = BackgroundRun::Console::Files) const {
@@ -91,5 +101,11 @@ private:
     std::string sandbox_;
     std::filesystem::path root_;
 };
+
+// The arguments of each flash call the named tool ("qlafwupdate", "elxflash",
+// "bcu") received, one line per call.
+inline std::string ToolCalls(const Machine& machine, const std::string& tool) {
+    return machine.ReadFile("sim/" + tool + "/calls");
+}
 
 }  // namespace hbafw::sim

@@ -5,6 +5,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ int Usage(const std::string& problem) {
 int main(int argc, char** argv) {
     if (argc < 3) return Usage("a preset and a folder are needed");
     try {
-        hbafw::sim::MachineDescription description = hbafw::sim::Preset(argv[1]);
+        std::vector<std::string> settings;
         bool replace = false;
         for (int i = 3; i < argc; ++i) {
             if (std::strcmp(argv[i], "--replace") == 0) {
@@ -38,12 +39,9 @@ int main(int argc, char** argv) {
             }
             if (std::strcmp(argv[i], "--set") != 0 || i + 1 == argc)
                 return Usage("unexpected word " + std::string(argv[i]));
-            std::string setting = argv[++i];
-            std::size_t equals = setting.find('=');
-            if (equals == std::string::npos) return Usage("--set wants KEY=VALUE, not " + setting);
-            std::string error = hbafw::sim::Set(description, setting.substr(0, equals), setting.substr(equals + 1));
-            if (!error.empty()) return Usage(error);
+            settings.push_back(argv[++i]);
         }
+        hbafw::sim::MachineDescription description = hbafw::sim::Preset(argv[1], settings);
         std::filesystem::path folder = argv[2];
         if (replace && std::filesystem::is_directory(folder)) {
             std::vector<std::filesystem::path> files;
@@ -54,6 +52,8 @@ int main(int argc, char** argv) {
         if (std::filesystem::exists(folder) && !replace && !std::filesystem::is_empty(folder))
             return Usage(folder.string() + " is not empty");
         hbafw::sim::Lay(description, folder);
+    } catch (const std::invalid_argument& error) {
+        return Usage(error.what());
     } catch (const std::exception& error) {
         std::cerr << "mkmachine: " << error.what() << "\n";
         return 1;

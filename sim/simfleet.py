@@ -202,7 +202,8 @@ class Fleet:
             args.append('-DHBAFW_BUNDLE_SIGN_KEY=' + sign_key)
         subprocess.run(args + ['-P', os.path.join(self.repo, 'cmake',
                                                   'Bundle.cmake')],
-                       check=True, stdout=subprocess.DEVNULL, env=env)
+                       check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.PIPE, env=env)
         return os.path.join(output, 'hbafw-bundle-1.0.0.tar.gz')
 
     def reset(self):

@@ -2,22 +2,15 @@
 // second run at once, signals to the process group mid-flash, a console that is
 // gone, a full file system under the report, a report path that looks like a
 // URL or standard output, and a link at the log path.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "sim/vendor_tools.h"
-#include "tests/e2e/qlogic_machine.h"
 #include "tests/e2e/sandbox_test.h"
 
 namespace hbafw::e2e {
@@ -25,6 +18,7 @@ namespace {
 
 const std::string kAnotherRun = "ERROR! : Another firmware update is running on this machine.\n";
 const std::string kLogFailed = "ERROR : Unable to write to log file\n";
+const std::string kToolOutput = kQlafwupdateOutput;
 const std::string kFlashHead = kUpToDiscovery + kFlashing + "Executing flash engine: ./qlafwupdate\n";
 const std::string kFlashEnd = "Flash Engine exit code: 0\nFlash complete [1]\n";
 const std::string kReportDone = kUpToDiscovery + "Generating self-discovery XML...done.\n";
@@ -45,11 +39,10 @@ std::string EveryLogWriteFailed() {
     return console;
 }
 // Long enough for any test step; the test releases the engine far sooner.
-const sim::EngineBehaviour kSlowFlash{"slow 40"};
+const std::vector<std::string> kSlowFlash = {"flash=slow 40"};
 
-std::vector<std::string> QLogic(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), sim::BuildBinary("hbafw-qlogic"));
-    return arguments;
+std::vector<std::string> QLogic(const std::vector<std::string>& arguments) {
+    return sim::BuildCommand("hbafw-qlogic", arguments);
 }
 
 // Waits up to 30 s for ready(); false when it never became true.
@@ -62,62 +55,6 @@ bool WaitFor(Ready ready) {
     return false;
 }
 
-// A sandboxed command started without waiting for it. Its output goes to files
-// of the machine (or, for closedStdout, to a pipe whose reader is already gone).
-class BackgroundRun {
-public:
-    BackgroundRun(const sim::Machine& machine, std::vector<std::string> command, std::string tag,
-                  bool closedStdout = false)
-        : machine_(machine), out_("sim/" + tag + ".out"), err_("sim/" + tag + ".err") {
-        std::vector<std::string> words = {sim::DefaultSandbox(), machine.root().string()};
-        words.insert(words.end(), command.begin(), command.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
-        argv.push_back(nullptr);
-        std::string outPath = machine.Path(out_).string(), errPath = machine.Path(err_).string();
-        int deadPipe[2] = {-1, -1};
-        if (closedStdout && pipe2(deadPipe, O_CLOEXEC) != 0) return;
-        if (closedStdout) close(deadPipe[0]);
-
-        pid_ = fork();
-        if (pid_ == 0) {
-            int in = open("/dev/null", O_RDONLY);
-            int out = closedStdout ? deadPipe[1] : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        if (closedStdout) close(deadPipe[1]);
-    }
-
-    ~BackgroundRun() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    bool started() const { return pid_ > 0; }
-
-    sim::RunResult Wait() {
-        sim::RunResult result;
-        int status = 0;
-        while (pid_ > 0 && waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result.out = machine_.ReadFile(out_);
-        result.err = machine_.ReadFile(err_);
-        return result;
-    }
-
-private:
-    const sim::Machine& machine_;
-    std::string out_, err_;
-    pid_t pid_ = -1;
-};
-
 class FaultsE2e : public SandboxTest {
 protected:
     bool WaitForFlashCall(const sim::Machine& m) const {
@@ -127,8 +64,8 @@ protected:
 };
 
 TEST_F(FaultsE2e, SecondRunWhileOneFlashesStartsNothing) {
-    Lay(machine, "2.10", "3.20", kSlowFlash);
-    BackgroundRun first(machine, QLogic({}), "first");
+    machine.Lay(sim::Preset("qlogic", kSlowFlash));
+    sim::BackgroundRun first(machine, QLogic({}), "first");
     ASSERT_TRUE(first.started());
     ASSERT_TRUE(WaitForFlashCall(machine));
 
@@ -198,10 +135,10 @@ TEST_F(FaultsE2e, SignalsToTheProcessGroupDoNotStopTheFlash) {
         "echo $$ > /etc/hbafw-sim/group; trap : HUP INT QUIT TERM PIPE; \"$@\"; exit $?";
     for (const Row& row : rows) {
         sim::Machine m;
-        Lay(m, "2.10", "3.20", kSlowFlash);
+        m.Lay(sim::Preset("qlogic", kSlowFlash));
         std::vector<std::string> command = {"setsid", "/bin/sh", "-c", wrapper, "sh"};
         command.push_back(sim::BuildBinary("hbafw-qlogic"));
-        BackgroundRun flash(m, command, "flash");
+        sim::BackgroundRun flash(m, command, "flash");
         ASSERT_TRUE(flash.started()) << row.name;
         ASSERT_TRUE(WaitForFlashCall(m)) << row.name;
         pid_t group = std::atoi(m.ReadFile("sim/group").c_str());
@@ -234,8 +171,8 @@ TEST_F(FaultsE2e, LostConsoleStopsNothing) {
     };
     for (const Row& row : rows) {
         sim::Machine m;
-        Lay(m, "2.10", "3.20");
-        BackgroundRun run(m, QLogic(row.arguments), "closed", true);
+        m.Lay(sim::Preset("qlogic"));
+        sim::BackgroundRun run(m, QLogic(row.arguments), "closed", sim::BackgroundRun::Console::Closed);
         ASSERT_TRUE(run.started());
         sim::RunResult result = run.Wait();
         std::string label = row.arguments.empty() ? "flash" : "discovery";
@@ -255,12 +192,11 @@ TEST_F(FaultsE2e, ReportOnAFullFileSystemKeepsWhatWasThere) {
         {"no report", nullptr, "filler\n"},
     };
     // A report larger than a page, so it cannot fit where a one-page old report was.
-    std::string catalogue = kCatalogue;
-    catalogue.replace(catalogue.find("QLE2562"), 7, std::string(6000, 'Q'));
+    sim::MachineDescription description = sim::Preset("qlogic");
+    description.catalogue->replace(description.catalogue->find("QLE2562"), 7, std::string(6000, 'Q'));
     for (const Row& row : rows) {
         sim::Machine m;
-        Lay(m, "2.10", "3.20");
-        m.WriteFile(sim::Machine::kReferenceFile, catalogue);
+        m.Lay(description);
         // The tiny file system lives only in the sandbox, so it is looked at there.
         std::string script =
             "mkdir -p full && mount -t tmpfs -o size=16k tiny full || exit 90\n"
@@ -281,7 +217,7 @@ TEST_F(FaultsE2e, ReportOnAFullFileSystemKeepsWhatWasThere) {
 }
 
 TEST_F(FaultsE2e, ReportPathIsALiteralFileName) {
-    Lay(machine, "2.10", "3.20");
+    machine.Lay(sim::Preset("qlogic"));
     for (const std::string path : {"-", "%41.xml", "file:report.xml"}) {
         sim::RunResult run = machine.Run(QLogic({"/d", path}));
         EXPECT_EQ(run.out, kReportDone) << path;
@@ -306,7 +242,7 @@ TEST_F(FaultsE2e, LinkAtTheLogPathIsNeverWrittenThrough) {
     const std::string console = EveryLogWriteFailed();
     for (const Row& row : rows) {
         sim::Machine m;
-        Lay(m, "2.10", "3.20");
+        m.Lay(sim::Preset("qlogic"));
         if (row.target) m.WriteFile(row.target, "someone else's file\n");
         std::filesystem::create_symlink("/var/vkx/other.log", m.Path(sim::Machine::kLogFile));
 
@@ -323,63 +259,74 @@ TEST_F(FaultsE2e, LinkAtTheLogPathIsNeverWrittenThrough) {
 }
 
 // What an unprivileged local user can try against a root run, each row with
-// its sound outcome. The script runs as root in the sandbox with "$@" the
-// QLogic build; ATTACKER runs a command as user 65534; what the script notes
-// in FACTS is compared too.
+// its sound outcome, on the qlogic preset (an upgrade pending) changed by the
+// row's settings. The script runs as root in the sandbox with "$@" the QLogic
+// build; ATTACKER runs a command as user 65534; what the script notes in FACTS
+// is compared too.
 TEST_F(FaultsE2e, LocalUserGainsNothing) {
     struct Row {
         const char* name;
+        std::vector<std::pair<std::string, std::string>> settings;
         std::string script;
         std::string console;
         int exitCode;
         std::string facts = "";
         std::string flashCalls = "";
-        std::function<void(const sim::Machine&)> lay = [](const sim::Machine&) {};
     };
     const std::string refusedLock = "ERROR! : The lock file is not a regular file of this user: /var/vkx/Component.lock\n";
+    const std::string refusedTool =
+        "ERROR! : Refusing to run ./qlafwupdate: it is writable by group or others, or owned by another user.\n";
     const Row rows[] = {
-        {"report over another user's set-uid file",
+        {"report over another user's set-uid file", {},
          "mkdir -m 1777 drop; $ATTACKER sh -c 'echo mine > drop/discovery.xml; chmod 6777 drop/discovery.xml'\n"
          "\"$@\" /d drop/discovery.xml; code=$?; stat -c '%u %a' drop/discovery.xml > $FACTS\n"
          "cat drop/discovery.xml >> $FACTS; exit $code",
          kUpToDiscovery + "Generating self-discovery XML...FAILED!\ndone.\n", 3, "65534 6777\nmine\n"},
-        {"tool others may write", "\"$@\"",
-         kUpToDiscovery + "ERROR! : Refusing to run ./qlafwupdate: it is writable by group or others, or owned by "
-                          "another user.\n",
-         7, "", "", [](const sim::Machine& m) { chmod(m.Path("work/qlafwupdate").c_str(), 0777); }},
-        {"tool owned by another user", "\"$@\"",
-         kUpToDiscovery + "ERROR! : Refusing to run ./qlafwupdate: it is writable by group or others, or owned by "
-                          "another user.\n",
-         7, "", "", [](const sim::Machine& m) { ASSERT_EQ(chown(m.Path("work/qlafwupdate").c_str(), 65534, 0), 0); }},
-        {"user holding the lock", "\"$@\" /d report.xml > /dev/null\n"
-         "$ATTACKER flock -n /var/vkx/Component.lock true 2>/dev/null; echo $? > $FACTS\n"  // 66: cannot open
-         "stat -c '%u %a' /var/vkx/Component.lock >> $FACTS",
-         "", 0, "66\n0 600\n"},
-        {"full log folder", "mount -t tmpfs -o size=16k full /var/vkx && dd if=/dev/zero of=/var/vkx/filler 2>/dev/null\n"
-         "\"$@\"", EveryLogWriteFailed(), 7},
-        {"umask 000", "umask 000; \"$@\" /d report.xml > /dev/null; \"$@\" > /dev/null\n"
+        {"tool others may write", {{"mode.work/qlafwupdate", "777"}}, "\"$@\"", kUpToDiscovery + refusedTool, 7},
+        {"tool owned by another user", {{"owner.work/qlafwupdate", "65534:65534"}}, "\"$@\"",
+         kUpToDiscovery + refusedTool, 7},
+        // The user holds the lock file an earlier build left readable; the run
+        // goes on, and afterwards flock cannot even open the lock file (66).
+        {"user holding the lock", {},
+         "lock=/var/vkx/Component.lock; : > $lock; chmod 644 $lock\n"
+         "$ATTACKER sh -c 'exec 9< '$lock'; flock 9; exec sleep 60' > /dev/null 2>&1 & holder=$!\n"
+         "n=0; until ! $ATTACKER flock -n $lock true || [ $n = 100 ]; do sleep 0.1; n=$((n + 1)); done\n"
+         "[ $n != 100 ] || exit 99\n"
+         "\"$@\" /d report.xml > /dev/null; echo $? > $FACTS\n"
+         "$ATTACKER flock -n $lock true 2>/dev/null; echo $? >> $FACTS; stat -c '%u %a' $lock >> $FACTS\n"
+         "kill $holder",
+         "", 0, "3\n66\n0 600\n"},
+        {"full log folder", {{"log", "full"}}, "\"$@\"", EveryLogWriteFailed(), 7},
+        {"umask 000", {},
+         "umask 000; \"$@\" /d report.xml > /dev/null; \"$@\" > /dev/null\n"
          "stat -c %a report.xml /var/vkx/Component.log /var/vkx/Component.lock > $FACTS",
          "", 0, "644\n644\n600\n", "\n"},
-        {"caller's PATH", "mkdir evil; for c in cat find grep wc mkdir chmod unzip sh; do\n"
+        {"caller's PATH", {},
+         "mkdir evil; for c in cat find grep wc mkdir chmod unzip sh; do\n"
          "printf '#!/bin/sh\\ntouch /etc/hbafw-sim/pwned\\n' > evil/$c; chmod 755 evil/$c; done\n"
          "PATH=$PWD/evil:$PATH \"$@\"; code=$?; ls /etc/hbafw-sim/pwned > $FACTS 2>/dev/null; exit $code",
          kFlashHead + kFlashEnd, 1, "", "\n"},
-        {"link at the lock path", "ln -s /var/vkx/other /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
-        {"FIFO at the lock path", "mkfifo /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
-        {"folder at the lock path", "mkdir /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
-        {"ignored SIGCHLD", "trap '' CHLD; exec \"$@\"", kFlashHead + kFlashEnd, 1, "", "\n"},
-        {"closed standard output", "\"$@\" >&-; code=$?; stat -c %s /var/vkx/Component.lock > $FACTS; exit $code",
-         "", 1, "0\n", "\n"},
-        {"control byte from the tool", "\"$@\" /d report.xml; xmllint --noout report.xml && echo well-formed > $FACTS",
-         kReportDone, 0, "well-formed\n", "",
-         [](const sim::Machine& m) {
-             m.WriteFile("sim/qlafwupdate/instances", "21:00:00:1B:32:0A:0B:01 2.10\x01\x1b\n");
-         }},
+        {"link at the lock path", {}, "ln -s /var/vkx/other /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
+        {"FIFO at the lock path", {}, "mkfifo /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
+        {"folder at the lock path", {}, "mkdir /var/vkx/Component.lock; \"$@\"", refusedLock, 7},
+        // A power cut, or the component and the flash's supervisor both killed.
+        {"flash whose end nobody logged", {},
+         "printf 'flashing\\n' > /var/vkx/Component.lock; chmod 600 /var/vkx/Component.lock; \"$@\"; code=$?\n"
+         "stat -c %s /var/vkx/Component.lock > $FACTS; exit $code",
+         "WARNING! : The end of the last flash on this machine was not seen.\n" + kFlashHead + kFlashEnd, 1, "0\n",
+         "\n"},
+        {"ignored SIGCHLD", {}, "trap '' CHLD; exec \"$@\"", kFlashHead + kFlashEnd, 1, "", "\n"},
+        {"closed standard output", {},
+         "\"$@\" >&-; code=$?; stat -c %s /var/vkx/Component.lock > $FACTS; exit $code", "", 1, "0\n", "\n"},
+        {"control bytes from the tool", {{"image.0", "2.02\x01\x1b"}},
+         "\"$@\" /d report.xml; xmllint --noout report.xml && echo well-formed > $FACTS", kReportDone, 0,
+         "well-formed\n"},
     };
     for (const Row& row : rows) {
+        sim::MachineDescription description = sim::Preset("qlogic");
+        for (const auto& [key, value] : row.settings) ASSERT_EQ(sim::Set(description, key, value), "") << row.name;
         sim::Machine m;
-        Lay(m, "2.10", "3.20");
-        row.lay(m);
+        m.Lay(description);
         const std::string script = "ATTACKER='setpriv --reuid=65534 --regid=65534 --clear-groups'\n"
                                    "FACTS=/etc/hbafw-sim/facts\n" + row.script + "\n";
         sim::RunResult run = m.Run({"/bin/sh", "-c", script, "sh", sim::BuildBinary("hbafw-qlogic")});

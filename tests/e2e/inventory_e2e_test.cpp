@@ -7,32 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "sim/adapters.h"
-#include "sim/sysfs_tree.h"
 #include "tests/e2e/sandbox_test.h"
 
 namespace hbafw::e2e {
 namespace {
 
-const std::string kRule = std::string(51, '-') + "\n";
-const std::string kUpToDiscovery = kRule + "Loading references...done.\nPerforming discovery...\n";
 const std::string kReportDone = "Generating self-discovery XML...done.\n";
 const std::string kNoAdapters = "WARNING! : No supported adapters found.\n";
 const std::string kFailedStatus = "MRA get returned failed status!\n";
-
-const std::string kCatalogue = R"(<?xml version="1.0"?>
-<orvane_fchba_reference>
-  <discovery_app_path><![CDATA[./qlafwupdate /q]]></discovery_app_path>
-  <devices>
-    <device>
-      <type value="QLogic Fibre Channel HBA"/>
-      <device_id value="1077.2532.1077.015c"/>
-      <model value="QLE2562"/>
-      <firmware value="5.06.05"/>
-    </device>
-  </devices>
-</orvane_fchba_reference>
-)";
 
 sim::SimulatedAdapter Card(const std::string& name, int n, sim::PciFunction pci, const std::string& libraries = {}) {
     char node[32], port[32];
@@ -53,25 +35,14 @@ const sim::PciFunction kBus7Fn0{0, 7, 0, 0, 0x1077, 0x2031, 0x1077, 0x0170};
 
 class InventoryE2e : public SandboxTest {
 protected:
-    void Lay(const std::vector<sim::SimulatedAdapter>& adapters, const std::vector<std::string>& libraries,
-             const std::string& hbaConf, const std::vector<std::string>& faults = {}) {
-        sim::SysfsTree tree(machine.Path("sys"));
-        tree.AddFiller(30);
-        for (const sim::SimulatedAdapter& adapter : adapters) tree.AddAdapter(adapter.pci);
-        for (const std::string& library : libraries) {
-            std::size_t colon = library.find(':');
-            std::string path = library.substr(0, colon);
-            sim::InstallVendorLibrary(machine.Path(path.substr(1)),
-                                      colon == std::string::npos ? "full" : library.substr(colon + 1));
-        }
-        if (!hbaConf.empty()) machine.WriteFile("etc/hba.conf", hbaConf);
-        machine.WriteFile("sim/adapters.conf", sim::Description(adapters, faults));
-        machine.WriteFile("work/reference.xml", kCatalogue);
+    // The machine with the QLogic preset's catalogue and filler devices.
+    void Lay(sim::MachineDescription description) const {
+        description.catalogue = sim::Preset("qlogic").catalogue;
+        description.sysfsFiller = 30;
+        machine.Lay(description);
     }
     sim::RunResult Inventory(const std::vector<std::string>& arguments = {"--xml"}) const {
-        std::vector<std::string> command = {sim::BuildBinary("hbafw-inventory")};
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        return machine.Run(command);
+        return machine.RunBuild("hbafw-inventory", arguments);
     }
     std::vector<std::string> Calls(const std::string& call) const {
         return sim::CallLines(machine.Path("sim/calls.log"), call);
@@ -89,10 +60,7 @@ protected:
 
 struct Scenario {
     const char* name = "";
-    std::vector<sim::SimulatedAdapter> adapters = {};
-    std::vector<std::string> libraries = {};  // machine path, optionally ":variant"
-    std::string hbaConf = {};                 // empty: no /etc/hba.conf
-    std::vector<std::string> faults = {};
+    sim::MachineDescription machine = {};  // its libraries, hba.conf, adapters and faults
     // Expected
     std::string qlogicConsole = {};
     int qlogicExit = 0;
@@ -102,57 +70,57 @@ struct Scenario {
 
 const Scenario kScenarios[] = {
     {.name = "OneAdapter",
-     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)},
-     .libraries = {"/usr/lib/libqlsdm.so"},
-     .hbaConf = "qla2xxx\t/usr/lib/libqlsdm.so\n",
+     .machine = {.hbaConf = "qla2xxx\t/usr/lib/libqlsdm.so\n",
+                 .libraries = {{.path = "/usr/lib/libqlsdm.so"}},
+                 .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)}},
      .qlogicConsole = kUpToDiscovery + kReportDone, .qlogicExit = 3,
      .nodeWwns = {"20:00:00:1B:32:0A:0B:01"}, .pciIds = {"10772532"}, .subsystemIds = {"1077015c"},
      .firmware = {"5.06.05"}, .libraryStatus = "loaded"},
     {.name = "TwoAdaptersOnOneLibrary",
-     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2672-0", 2, kBus7Fn0)},
-     .libraries = {"/usr/lib/libqlsdm.so"},
-     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+     .machine = {.hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+                 .libraries = {{.path = "/usr/lib/libqlsdm.so"}},
+                 .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2672-0", 2, kBus7Fn0)}},
      .qlogicConsole = kUpToDiscovery + kReportDone, .qlogicExit = 3,
      .nodeWwns = {"20:00:00:1B:32:0A:0B:01", "20:00:00:1B:32:0A:0B:02"}, .pciIds = {"10772532", "10772031"},
      .subsystemIds = {"1077015c", "10770170"}, .firmware = {"5.06.05", "5.06.05"}, .libraryStatus = "loaded"},
     {.name = "AdaptersOnTwoLibrariesFoundThroughTheVendorLibrary",
-     .adapters = {Card("qlogic-a", 1, kBus5Fn0, "qlhbaapi-a.so,libqlsdm.so"),
-                  Card("qlogic-b", 2, kBus7Fn0, "qlhbaapi-b.so,libqlsdm.so")},
-     .libraries = {"/usr/lib/libqlsdm.so", "/usr/lib/qlhbaapi-a.so", "/usr/lib64/qlhbaapi-b.so"},
-     .hbaConf = "first /usr/lib/qlhbaapi-a.so\nsecond /usr/lib64/qlhbaapi-b.so\n",
+     .machine = {.hbaConf = "first /usr/lib/qlhbaapi-a.so\nsecond /usr/lib64/qlhbaapi-b.so\n",
+                 .libraries = {{.path = "/usr/lib/libqlsdm.so"}, {.path = "/usr/lib/qlhbaapi-a.so"},
+                               {.path = "/usr/lib64/qlhbaapi-b.so"}},
+                 .adapters = {Card("qlogic-a", 1, kBus5Fn0, "qlhbaapi-a.so,libqlsdm.so"),
+                              Card("qlogic-b", 2, kBus7Fn0, "qlhbaapi-b.so,libqlsdm.so")}},
      .qlogicConsole = kUpToDiscovery + kReportDone, .qlogicExit = 3,
      .nodeWwns = {"20:00:00:1B:32:0A:0B:01", "20:00:00:1B:32:0A:0B:02"}, .pciIds = {"10772532", "10772031"},
      .subsystemIds = {"1077015c", "10770170"}, .firmware = {"5.06.05", "5.06.05"}, .libraryStatus = "loaded"},
     {.name = "DualPortCardFunctionsDifferOnlyByFunction",
-     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2562-1", 2, kBus5Fn1)},
-     .libraries = {"/usr/lib/libqlsdm.so"},
-     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+     .machine = {.hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+                 .libraries = {{.path = "/usr/lib/libqlsdm.so"}},
+                 .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2562-1", 2, kBus5Fn1)}},
      .qlogicConsole = kUpToDiscovery + kReportDone, .qlogicExit = 3,
      .nodeWwns = {"20:00:00:1B:32:0A:0B:01", "20:00:00:1B:32:0A:0B:02"}, .pciIds = {"10772532", "10772532"},
      .subsystemIds = {"1077015c", "1077015c"}, .firmware = {"5.06.05", "5.06.05"}, .libraryStatus = "loaded"},
     {.name = "AdapterWhoseOpenFails",
-     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2562-1", 2, kBus5Fn1)},
-     .libraries = {"/usr/lib/libqlsdm.so"},
-     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
-     .faults = {"open-fails adapter=qlogic-QLE2562-0"},
+     .machine = {.hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+                 .libraries = {{.path = "/usr/lib/libqlsdm.so"}},
+                 .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2562-1", 2, kBus5Fn1)},
+                 .faults = {"open-fails adapter=qlogic-QLE2562-0"}},
      .qlogicConsole = kUpToDiscovery + kFailedStatus + kReportDone, .qlogicExit = 3,
      .nodeWwns = {"00:00:00:00:00:00:00:00", "20:00:00:1B:32:0A:0B:02"}, .pciIds = {"N/A", "10772532"},
      .subsystemIds = {"00000000", "1077015c"}, .firmware = {"Undefined", "5.06.05"}, .libraryStatus = "loaded"},
     {.name = "NoHbaConf",
-     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)},
-     .libraries = {"/usr/lib/libqlsdm.so"},
-     .hbaConf = "",
+     .machine = {.libraries = {{.path = "/usr/lib/libqlsdm.so"}},
+                 .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)}},
      .qlogicConsole = kUpToDiscovery + kNoAdapters, .qlogicExit = 7},
     {.name = "OnlyLibraryDoesNotLoad",
-     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)},
-     .libraries = {"/usr/lib/libqlsdm.so:no_register"},
-     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+     .machine = {.hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+                 .libraries = {{.path = "/usr/lib/libqlsdm.so", .variant = "no_register"}},
+                 .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)}},
      .qlogicConsole = kUpToDiscovery + kNoAdapters, .qlogicExit = 7, .libraryStatus = "never loaded"},
     {.name = "OnlyLibraryFailsToStart",
-     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)},
-     .libraries = {"/usr/lib/libqlsdm.so"},
-     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
-     .faults = {"load-fails"},
+     .machine = {.hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+                 .libraries = {{.path = "/usr/lib/libqlsdm.so"}},
+                 .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)},
+                 .faults = {"load-fails"}},
      .qlogicConsole = kUpToDiscovery + kNoAdapters, .qlogicExit = 7, .libraryStatus = "not loaded"},
 };
 
@@ -160,7 +128,7 @@ class InventoryScenario : public InventoryE2e, public ::testing::WithParamInterf
 
 TEST_P(InventoryScenario, ComponentAndDiagnosticSeeTheAdapters) {
     const Scenario& scenario = GetParam();
-    Lay(scenario.adapters, scenario.libraries, scenario.hbaConf, scenario.faults);
+    Lay(scenario.machine);
 
     sim::RunResult qlogic = RunQLogic({"/d", "report.xml"});
     EXPECT_EQ(qlogic.exitCode, scenario.qlogicExit) << qlogic.err;
@@ -188,7 +156,9 @@ INSTANTIATE_TEST_SUITE_P(Machines, InventoryScenario, ::testing::ValuesIn(kScena
 TEST_F(InventoryE2e, TextFormShowsTheLibraryTableAndPorts) {
     sim::SimulatedAdapter card = Card("qlogic-QLE2562-0", 1, kBus5Fn0);
     card.portWwns.push_back("21:01:00:1B:32:0A:0B:01");
-    Lay({card}, {"/usr/lib/libqlsdm.so"}, "qla2xxx\t/usr/lib/libqlsdm.so\nbroken /usr/lib/missing.so\n");
+    Lay({.hbaConf = "qla2xxx\t/usr/lib/libqlsdm.so\nbroken /usr/lib/missing.so\n",
+         .libraries = {{.path = "/usr/lib/libqlsdm.so"}},
+         .adapters = {card}});
     sim::RunResult run = Inventory({});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     for (const char* expected :

@@ -10,10 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "sim/adapters.h"
-#include "sim/fc_host_tree.h"
-#include "sim/sysfs_tree.h"
-#include "sim/vendor_tools.h"
 #include "tests/e2e/sandbox_test.h"
 
 namespace hbafw::e2e {
@@ -122,21 +118,16 @@ protected:
 
     // Lays the ports; returns them in the library's numbering (fc_host directory order).
     std::vector<std::string> LayFcoe(const std::vector<sim::FcoePort>& ports, const std::string& hbaConf) {
-        sim::FcHostTree tree(machine.Path("sys"));
-        for (const sim::FcoePort& port : ports) tree.Add(port);
-        sim::InstallFixedPciIds(machine.Path("usr"));
-        machine.WriteFile("etc/hba.conf", hbaConf);
+        machine.Lay({.hbaConf = hbaConf, .fcoePorts = ports});
         std::vector<std::string> netdevs;
-        for (const std::string& host : tree.FcHostOrder())
+        for (const std::string& host : sim::FcHostTree(machine.Path("sys")).FcHostOrder())
             for (const sim::FcoePort& port : ports)
                 if (host == "host" + std::to_string(port.host)) netdevs.push_back(port.netdev);
         return netdevs;
     }
 
     sim::RunResult Inventory(const std::vector<std::string>& arguments = {"--xml"}) const {
-        std::vector<std::string> command = {sim::BuildBinary("hbafw-inventory")};
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        return machine.Run(command);
+        return machine.RunBuild("hbafw-inventory", arguments);
     }
 
     // Checks the diagnostic's XML against the expected adapters, in order.
@@ -238,12 +229,9 @@ TEST_F(HbalinuxE2e, DegradesToEmptyOrUnknownTexts) {
         sim::Machine m;
         sim::FcoePort port = X520("eth2", 5, 0x41, 1);
         row.spoil(m, port);
-        sim::FcHostTree tree(m.Path("sys"));
-        tree.Add(port);
-        sim::InstallFixedPciIds(m.Path("usr"));
-        m.WriteFile("etc/hba.conf", kHbalinuxOnly);
+        m.Lay({.hbaConf = kHbalinuxOnly, .fcoePorts = {port}});
         row.spoil(m, port);
-        sim::RunResult run = m.Run({sim::BuildBinary("hbafw-inventory"), "--xml"});
+        sim::RunResult run = m.RunBuild("hbafw-inventory", {"--xml"});
         EXPECT_EQ(run.exitCode, row.listed ? 0 : 3) << row.name << "\n" << run.err;
         if (!row.listed) continue;
         EXPECT_EQ(Elements(run.out, "manufacturer"), std::vector<std::string>{row.expected.manufacturer}) << row.name;
@@ -272,16 +260,13 @@ TEST_F(HbalinuxE2e, MixedConfigurationNumbersAdaptersInConfigurationOrder) {
     for (const Row& row : {Row{"simulated library first", false}, Row{"libhbalinux first", true}}) {
         sim::Machine m;
         sim::SimulatedAdapter qlogic = SimulatedQLogic();
-        sim::SysfsTree(m.Path("sys")).AddAdapter(qlogic.pci);
-        sim::InstallVendorLibrary(m.Path(simulated.substr(1)));
-        m.WriteFile("sim/adapters.conf", sim::Description({qlogic}));
-        sim::FcHostTree tree(m.Path("sys"));
-        tree.Add(X520("eth2", 5, 0x41, 1));
-        tree.Add(X520("eth4", 9, 0x43, 3));
-        sim::InstallFixedPciIds(m.Path("usr"));
         std::pair<std::string, std::string> hbalinux = {"hbalinux", sim::kLibhbalinuxPath};
         std::pair<std::string, std::string> own = {"qla2xxx", simulated};
-        m.WriteFile("etc/hba.conf", row.hbalinuxFirst ? sim::HbaConf({hbalinux, own}) : sim::HbaConf({own, hbalinux}));
+        m.Lay({.hbaConf = row.hbalinuxFirst ? sim::HbaConf({hbalinux, own}) : sim::HbaConf({own, hbalinux}),
+               .libraries = {{.path = simulated}},
+               .adapters = {qlogic},
+               .fcoePorts = {X520("eth2", 5, 0x41, 1), X520("eth4", 9, 0x43, 3)}});
+        sim::FcHostTree tree(m.Path("sys"));
 
         std::vector<std::string> fcoe, fcoeNodes;
         std::vector<std::string> order = tree.FcHostOrder();
@@ -343,9 +328,15 @@ const std::string kFcoeCatalogue = R"(<?xml version="1.0"?>
 )";
 
 TEST_F(HbalinuxE2e, QLogicDiscoveryReportNamesTheLibrarysAdapters) {
-    std::vector<std::string> order = LayFcoe({X520("eth2", 5, 0x41, 1), X520("eth4", 9, 0x43, 3)}, kHbalinuxOnly);
-    machine.WriteFile("work/reference.xml", kFcoeCatalogue);
-    sim::InstallQlafwupdate(machine, {{"20:00:00:1B:21:A0:B0:03", "3.00"}, {"20:00:00:1B:21:A0:B0:01", "2.10"}});
+    sim::MachineDescription description{.hbaConf = kHbalinuxOnly,
+                                        .fcoePorts = {X520("eth2", 5, 0x41, 1), X520("eth4", 9, 0x43, 3)},
+                                        .catalogue = kFcoeCatalogue};
+    description.qlafwupdate.installed = true;
+    description.qlafwupdate.instances = {{"20:00:00:1B:21:A0:B0:03", "3.00"}, {"20:00:00:1B:21:A0:B0:01", "2.10"}};
+    machine.Lay(description);
+    std::vector<std::string> order;
+    for (const std::string& host : sim::FcHostTree(machine.Path("sys")).FcHostOrder())
+        order.push_back(host == "host5" ? "eth2" : "eth4");
 
     sim::RunResult run = RunQLogic({"/d", "report.xml"});
     EXPECT_EQ(run.exitCode, 3) << run.err;

@@ -32,20 +32,7 @@ const std::string kUsage =
 const std::string kNoAdapterRun = kRule + kLoading + kDone + kDiscovering + kNoAdapters;
 const std::string kMissingCatalogueRun = kRule + kLoading + kFailed;
 
-const std::string kCatalogue = R"(<?xml version="1.0"?>
-<orvane_fchba_reference>
-  <discovery_app_path><![CDATA[./qlafwupdate]]></discovery_app_path>
-  <devices>
-    <device>
-      <type value="FC HBA"/>
-      <device_id value="1077.2532.1077.015d"/>
-      <model value="QLE2562"/>
-      <boot value="2.02"/>
-      <duration value="120"/>
-    </device>
-  </devices>
-</orvane_fchba_reference>
-)";
+const std::string kCatalogue = *sim::Preset("qlogic").catalogue;
 const std::string kOtherProductCatalogue =
     R"(<?xml version="1.0"?><other_product_reference><devices><device><type value="NIC"/></device></devices></other_product_reference>)";
 const std::string kMalformedCatalogue = "<orvane_fchba_reference><devices>";

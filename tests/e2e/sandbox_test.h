@@ -12,6 +12,13 @@
 
 namespace hbafw::e2e {
 
+// What every run that reaches discovery prints first, and a flash's heading.
+inline const std::string kUpToDiscovery =
+    std::string(51, '-') + "\nLoading references...done.\nPerforming discovery...\n";
+inline const std::string kFlashing = "Performing flash -- DO NOT INTERRUPT!\n";
+inline const std::string kQlafwupdateOutput =
+    "qlafwupdate: flashing adapters (stdout)\nqlafwupdate: progress report (stderr)\nqlafwupdate: engine trace (fd 3)\n";
+
 // The text of every <name> element of a tool's XML output, in document order.
 inline std::vector<std::string> Elements(const std::string& xml, const std::string& name) {
     std::vector<std::string> values;
@@ -34,9 +41,7 @@ protected:
 
     // The QLogic build run with these arguments on the test's machine.
     sim::RunResult RunQLogic(const std::vector<std::string>& arguments) const {
-        std::vector<std::string> command = {sim::BuildBinary("hbafw-qlogic")};
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        return machine.Run(command);
+        return machine.RunBuild("hbafw-qlogic", arguments);
     }
 
     sim::Machine machine;

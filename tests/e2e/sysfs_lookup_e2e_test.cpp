@@ -7,9 +7,6 @@
 #include <functional>
 #include <string>
 
-#include "sim/adapters.h"
-#include "sim/sysfs_tree.h"
-#include "sim/vendor_tools.h"
 #include "tests/e2e/sandbox_test.h"
 
 namespace hbafw::e2e {
@@ -20,39 +17,6 @@ namespace fs = std::filesystem;
 const std::string kNormalDiscovery = std::string(51, '-') +
                                      "\nLoading references...done.\nPerforming discovery...\n"
                                      "Generating self-discovery XML...done.\n";
-
-const std::string kCatalogue = R"(<?xml version="1.0"?>
-<orvane_fchba_reference>
-  <devices>
-    <device>
-      <type value="QLogic Fibre Channel HBA"/>
-      <device_id value="1077.2532.1077.015c"/>
-      <model value="QLE2562"/>
-      <boot value="3.00"/>
-    </device>
-  </devices>
-</orvane_fchba_reference>
-)";
-
-// Two adapters; returns the device directory of the first, the one the row breaks.
-fs::path Lay(const sim::Machine& m) {
-    sim::SimulatedAdapter first, second;
-    first.pci = {0, 5, 0, 0, 0x1077, 0x2532, 0x1077, 0x015c};
-    second.name = "qlogic-QLE2562-1";
-    second.nodeWwn = "20:00:00:1B:32:0A:0B:0D";
-    second.portWwns = {"21:00:00:1B:32:0A:0B:0D"};
-    second.pci = {0, 7, 0, 0, 0x1077, 0x2532, 0x1077, 0x015c};
-    sim::SysfsTree tree(m.Path("sys"));
-    tree.AddFiller(10);
-    fs::path broken = tree.AddAdapter(first.pci);
-    tree.AddAdapter(second.pci);
-    sim::InstallVendorLibrary(m.Path("usr/lib/libqlsdm.so"));
-    m.WriteFile("etc/hba.conf", "qla2xxx\t/usr/lib/libqlsdm.so\n");
-    m.WriteFile("sim/adapters.conf", sim::Description({first, second}));
-    m.WriteFile("work/reference.xml", kCatalogue);
-    sim::InstallQlafwupdate(m, {{first.portWwns[0], "2.10"}, {second.portWwns[0], "2.10"}});
-    return broken;
-}
 
 void ReplaceWithDirectory(const fs::path& file) {
     fs::remove(file);
@@ -77,7 +41,9 @@ TEST_F(SysfsLookupE2e, CommandsThatComplainLeaveTheConsoleAsANormalRun) {
     };
     for (const Row& row : rows) {
         sim::Machine m;
-        row.breakDevice(Lay(m));
+        m.Lay(sim::Preset("qlogic", {"filler=10"}));
+        // The first adapter's device directory is the one the row breaks.
+        row.breakDevice(fs::canonical(m.Path("sys/bus/pci/devices/0000:05:00.0")));
         sim::RunResult run = m.Run({sim::BuildBinary("hbafw-qlogic"), "/d", "report.xml"});
         EXPECT_EQ(run.out, kNormalDiscovery) << row.name;
         EXPECT_EQ(run.err, "") << row.name;

@@ -419,7 +419,7 @@ class FleetRolloutTest(unittest.TestCase):
             expected_rows('srv07', '2.02', 'upgrade', '2.02', 'failed',
                           '12')])
         self.assertIn('exit code 12', rows[0]['message'])
-        self.assertIn('contact lost at "place the bundle"',
+        self.assertIn('contact lost at "copy the bundle"',
                       rows[2]['message'])
         self.assertEqual([row['reboot_required'] for row in rows
                           if row['server'] in ('srv01', 'srv04', 'srv06')],

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,11 +37,23 @@ TEST(RunLock, OnlyARegularFileClosedToOthers) {
         const char* name;
         std::function<void(const std::string&)> lay;
         RunLock::State state;
+        bool earlierFlashUnseen = false;
     };
+    int oldHolder = -1;
     const Row rows[] = {
         {"new", [](const std::string&) {}, RunLock::State::Held},
-        {"left readable by an earlier build", [](const std::string& p) { testing::WriteFile(p, ""); chmod(p.c_str(), 0644); },
+        // Someone who opened it while it was readable holds that file, not the lock.
+        {"left readable by an earlier build, and held",
+         [&](const std::string& p) {
+             testing::WriteFile(p, "");
+             chmod(p.c_str(), 0644);
+             oldHolder = open(p.c_str(), O_RDONLY);
+             ASSERT_EQ(flock(oldHolder, LOCK_EX | LOCK_NB), 0);
+         },
          RunLock::State::Held},
+        {"marked by a flash whose end was not logged",
+         [](const std::string& p) { testing::WriteFile(p, "flashing\n"); chmod(p.c_str(), 0600); },
+         RunLock::State::Held, true},
         {"link", [](const std::string& p) { symlink((p + ".target").c_str(), p.c_str()); }, RunLock::State::Refused},
         {"FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0600); }, RunLock::State::Refused},
         {"folder", [](const std::string& p) { mkdir(p.c_str(), 0700); }, RunLock::State::Refused},
@@ -53,6 +66,7 @@ TEST(RunLock, OnlyARegularFileClosedToOthers) {
         RunLock lock(path);
         umask(saved);
         EXPECT_EQ(lock.state(), row.state) << row.name;
+        EXPECT_EQ(lock.EarlierFlashUnseen(), row.earlierFlashUnseen) << row.name;
         if (row.state == RunLock::State::Held) {
             EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms::owner_read |
                                                                       std::filesystem::perms::owner_write)
@@ -60,6 +74,8 @@ TEST(RunLock, OnlyARegularFileClosedToOthers) {
             EXPECT_EQ(RunLock::HeldDescriptor() >= 0, true) << row.name;
         }
         EXPECT_FALSE(std::filesystem::exists(path + ".target")) << row.name;
+        if (oldHolder >= 0) close(oldHolder);
+        oldHolder = -1;
     }
     EXPECT_EQ(RunLock::HeldDescriptor(), -1);
 }

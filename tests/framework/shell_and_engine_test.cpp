@@ -141,12 +141,14 @@ TEST(FlashEngine, EndOfAFlashOutlivesItsComponent) {
     waitpid(component, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(RunLock(lock).state(), RunLock::State::HeldElsewhere);
+    EXPECT_EQ(testing::ReadFile(lock), "flashing\n");  // the mark of a flash whose end is not logged yet
     testing::WriteFile(release, "");
     const std::string ended = Logged(std::string(kStoppedDuringFlash) + "Flash Engine exit code: 3\n");
     for (int tick = 0; tick < 500 && testing::ReadFile(log.path()) != ended; ++tick) usleep(10000);
     EXPECT_EQ(testing::ReadFile(log.path()), ended);
     for (int tick = 0; tick < 500 && RunLock(lock).state() != RunLock::State::Held; ++tick) usleep(10000);
     EXPECT_EQ(RunLock(lock).state(), RunLock::State::Held);
+    EXPECT_EQ(testing::ReadFile(lock), "");
 }
 
 }  // namespace

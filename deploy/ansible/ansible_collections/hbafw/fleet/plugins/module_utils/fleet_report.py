@@ -16,10 +16,14 @@ from urllib.parse import quote
 
 __metaclass__ = type
 
+# The outcomes the hbafw module names (it names "pending" for a server it
+# found something to flash on), and those only the report knows.
 UPDATED = 'updated'
 UPDATED_REBOOT = 'updated, reboot required'
 CURRENT = 'already current'
+CURRENT_REBOOT = 'already current, reboot required'
 WOULD_UPDATE = 'would update'
+PENDING = 'update pending'
 FAILED = 'failed'
 NOT_VERIFIED = 'failed: not verified'
 BUNDLE_CORRUPT = 'bundle corrupt'
@@ -30,17 +34,21 @@ SKIPPED = 'skipped'
 NOT_REACHED = 'not reached'
 # The order of the summary and of the table: what needs the operator first.
 OUTCOMES = (FAILED, NOT_VERIFIED, BUNDLE_CORRUPT, UNREACHABLE,
-            STILL_FLASHING, NOT_REACHED, SKIPPED, UPDATED_REBOOT, UPDATED,
-            WOULD_UPDATE, CURRENT, NO_ADAPTER)
+            STILL_FLASHING, NOT_REACHED, SKIPPED, UPDATED_REBOOT,
+            CURRENT_REBOOT, UPDATED, WOULD_UPDATE, CURRENT, NO_ADAPTER)
 # Servers a re-run with --limit @retry.txt should take again.
 RETRY = (FAILED, NOT_VERIFIED, BUNDLE_CORRUPT, UNREACHABLE, STILL_FLASHING,
          NOT_REACHED)
 COLOURS = {FAILED: '#c62828', NOT_VERIFIED: '#ad1457',
            BUNDLE_CORRUPT: '#6a1b9a', UNREACHABLE: '#4e342e',
            STILL_FLASHING: '#f9a825', NOT_REACHED: '#6d4c41',
-           SKIPPED: '#ef6c00', UPDATED_REBOOT: '#00838f', UPDATED: '#2e7d32',
+           SKIPPED: '#ef6c00', UPDATED_REBOOT: '#00838f',
+           CURRENT_REBOOT: '#78909c', UPDATED: '#2e7d32',
            WOULD_UPDATE: '#1565c0', CURRENT: '#607d8b', NO_ADAPTER: '#9e9e9e'}
 FLASHED = (UPDATED, UPDATED_REBOOT, WOULD_UPDATE)
+# Outcomes after which a server runs what it ran before.
+UNCHANGED = (CURRENT, CURRENT_REBOOT, NO_ADAPTER, WOULD_UPDATE, SKIPPED,
+             NOT_REACHED)
 
 COLUMNS = ('server', 'device_id', 'product_id', 'type', 'active_before',
            'package_version', 'action', 'active_after', 'outcome',
@@ -49,33 +57,34 @@ HEADINGS = ('Server', 'Device', 'Product', 'Item', 'Before', 'Package',
             'Action', 'After', 'Outcome', 'Exit', 'Message', 'Logs')
 # Column widths in percent: the table fits the window, long texts wrap.
 WIDTHS = (9, 11, 11, 8, 6, 7, 7, 6, 10, 5, 13, 7)
-LOG_KINDS = ('bundle', 'discovery', 'update')
+LOG_KINDS = ('discovery', 'update')
 # A cell a spreadsheet would take for a formula.
 FORMULA_START = ('=', '+', '-', '@', '\t', '\r')
 
 
 def server_outcome(record):
     """(outcome, exit code or None, message) of one server's records."""
-    bundle = record.get('bundle') or {}
     discovery = record.get('discovery') or {}
     update = record.get('update') or {}
-    latest = update or discovery or bundle
-    code = latest.get('exit_code')
-    message = latest.get('msg', '')
-    # The rollout's own verdict, where its module gives one, is final.
-    if latest.get('outcome') in OUTCOMES:
-        return latest['outcome'], code, message
-    if any(step.get('unreachable') for step in (bundle, discovery, update)):
-        return UNREACHABLE, code, message
-    if bundle.get('failed'):
-        corrupt = bundle.get('msg', '').startswith(BUNDLE_CORRUPT)
-        return (BUNDLE_CORRUPT if corrupt else FAILED), None, bundle['msg']
     if not discovery or discovery.get('skipped'):
         return NOT_REACHED, None, 'no discovery result: server not reached'
+    for step in (discovery, update):
+        message = step.get('msg', '')
+        if step.get('unreachable') or step.get('outcome') == UNREACHABLE:
+            return UNREACHABLE, step.get('exit_code'), message
+        if step.get('failed') and message.startswith(BUNDLE_CORRUPT):
+            return BUNDLE_CORRUPT, None, message
     if discovery.get('failed'):
         return FAILED, discovery.get('exit_code'), discovery.get('msg', '')
     if not update or update.get('skipped'):
-        return SKIPPED, None, 'the rollout stopped before its batch'
+        if discovery.get('outcome') in (None, PENDING):
+            return SKIPPED, None, 'the rollout stopped before its batch'
+        return (discovery['outcome'], discovery.get('exit_code'),
+                discovery.get('msg', ''))
+    code, message = update.get('exit_code'), update.get('msg', '')
+    # The module's own verdict, where it gives one, is final.
+    if update.get('outcome') in OUTCOMES:
+        return update['outcome'], code, message
     if update.get('failed'):
         return FAILED, code, message
     if update.get('changed'):
@@ -100,13 +109,13 @@ def server_rows(host, record):
     discovery = record.get('discovery') or {}
     update = record.get('update') or {}
     before = discovery.get('adapters') or []
-    # A flash a later run's discovery picked up has no update record.
-    latest = update or discovery
-    after = latest.get('adapters_after')
+    # A flash picked up by a later run's discovery has no update record.
+    after = (update or discovery).get('adapters_after')
     row = dict.fromkeys(COLUMNS, '')
     row.update(server=host, outcome=outcome, message=message or '',
                exit_code='' if code is None else code,
-               reboot_required=bool(latest.get('reboot_required')))
+               reboot_required=bool((update or discovery).get(
+                   'reboot_required')))
     if not before:
         return [row]
     rows = []
@@ -120,8 +129,7 @@ def server_rows(host, record):
             # left alone is known to run what it ran before.
             if number < len(after_items):
                 active_after = after_items[number].get('active_version', '')
-            elif outcome in (UPDATED, UPDATED_REBOOT, FAILED, NOT_VERIFIED,
-                             STILL_FLASHING, UNREACHABLE):
+            elif outcome not in UNCHANGED:
                 active_after = ''
             else:
                 active_after = item.get('active_version', '')
@@ -166,8 +174,8 @@ def build_report(hosts, records, run=None):
         outcome, code, message = server_outcome(record)
         servers.append(dict(
             server=host, outcome=outcome, exit_code=code, message=message,
-            reboot_required=bool((record.get('update') or {}).get(
-                'reboot_required')),
+            reboot_required=bool((record.get('update') or record.get(
+                'discovery') or {}).get('reboot_required')),
             logs=sorted(server_files(host, record)),
             rows=server_rows(host, record)))
     servers.sort(key=lambda server: rank.get(server['outcome'], len(rank)))

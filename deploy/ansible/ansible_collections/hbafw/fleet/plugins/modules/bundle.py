@@ -5,6 +5,9 @@
 
 from __future__ import absolute_import, division, print_function
 
+import base64
+import io
+import hashlib
 import os
 import shutil
 import tarfile
@@ -27,10 +30,10 @@ description:
     I(keyring), the detached signature C(SHA256SUMS.sig) with C(gpgv). It
     returns the archive's digest, which names the bundle's folder on the
     servers.
-  - I(state=present) copies I(src) to the server as one file (the action
-    plugin does that), checks its digest, unpacks it into I(dest) (mode
-    0700) and checks every file against C(SHA256SUMS). A I(dest) that is
-    already there is checked, never rewritten.
+  - I(state=present) sends I(src) to the server as one archive (the action
+    plugin passes it to the module), checks its digest, unpacks it into
+    I(dest) (mode 0700) and checks every file against C(SHA256SUMS). A
+    I(dest) that is already there is checked, never rewritten.
   - I(state=absent) removes I(dest), unless a process still runs in it or
     a program from it (a flash that outlasted its wait); it is kept then.
   - Any mismatch fails with a message that starts with C(bundle corrupt).
@@ -53,10 +56,11 @@ options:
     description: OpenPGP keyring for C(gpgv); when set, C(SHA256SUMS.sig)
       must be a good signature of C(SHA256SUMS) by one of its keys.
     type: path
-  archive:
-    description: Where the action plugin put I(src) on the server; set by
-      the plugin, not by the task.
-    type: path
+  content:
+    description: The archive, base64-encoded; set by the action plugin from
+      I(src), not by the task.
+    type: str
+    default: ""
   state:
     description: What to do.
     type: str
@@ -124,6 +128,9 @@ CORRUPT = 'bundle corrupt'
 
 
 def verify(module, src, keyring):
+    if os.path.isdir(src):
+        module.fail_json(msg='%s is a folder; the rollout takes the bundle '
+                         'archive that scripts/bundle makes' % src)
     digest = file_digest(src)
     with tarfile.open(src) as tar:
         members = archive_members(tar)
@@ -149,7 +156,7 @@ def verify(module, src, keyring):
                          if name not in (SUMS, SIGNATURE)))
 
 
-def place(module, archive, digest, dest):
+def place(module, content, digest, dest):
     if os.path.isdir(dest):
         problems = folder_check(dest)
         if problems:
@@ -158,7 +165,8 @@ def place(module, archive, digest, dest):
         module.exit_json(changed=False, path=dest)
     if module.check_mode:
         module.exit_json(changed=True, path=dest)
-    copied = file_digest(archive)
+    archive = base64.b64decode(content)
+    copied = hashlib.sha256(archive).hexdigest()
     if copied != digest:
         module.fail_json(msg='%s: the archive arrived with digest %s, not %s'
                          % (CORRUPT, copied, digest))
@@ -169,7 +177,7 @@ def place(module, archive, digest, dest):
     partial = tempfile.mkdtemp(dir=parent,
                                prefix='.%s.' % os.path.basename(dest))
     try:
-        with tarfile.open(archive) as tar:
+        with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
             unpack(tar, archive_members(tar), partial)
         problems = folder_check(partial)
         if problems:
@@ -224,10 +232,10 @@ def main():
             keyring=dict(type='path', no_log=False),
             state=dict(type='str', default='present',
                        choices=['verified', 'present', 'absent']),
-            archive=dict(type='path'),
+            content=dict(type='str', default='', no_log=True),
         ),
         required_if=[('state', 'verified', ['src']),
-                     ('state', 'present', ['archive', 'dest']),
+                     ('state', 'present', ['dest']),
                      ('state', 'absent', ['dest'])],
         supports_check_mode=True,
     )
@@ -238,9 +246,10 @@ def main():
         if params['state'] == 'verified':
             verify(module, params['src'], params['keyring'])
         elif params['state'] == 'present':
-            place(module, params['archive'], params['digest'], params['dest'])
+            place(module, params['content'], params['digest'],
+                  params['dest'])
         remove(module, params['dest'])
-    except (BundleError, tarfile.TarError, EOFError) as error:
+    except (BundleError, tarfile.TarError, EOFError, ValueError) as error:
         module.fail_json(msg='%s: %s' % (CORRUPT, error))
     except (IOError, OSError) as error:
         module.fail_json(msg='bundle: %s' % error)
