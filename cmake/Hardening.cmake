@@ -6,7 +6,8 @@ include(CheckCXXCompilerFlag)
 include(CheckPIESupported)
 
 if(NOT HBAFW_SANITIZE AND NOT HBAFW_FUZZ)
-  set(hbafw_release "$<CONFIG:Release,RelWithDebInfo,MinSizeRel>")
+  # CMake 3.18 has no $<CONFIG:a,b,c>; the top level spells it for both files.
+  set(hbafw_release "${hbafw_optimised}")
   foreach(flag -fstack-protector-strong -fstack-clash-protection -fcf-protection)
     string(MAKE_C_IDENTIFIER "HBAFW_HAS${flag}" known)
     check_cxx_compiler_flag(${flag} ${known})

@@ -16,8 +16,6 @@ inline constexpr std::string_view kBadCommandLine = "ERROR! : Failed to parse co
 inline constexpr std::string_view kOutOfMemory = "ERROR! : Out of memory\n";
 inline constexpr std::string_view kAnotherRun = "ERROR! : Another firmware update is running on this machine.\n";
 
-inline constexpr const char* kCommandPath = "/usr/sbin:/usr/bin:/sbin:/bin";
-
 // Before anything else: descriptors 0 to 2 open (on /dev/null when closed),
 // SIGCHLD at its default, and the fixed PATH for every command run.
 void PrepareProcess();

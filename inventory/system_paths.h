@@ -8,6 +8,9 @@
 
 namespace hbafw {
 
+// The PATH every command the component runs is looked up in, whatever the caller's.
+inline constexpr const char* kCommandPath = "/usr/sbin:/usr/bin:/sbin:/bin";
+
 struct SystemPaths {
     std::string componentLog = "/var/vkx/Component.log";
     // Held (flock) by the run in progress, so one machine flashes once at a time.

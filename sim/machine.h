@@ -26,7 +26,7 @@ inline constexpr int kSandboxUnavailable = 77;
 // Paths of this build tree, fixed when the library was configured.
 std::string DefaultSandbox();
 std::string BuildBinary(std::string_view name);
-// The built binary with its arguments, as a command for Run or Start.
+// The built binary with its arguments, as a command for Run or a BackgroundRun.
 std::vector<std::string> BuildCommand(std::string_view binary, const std::vector<std::string>& arguments = {});
 
 class Machine;
@@ -78,11 +78,6 @@ public:
     RunResult Run(const std::vector<std::string>& command) const;
     RunResult RunBuild(std::string_view binary, const std::vector<std::string>& arguments = {}) const {
         return Run(BuildCommand(binary, arguments));
-    }
-    // The same without waiting (see BackgroundRun).
-    BackgroundRun Start(const std::vector<std::string>& command, const std::string& tag,
-                        BackgroundRun::Console console = BackgroundRun::Console::Files) const {
-        return BackgroundRun(*this, command, tag, console);
     }
 
     std::string Log() const { return ReadFile(kLogFile); }

@@ -5,10 +5,11 @@
 
 #include <dirent.h>
 #include <fnmatch.h>
+#include <ftw.h>
 #include <stdlib.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 
 #include "framework/file_io.h"
 #include "framework/firmware_action.h"
@@ -125,9 +126,15 @@ int ReportScriptStatus(ComponentLog& log, int status) {
     return status;
 }
 
+// Not std::filesystem::remove_all: that needs GCC 9's libstdc++, newer than the
+// distributions the portable binaries serve. Links are removed, never followed.
+static int RemoveKitEntry(const char* path, const struct stat*, int, struct FTW*) {
+    std::remove(path);
+    return 0;
+}
+
 CComponent::~CComponent() {
-    std::error_code ignored;
-    if (!kitFolder_.empty()) std::filesystem::remove_all(kitFolder_, ignored);
+    if (!kitFolder_.empty()) ::nftw(kitFolder_.c_str(), RemoveKitEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 std::string CComponent::UnpackKit() {

@@ -8,7 +8,7 @@ readonly PORTABLE_ROOT=${HBAFW_PORTABLE_ROOT:-$PORTABLE_DIR/root}
 readonly PORTABLE_SUITE=bullseye
 # What the root holds besides minbase. Changing the list remakes the root's packages.
 readonly PORTABLE_PACKAGES=(g++ cmake ninja-build pkg-config libxml2-dev libgtest-dev libgmock-dev
-    zip unzip mount file dpkg-dev rpm libhbalinux2
+    zip unzip mount file dpkg-dev rpm libhbalinux2 libxml2-utils
     g++-aarch64-linux-gnu libxml2-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64)
 # Exit status of a stage that cannot run because the archive does not serve the suite.
 readonly PORTABLE_UNREACHABLE=77

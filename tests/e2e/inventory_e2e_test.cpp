@@ -35,10 +35,17 @@ const sim::PciFunction kBus7Fn0{0, 7, 0, 0, 0x1077, 0x2031, 0x1077, 0x0170};
 
 class InventoryE2e : public SandboxTest {
 protected:
-    // The machine with the QLogic preset's catalogue and filler devices.
-    void Lay(sim::MachineDescription description) const {
-        description.catalogue = sim::Preset("qlogic").catalogue;
-        description.sysfsFiller = 30;
+    void Lay(const std::vector<sim::SimulatedAdapter>& adapters, const std::vector<std::string>& libraries,
+             const std::string& hbaConf, const std::vector<std::string>& faults = {}) {
+        // The QLogic preset's catalogue, for the component's runs.
+        sim::MachineDescription description{
+            .adapters = adapters, .faults = faults, .sysfsFiller = 30, .catalogue = sim::Preset("qlogic").catalogue};
+        if (!hbaConf.empty()) description.hbaConf = hbaConf;
+        for (const std::string& library : libraries) {
+            std::size_t colon = library.find(':');
+            description.libraries.push_back({.path = library.substr(0, colon),
+                                             .variant = colon == std::string::npos ? "full" : library.substr(colon + 1)});
+        }
         machine.Lay(description);
     }
     sim::RunResult Inventory(const std::vector<std::string>& arguments = {"--xml"}) const {
@@ -60,7 +67,10 @@ protected:
 
 struct Scenario {
     const char* name = "";
-    sim::MachineDescription machine = {};  // its libraries, hba.conf, adapters and faults
+    std::vector<sim::SimulatedAdapter> adapters = {};
+    std::vector<std::string> libraries = {};  // machine path, optionally ":variant"
+    std::string hbaConf = {};                 // empty: no /etc/hba.conf
+    std::vector<std::string> faults = {};
     // Expected
     std::string qlogicConsole = {};
     int qlogicExit = 0;
@@ -70,57 +80,57 @@ struct Scenario {
 
 const Scenario kScenarios[] = {
     {.name = "OneAdapter",
-     .machine = {.hbaConf = "qla2xxx\t/usr/lib/libqlsdm.so\n",
-                 .libraries = {{.path = "/usr/lib/libqlsdm.so"}},
-                 .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)}},
+     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)},
+     .libraries = {"/usr/lib/libqlsdm.so"},
+     .hbaConf = "qla2xxx\t/usr/lib/libqlsdm.so\n",
      .qlogicConsole = kUpToDiscovery + kReportDone, .qlogicExit = 3,
      .nodeWwns = {"20:00:00:1B:32:0A:0B:01"}, .pciIds = {"10772532"}, .subsystemIds = {"1077015c"},
      .firmware = {"5.06.05"}, .libraryStatus = "loaded"},
     {.name = "TwoAdaptersOnOneLibrary",
-     .machine = {.hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
-                 .libraries = {{.path = "/usr/lib/libqlsdm.so"}},
-                 .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2672-0", 2, kBus7Fn0)}},
+     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2672-0", 2, kBus7Fn0)},
+     .libraries = {"/usr/lib/libqlsdm.so"},
+     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
      .qlogicConsole = kUpToDiscovery + kReportDone, .qlogicExit = 3,
      .nodeWwns = {"20:00:00:1B:32:0A:0B:01", "20:00:00:1B:32:0A:0B:02"}, .pciIds = {"10772532", "10772031"},
      .subsystemIds = {"1077015c", "10770170"}, .firmware = {"5.06.05", "5.06.05"}, .libraryStatus = "loaded"},
     {.name = "AdaptersOnTwoLibrariesFoundThroughTheVendorLibrary",
-     .machine = {.hbaConf = "first /usr/lib/qlhbaapi-a.so\nsecond /usr/lib64/qlhbaapi-b.so\n",
-                 .libraries = {{.path = "/usr/lib/libqlsdm.so"}, {.path = "/usr/lib/qlhbaapi-a.so"},
-                               {.path = "/usr/lib64/qlhbaapi-b.so"}},
-                 .adapters = {Card("qlogic-a", 1, kBus5Fn0, "qlhbaapi-a.so,libqlsdm.so"),
-                              Card("qlogic-b", 2, kBus7Fn0, "qlhbaapi-b.so,libqlsdm.so")}},
+     .adapters = {Card("qlogic-a", 1, kBus5Fn0, "qlhbaapi-a.so,libqlsdm.so"),
+                  Card("qlogic-b", 2, kBus7Fn0, "qlhbaapi-b.so,libqlsdm.so")},
+     .libraries = {"/usr/lib/libqlsdm.so", "/usr/lib/qlhbaapi-a.so", "/usr/lib64/qlhbaapi-b.so"},
+     .hbaConf = "first /usr/lib/qlhbaapi-a.so\nsecond /usr/lib64/qlhbaapi-b.so\n",
      .qlogicConsole = kUpToDiscovery + kReportDone, .qlogicExit = 3,
      .nodeWwns = {"20:00:00:1B:32:0A:0B:01", "20:00:00:1B:32:0A:0B:02"}, .pciIds = {"10772532", "10772031"},
      .subsystemIds = {"1077015c", "10770170"}, .firmware = {"5.06.05", "5.06.05"}, .libraryStatus = "loaded"},
     {.name = "DualPortCardFunctionsDifferOnlyByFunction",
-     .machine = {.hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
-                 .libraries = {{.path = "/usr/lib/libqlsdm.so"}},
-                 .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2562-1", 2, kBus5Fn1)}},
+     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2562-1", 2, kBus5Fn1)},
+     .libraries = {"/usr/lib/libqlsdm.so"},
+     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
      .qlogicConsole = kUpToDiscovery + kReportDone, .qlogicExit = 3,
      .nodeWwns = {"20:00:00:1B:32:0A:0B:01", "20:00:00:1B:32:0A:0B:02"}, .pciIds = {"10772532", "10772532"},
      .subsystemIds = {"1077015c", "1077015c"}, .firmware = {"5.06.05", "5.06.05"}, .libraryStatus = "loaded"},
     {.name = "AdapterWhoseOpenFails",
-     .machine = {.hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
-                 .libraries = {{.path = "/usr/lib/libqlsdm.so"}},
-                 .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2562-1", 2, kBus5Fn1)},
-                 .faults = {"open-fails adapter=qlogic-QLE2562-0"}},
+     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0), Card("qlogic-QLE2562-1", 2, kBus5Fn1)},
+     .libraries = {"/usr/lib/libqlsdm.so"},
+     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+     .faults = {"open-fails adapter=qlogic-QLE2562-0"},
      .qlogicConsole = kUpToDiscovery + kFailedStatus + kReportDone, .qlogicExit = 3,
      .nodeWwns = {"00:00:00:00:00:00:00:00", "20:00:00:1B:32:0A:0B:02"}, .pciIds = {"N/A", "10772532"},
      .subsystemIds = {"00000000", "1077015c"}, .firmware = {"Undefined", "5.06.05"}, .libraryStatus = "loaded"},
     {.name = "NoHbaConf",
-     .machine = {.libraries = {{.path = "/usr/lib/libqlsdm.so"}},
-                 .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)}},
+     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)},
+     .libraries = {"/usr/lib/libqlsdm.so"},
+     .hbaConf = "",
      .qlogicConsole = kUpToDiscovery + kNoAdapters, .qlogicExit = 7},
     {.name = "OnlyLibraryDoesNotLoad",
-     .machine = {.hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
-                 .libraries = {{.path = "/usr/lib/libqlsdm.so", .variant = "no_register"}},
-                 .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)}},
+     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)},
+     .libraries = {"/usr/lib/libqlsdm.so:no_register"},
+     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
      .qlogicConsole = kUpToDiscovery + kNoAdapters, .qlogicExit = 7, .libraryStatus = "never loaded"},
     {.name = "OnlyLibraryFailsToStart",
-     .machine = {.hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
-                 .libraries = {{.path = "/usr/lib/libqlsdm.so"}},
-                 .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)},
-                 .faults = {"load-fails"}},
+     .adapters = {Card("qlogic-QLE2562-0", 1, kBus5Fn0)},
+     .libraries = {"/usr/lib/libqlsdm.so"},
+     .hbaConf = "qla2xxx /usr/lib/libqlsdm.so\n",
+     .faults = {"load-fails"},
      .qlogicConsole = kUpToDiscovery + kNoAdapters, .qlogicExit = 7, .libraryStatus = "not loaded"},
 };
 
@@ -128,7 +138,7 @@ class InventoryScenario : public InventoryE2e, public ::testing::WithParamInterf
 
 TEST_P(InventoryScenario, ComponentAndDiagnosticSeeTheAdapters) {
     const Scenario& scenario = GetParam();
-    Lay(scenario.machine);
+    Lay(scenario.adapters, scenario.libraries, scenario.hbaConf, scenario.faults);
 
     sim::RunResult qlogic = RunQLogic({"/d", "report.xml"});
     EXPECT_EQ(qlogic.exitCode, scenario.qlogicExit) << qlogic.err;
@@ -156,9 +166,7 @@ INSTANTIATE_TEST_SUITE_P(Machines, InventoryScenario, ::testing::ValuesIn(kScena
 TEST_F(InventoryE2e, TextFormShowsTheLibraryTableAndPorts) {
     sim::SimulatedAdapter card = Card("qlogic-QLE2562-0", 1, kBus5Fn0);
     card.portWwns.push_back("21:01:00:1B:32:0A:0B:01");
-    Lay({.hbaConf = "qla2xxx\t/usr/lib/libqlsdm.so\nbroken /usr/lib/missing.so\n",
-         .libraries = {{.path = "/usr/lib/libqlsdm.so"}},
-         .adapters = {card}});
+    Lay({card}, {"/usr/lib/libqlsdm.so"}, "qla2xxx\t/usr/lib/libqlsdm.so\nbroken /usr/lib/missing.so\n");
     sim::RunResult run = Inventory({});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     for (const char* expected :

@@ -54,7 +54,7 @@ TEST(RunLock, OnlyARegularFileClosedToOthers) {
         {"marked by a flash whose end was not logged",
          [](const std::string& p) { testing::WriteFile(p, "flashing\n"); chmod(p.c_str(), 0600); },
          RunLock::State::Held, true},
-        {"link", [](const std::string& p) { symlink((p + ".target").c_str(), p.c_str()); }, RunLock::State::Refused},
+        {"link", [](const std::string& p) { EXPECT_EQ(symlink((p + ".target").c_str(), p.c_str()), 0); }, RunLock::State::Refused},
         {"FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0600); }, RunLock::State::Refused},
         {"folder", [](const std::string& p) { mkdir(p.c_str(), 0700); }, RunLock::State::Refused},
     };

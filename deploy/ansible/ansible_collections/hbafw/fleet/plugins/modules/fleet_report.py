@@ -31,7 +31,9 @@ description:
     given to those it already holds, so a report written after every step
     lists every server of the run.
   - Points I(dest)/latest at the run's folder and merges every server's
-    latest state into I(dest)/fleet.json and fleet.html.
+    latest state into I(dest)/fleet.json and fleet.html; a check run
+    (I(run.check_mode)) leaves those two as they are, since it changed no
+    server.
   - Removes nothing, also not earlier runs.
 version_added: 1.0.0
 author: hbafw developers
