@@ -34,6 +34,8 @@ KINDS = {
     'reboot': ('qlogic', []),
     'no-adapter': ('qlogic', ['adapters=0']),
     'qlogic+emulex': ('qlogic+emulex', []),
+    'qlogic+brocade': ('qlogic+brocade', []),
+    'qlogic+brocade failing': ('qlogic+brocade', ['flash=exit 12']),
     'emulex': ('emulex', []),
     'brocade': ('brocade', []),
 }
@@ -190,14 +192,17 @@ class Fleet:
 
     def make_bundle(self, output, sign_key=None, env=None):
         """The rollout bundle of this build, made as scripts/bundle makes
-        it, with the simulated QLogic tool and catalogue; its path."""
+        it, with the simulated QLogic and Brocade tools and a catalogue of
+        both (as a QLogic and Brocade machine has them); its path."""
+        kit = self.path('bundle-kit')
+        if not os.path.isdir(kit):
+            mkmachine(self.repo, self.build, 'qlogic+brocade', kit)
+        files = sorted(os.path.join(kit, 'work', name)
+                       for name in os.listdir(os.path.join(kit, 'work')))
         args = ['cmake', '-DHBAFW_BUNDLE_BINARIES=' + os.path.join(
             self.build, 'bin'), '-DHBAFW_BUNDLE_VERSION=1.0.0',
             '-DHBAFW_BUNDLE_OUTPUT=' + output, '-DHBAFW_BUNDLE_STRIP=strip',
-            '-DHBAFW_BUNDLE_FILES=%s;%s' % (
-                os.path.join(self.repo, 'sim', 'machines', 'qlogic', 'work',
-                             'reference.xml'),
-                os.path.join(self.repo, 'sim', 'tools', 'qlafwupdate'))]
+            '-DHBAFW_BUNDLE_FILES=' + ';'.join(files)]
         if sign_key:
             args.append('-DHBAFW_BUNDLE_SIGN_KEY=' + sign_key)
         subprocess.run(args + ['-P', os.path.join(self.repo, 'cmake',

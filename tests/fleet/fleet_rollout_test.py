@@ -33,11 +33,14 @@ from ansible_collections.hbafw.fleet.plugins.module_utils import (  # noqa: E402
 COLLECTION = os.path.join(REPO, 'deploy', 'ansible', 'ansible_collections',
                           'hbafw', 'fleet')
 KINDS = ['reboot', 'current', 'no-adapter', 'pending', 'unreachable', 'slow',
-         'failing']
+         'qlogic+brocade failing']
 # The servers with something to flash in batches of one (the canary), two
 # and two: the lost server of the second batch stops the rollout.
 BATCHES = '{"hbafw_serial": [1, 2, 2], "hbafw_poll": 1}'
 QLE2562, QLE2672 = '1077.2532.1077.015d', '1077.2031.1077.0170'
+# The Brocade 825s beside srv07's QLogic adapters: one needs the catalogue's
+# 3.2.0.0, one runs it.
+BROCADE_825 = '1657.0013.1657.0014'
 KEYS = ['hbafw release <release@hbafw.example.org>',
         'someone else <else@hbafw.example.org>']
 # Bundles the controller must refuse before any server is touched: (bundle,
@@ -100,6 +103,21 @@ def expected_rows(name, before, action, after, outcome, code, other=None):
     return [(name, QLE2562, before, action, after, outcome, code),
             (name, QLE2672, '3.28', 'rewrite', '3.28', other or outcome,
              code)]
+
+
+def two_vendor_rows(name, outcome, code):
+    """srv07's rows: its QLogic adapters, then its Brocade ones, none of
+    them changed; the items that are no upgrade are current in a check.
+    Each build sees every adapter twice there, as both of the machine's
+    HBA API libraries are the one simulated library that lists them all."""
+    other = 'already current' if outcome == 'would update' else outcome
+    qlogic = expected_rows(name, '2.02', 'upgrade', '2.02', outcome, code,
+                           other)
+    brocade = [(name, BROCADE_825, '3.0.3.2', 'upgrade', '3.0.3.2', outcome,
+                code),
+               (name, BROCADE_825, '3.2.0.0', 'rewrite', '3.2.0.0', other,
+                code)]
+    return qlogic * 2 + brocade * 2
 
 
 def lost_rows(name, outcome):
@@ -317,7 +335,8 @@ class FleetRolloutTest(unittest.TestCase):
             expected_rows('srv01', *would),
             expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
             [('srv03', '', '', '', '', 'no adapter', '')]] + [
-            expected_rows(server, *would) for server in pending[1:]])
+            expected_rows(server, *would) for server in pending[1:-1]] + [
+            two_vendor_rows('srv07', 'would update', '3')])
 
         # srv05 stops answering the moment its flash starts; the flash there
         # ends while nobody watches. That stops the rollout after its batch.
@@ -343,7 +362,7 @@ class FleetRolloutTest(unittest.TestCase):
                           'updated, reboot required', '1', current),
             lost_rows('srv05', 'unreachable'),
             expected_rows('srv06', '2.02', 'upgrade', '2.02', 'skipped', ''),
-            expected_rows('srv07', '2.02', 'upgrade', '2.02', 'skipped', '')])
+            two_vendor_rows('srv07', 'skipped', '')])
         # The worst first: the lost server, with the step and the warning.
         self.assertEqual(rows[0]['server'], 'srv05')
         self.assertIn('contact lost at "wait for the update"',
@@ -364,13 +383,13 @@ class FleetRolloutTest(unittest.TestCase):
             {key: seen.get('summary-' + key) for key in (
                 'servers', 'adapters', 'updated', 'already-current',
                 'no-adapter', 'unreachable', 'skipped', 'would-update')},
-            {'servers': '7', 'adapters': '12', 'updated': '1',
+            {'servers': '7', 'adapters': '18', 'updated': '1',
              'already-current': '1', 'no-adapter': '1', 'unreachable': '1',
              'skipped': '2', 'would-update': '0'})
         self.assertEqual(seen['bars'], 6)
         self.assertLessEqual(seen['scrollWidth'], seen['clientWidth'])
         self.assertEqual((seen['rows'], seen['failedRows'],
-                          seen['firstServer']), (13, 2, 'srv07'))
+                          seen['firstServer']), (19, 2, 'srv07'))
 
         # srv06's flash outlasts its wait: the rollout stops before srv07.
         code, out, _, rows = self.rollout('--limit', 'srv06,srv07')
@@ -379,7 +398,7 @@ class FleetRolloutTest(unittest.TestCase):
                          [['/s'], []])
         self.assertRows(rows, [
             lost_rows('srv06', 'still flashing'),
-            expected_rows('srv07', '2.02', 'upgrade', '2.02', 'skipped', '')])
+            two_vendor_rows('srv07', 'skipped', '')])
         self.release('srv06')
 
         # The run removed its bundle folder from every server it took to the
@@ -401,8 +420,9 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertIn('qlafwupdate does not match', rows[0]['message'])
         self.on_servers('srv07', 'rm -r ' + folder)
 
-        # Nothing is flashed twice: srv06's flash is picked up, srv07 fails
-        # as the canary, and nothing changes anywhere.
+        # Nothing is flashed twice: srv06's flash is picked up; srv07, the
+        # canary, runs its QLogic and its Brocade build, both of which fail;
+        # nothing changes anywhere.
         code, out, report, rows = self.rollout()
         self.assertEqual(code, 2, out)
         self.assertChanged(out, [])
@@ -416,11 +436,12 @@ class FleetRolloutTest(unittest.TestCase):
             [('srv05', '', '', '', '', 'unreachable', '')],
             expected_rows('srv06', '2.02', 'upgrade', '3.10',
                           'updated, reboot required', '1', current),
-            expected_rows('srv07', '2.02', 'upgrade', '2.02', 'failed',
-                          '12')])
+            two_vendor_rows('srv07', 'failed', '7')])
+        self.assertEqual(self.lines('srv07', 'sim', 'bcu', 'calls'),
+                         ['boot --update bfa_boot_fw -a'])
         self.assertIn('exit code 12', rows[0]['message'])
-        self.assertIn('contact lost at "copy the bundle"',
-                      rows[2]['message'])
+        self.assertIn('contact lost at "copy the bundle"', next(
+            row['message'] for row in rows if row['server'] == 'srv05'))
         self.assertEqual([row['reboot_required'] for row in rows
                           if row['server'] in ('srv01', 'srv04', 'srv06')],
                          ['False', 'False', 'True', 'True', 'True', 'True'])

@@ -128,6 +128,10 @@ class MachineTest(unittest.TestCase):
             component.builds_for(vendors, component.VENDOR_BUILDS),
             [('0x1077', 'hbafw-qlogic'), ('0x1657', 'hbafw-brocade')])
         self.assertEqual(component.pci_vendors(self.dir + '/missing'), set())
+        adapters = component.parse_report(REPORT)
+        self.assertEqual(component.own_adapters(adapters, '0x1077'),
+                         adapters)
+        self.assertEqual(component.own_adapters(adapters, '0x1657'), [])
 
     def test_lock_probe(self):
         path = os.path.join(self.dir, 'Component.lock')

@@ -179,6 +179,14 @@ def builds_for(vendors, builds):
             if vendor.lower() in vendors]
 
 
+def own_adapters(adapters, vendor):
+    """The adapters of one PCI vendor ('0x1077'): a build reports every
+    adapter its catalogue names, also another vendor's on a mixed server."""
+    prefix = vendor.lower()[2:] + '.'
+    return [adapter for adapter in adapters
+            if adapter['device_id'].lower().startswith(prefix)]
+
+
 def unverified(flashed, adapters_after):
     """Why the flashed items do not show their package versions afterwards:
     one text per item that vanished or still shows another version."""

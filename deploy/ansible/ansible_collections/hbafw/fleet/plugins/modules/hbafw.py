@@ -17,8 +17,9 @@ from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     CURRENT, FAILED, NO_ADAPTER, NOT_VERIFIED, PENDING, ReportError,
     STILL_FLASHING, UPDATED, UPDATED_REBOOT, VENDOR_BUILDS, WOULD_UPDATE,
     boot_id, builds_for, exit_meaning, flash_end, flashed_items, lock_held,
-    log_since, log_size, no_adapter, parse_report, pci_vendors,
-    pending_items, unverified, update_outcome, worst, would_flash)
+    log_since, log_size, no_adapter, own_adapters, parse_report,
+    pci_vendors, pending_items, unverified, update_outcome, worst,
+    would_flash)
 
 __metaclass__ = type
 
@@ -357,6 +358,8 @@ class Server(object):
             self.finish(build, entry, code, out, FAILED, str(error))
             return None
         self.result.update(exit_code=code)
+        if build.vendor is not None:
+            adapters = own_adapters(adapters, build.vendor)
         for adapter in adapters:
             adapter['build'] = build.name
         return adapters
