@@ -21,6 +21,7 @@ PORT = 2222
 REMOTE_TMP = '/var/tmp/hbafw-ansible'
 ASYNC_DIR = '/var/tmp/hbafw-async'
 REMOTE_BUNDLE = '/var/lib/hbafw/bundles'
+STATE_DIR = '/var/lib/hbafw/runs'
 # Each kind of server: its preset (sim/machines) and the mkmachine settings
 # that change it. On the QLogic preset the QLE2562 runs 2.02 and needs the
 # catalogue's 3.10, which a flash gives it; the QLE2672 runs 3.28.
@@ -29,10 +30,23 @@ KINDS = {
     'current': ('qlogic', ['image.0=3.10']),
     'failing': ('qlogic', ['flash=exit 12']),
     'slow': ('qlogic', ['flash=slow 40']),
+    'unreachable': ('qlogic', ['flash=slow 40']),
+    'reboot': ('qlogic', []),
     'no-adapter': ('qlogic', ['adapters=0']),
     'qlogic+emulex': ('qlogic+emulex', []),
+    'qlogic+brocade': ('qlogic+brocade', []),
+    'qlogic+brocade failing': ('qlogic+brocade', ['flash=exit 12']),
     'emulex': ('emulex', []),
     'brocade': ('brocade', []),
+}
+# Inventory variables of a kind: a wait shorter than its flash, and a
+# restart through the sandbox's stand-in (sim/power, sim/boot).
+KIND_VARS = {
+    'slow': 'hbafw_async_timeout=3',
+    'reboot': ('hbafw_reboot=if_required '
+               'hbafw_reboot_command="shutdown -r +0" '
+               'hbafw_boot_id_command="cat /etc/hbafw-sim/boot 2>/dev/null'
+               ' || echo 0"'),
 }
 
 SSHD_CONFIG = '''Port {port}
@@ -60,6 +74,8 @@ SSH_CONFIG = '''Host *
   BatchMode yes
   ControlMaster no
   ControlPersist no
+  ServerAliveInterval 5
+  ServerAliveCountMax 3
   LogLevel ERROR
 '''
 ANSIBLE_CFG = '''[defaults]
@@ -87,6 +103,20 @@ def mkmachine(repo, build, kind, folder, replace=False):
     for setting in settings:
         words += ['--set', setting]
     subprocess.run(words, check=True)
+    link_pci_devices(folder)
+
+
+def link_pci_devices(machine):
+    """The sysfs bus view the fleet module reads: sys/bus/pci/devices/ADDR,
+    a link to each device folder under sys/devices."""
+    devices = os.path.join(machine, 'sys', 'devices')
+    bus = os.path.join(machine, 'sys', 'bus', 'pci', 'devices')
+    shutil.rmtree(bus, ignore_errors=True)
+    for root, _, files in os.walk(devices):
+        if 'vendor' in files and root != devices:
+            os.makedirs(bus, exist_ok=True)
+            os.symlink(os.path.relpath(root, bus),
+                       os.path.join(bus, os.path.basename(root)))
 
 
 class Fleet:
@@ -145,9 +175,13 @@ class Fleet:
             mkmachine(self.repo, self.build, kind, self.machine(name))
         with open(self.path('inventory.ini'), 'w') as inventory:
             inventory.write('[hbafw]\n')
-            for name, address in zip(self.names, self.addresses):
-                inventory.write('%s ansible_host=%s ansible_port=%d\n'
-                                % (name, address, PORT))
+            for name, address, kind in zip(self.names, self.addresses,
+                                           self.kinds):
+                inventory.write('%s ansible_host=%s ansible_port=%d %s\n'
+                                % (name, address, PORT,
+                                   KIND_VARS.get(kind, '')))
+            # Root logs in here (the sandbox has no other user); su stands
+            # in for sudo, which the test machine may lack.
             inventory.write(
                 '\n[hbafw:vars]\nansible_user=root\n'
                 'ansible_become_method=su\n'
@@ -158,14 +192,17 @@ class Fleet:
 
     def make_bundle(self, output, sign_key=None, env=None):
         """The rollout bundle of this build, made as scripts/bundle makes
-        it, with the simulated QLogic tool and catalogue; its path."""
+        it, with the simulated QLogic and Brocade tools and a catalogue of
+        both (as a QLogic and Brocade machine has them); its path."""
+        kit = self.path('bundle-kit')
+        if not os.path.isdir(kit):
+            mkmachine(self.repo, self.build, 'qlogic+brocade', kit)
+        files = sorted(os.path.join(kit, 'work', name)
+                       for name in os.listdir(os.path.join(kit, 'work')))
         args = ['cmake', '-DHBAFW_BUNDLE_BINARIES=' + os.path.join(
             self.build, 'bin'), '-DHBAFW_BUNDLE_VERSION=1.0.0',
             '-DHBAFW_BUNDLE_OUTPUT=' + output, '-DHBAFW_BUNDLE_STRIP=strip',
-            '-DHBAFW_BUNDLE_FILES=%s;%s' % (
-                os.path.join(self.repo, 'sim', 'machines', 'qlogic', 'work',
-                             'reference.xml'),
-                os.path.join(self.repo, 'sim', 'tools', 'qlafwupdate'))]
+            '-DHBAFW_BUNDLE_FILES=' + ';'.join(files)]
         if sign_key:
             args.append('-DHBAFW_BUNDLE_SIGN_KEY=' + sign_key)
         subprocess.run(args + ['-P', os.path.join(self.repo, 'cmake',
@@ -223,6 +260,17 @@ class Fleet:
                     pass
             time.sleep(0.05)
         raise RuntimeError('sshd of %s did not start' % name)
+
+    def stop_server(self, name):
+        """Stop one server's sshd (its sessions go on), as a lost server."""
+        pid_file = self.path(name + '.pid')
+        with open(pid_file) as handle:
+            os.kill(int(handle.read()), signal.SIGTERM)
+        # stop() must not signal the same number again: it may be reused.
+        try:
+            os.remove(pid_file)
+        except OSError:
+            pass
 
     def stop(self):
         """Stop each sshd by the pid it wrote, then reap its sandbox."""

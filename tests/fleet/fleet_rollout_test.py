@@ -1,8 +1,11 @@
 # The fleet rollout end to end: the collection built and installed offline
 # from its tarball, the playbook hbafw.fleet.rollout run over real SSH against
-# four simulated servers (check mode, a rollout a failure stops, a second
-# rollout), the fleet report checked row by row and its HTML page rendered by
-# headless Chromium. Exits 77 (skipped) only when the sandbox cannot run here.
+# simulated servers of every kind: bundles refused before any server is
+# touched, check mode, a rollout a lost server stops, one a flash outlasting
+# its wait stops, a damaged bundle folder, and a last rollout that picks the
+# long flash up and changes nothing; the fleet report checked row by row and
+# its HTML page rendered by headless Chromium. Exits 77 (skipped) only when
+# the sandbox cannot run here.
 # Usage: fleet_rollout_test.py REPO BUILD_DIR
 
 import csv
@@ -11,11 +14,14 @@ import hashlib
 import io
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tarfile
 import tempfile
+import threading
+import time
 import unittest
 
 import simfleet
@@ -26,11 +32,15 @@ from ansible_collections.hbafw.fleet.plugins.module_utils import (  # noqa: E402
     fleet_report)
 COLLECTION = os.path.join(REPO, 'deploy', 'ansible', 'ansible_collections',
                           'hbafw', 'fleet')
-KINDS = ['pending', 'current', 'failing', 'pending']
-# Two in the first batch; the failing server alone in the second, which stops
-# the rollout before the third.
-BATCHES = '{"hbafw_serial": [2, 1, 1], "hbafw_poll": 1}'
+KINDS = ['reboot', 'current', 'no-adapter', 'pending', 'unreachable', 'slow',
+         'qlogic+brocade failing']
+# The servers with something to flash in batches of one (the canary), two
+# and two: the lost server of the second batch stops the rollout.
+BATCHES = '{"hbafw_serial": [1, 2, 2], "hbafw_poll": 1}'
 QLE2562, QLE2672 = '1077.2532.1077.015d', '1077.2031.1077.0170'
+# The Brocade 825s beside srv07's QLogic adapters: one needs the catalogue's
+# 3.2.0.0, one runs it.
+BROCADE_825 = '1657.0013.1657.0014'
 KEYS = ['hbafw release <release@hbafw.example.org>',
         'someone else <else@hbafw.example.org>']
 # Bundles the controller must refuse before any server is touched: (bundle,
@@ -41,9 +51,10 @@ REFUSED = [('corrupt', False,
            ('unsigned', True, 'bundle not signed')]
 # Host paths the rollout must leave as they are, and paths that exist only
 # inside the simulated servers' sandboxes.
-HOST_TREES = ['/root/.ansible', '/root/.ssh', '/opt', '/var/vkx']
+HOST_TREES = ['/opt', '/var/vkx']
 HOST_ABSENT = [simfleet.REMOTE_BUNDLE, simfleet.REMOTE_TMP,
-               simfleet.ASYNC_DIR, '/run/sshd']
+               simfleet.ASYNC_DIR, simfleet.STATE_DIR]
+RECAP = re.compile(r'^(srv\d+)\s+: ok=\d+\s+changed=(\d+)', re.M)
 CHROMIUM = ['/usr/bin/chromium', '--headless', '--no-sandbox',
             '--disable-gpu', '--disable-quic', '--no-first-run',
             '--disable-background-networking', '--disable-component-update',
@@ -51,7 +62,8 @@ CHROMIUM = ['/usr/bin/chromium', '--headless', '--no-sandbox',
             '--virtual-time-budget=10000']
 # Loads a report page at a laptop's width, copies what the browser rendered
 # (summary figures, chart bars, widths, rows) into this page's DOM, and works
-# the page's controls: the rows left by the outcome filter and the first
+# the page's controls: the rows left by the outcome filter (set to the
+# outcome the test names) and the first
 # server after sorting by server twice (descending).
 PROBE = '''<!DOCTYPE html><html><body>
 <iframe id="page" style="width:800px;height:600px"></iframe>
@@ -70,7 +82,7 @@ frame.onload = function () {
       function (row) { return !row.hidden; }).length; }
   seen.rows = shown();
   var outcome = doc.getElementById('filter-outcome');
-  outcome.value = 'failed';
+  outcome.value = '%s';
   outcome.dispatchEvent(new Event('change'));
   seen.failedRows = shown();
   outcome.value = '';
@@ -91,6 +103,27 @@ def expected_rows(name, before, action, after, outcome, code, other=None):
     return [(name, QLE2562, before, action, after, outcome, code),
             (name, QLE2672, '3.28', 'rewrite', '3.28', other or outcome,
              code)]
+
+
+def two_vendor_rows(name, outcome, code):
+    """srv07's rows: its QLogic adapters, then its Brocade ones, none of
+    them changed; the items that are no upgrade are current in a check.
+    Each build sees every adapter twice there, as both of the machine's
+    HBA API libraries are the one simulated library that lists them all."""
+    other = 'already current' if outcome == 'would update' else outcome
+    qlogic = expected_rows(name, '2.02', 'upgrade', '2.02', outcome, code,
+                           other)
+    brocade = [(name, BROCADE_825, '3.0.3.2', 'upgrade', '3.0.3.2', outcome,
+                code),
+               (name, BROCADE_825, '3.2.0.0', 'rewrite', '3.2.0.0', other,
+                code)]
+    return qlogic * 2 + brocade * 2
+
+
+def lost_rows(name, outcome):
+    """A server's rows when what it runs after the flash is not known."""
+    return [(name, QLE2562, '2.02', 'upgrade', '', outcome, ''),
+            (name, QLE2672, '3.28', 'rewrite', '', outcome, '')]
 
 
 def snapshot(top):
@@ -121,6 +154,7 @@ class FleetRolloutTest(unittest.TestCase):
                 print('skipped: %s' % error)
                 sys.exit(77)
             raise
+        cls.fleet.configure(forks=len(KINDS))
         cls.collections = cls.fleet.path('collections')
         # The report folder already holds an operator's files; no run may
         # touch them.
@@ -188,24 +222,75 @@ class FleetRolloutTest(unittest.TestCase):
             rows = list(csv.DictReader(handle))
         return code, out, report, rows
 
-    def calls(self, server):
-        path = os.path.join(self.fleet.machine(server), 'sim', 'qlafwupdate',
-                            'calls')
+    def machine_file(self, server, *path):
+        return os.path.join(self.fleet.machine(server), *path)
+
+    def lines(self, server, *path):
+        path = self.machine_file(server, *path)
         if not os.path.exists(path):
             return []
         with open(path) as handle:
             return handle.read().splitlines()
 
+    def calls(self, server):
+        return self.lines(server, 'sim', 'qlafwupdate', 'calls')
+
+    def release(self, server):
+        """Lets a "slow" flash end, and waits until its run has logged it."""
+        open(self.machine_file(server, 'sim', 'qlafwupdate', 'release'),
+             'w').close()
+        deadline = time.monotonic() + 60
+        while 'Flash complete [1]' not in self.lines(
+                server, 'var', 'vkx', 'Component.log'):
+            self.assertLess(time.monotonic(), deadline, server)
+            time.sleep(0.1)
+
+    def when_flash_starts(self, server, act):
+        """Runs act in the background as soon as server's flash starts, if
+        it starts before the returned event is set."""
+        over = threading.Event()
+
+        def watch():
+            while not self.calls(server):
+                if over.wait(0.05):
+                    return
+            act()
+        thread = threading.Thread(target=watch, daemon=True)
+        thread.start()
+        self.addCleanup(thread.join)
+        return over
+
     def assertRows(self, rows, expected):
+        """Rows in server order (the report puts the worst first)."""
         columns = ('server', 'device_id', 'active_before', 'action',
                    'active_after', 'outcome', 'exit_code')
-        self.assertEqual([tuple(row[c] for c in columns) for row in rows],
-                         expected)
+        self.assertEqual(sorted((tuple(row[c] for c in columns)
+                                 for row in rows), key=lambda row: row[0]),
+                         sum(expected, []))
 
-    def render(self, html):
+    def assertChanged(self, out, servers):
+        self.assertEqual(dict((name, int(count)) for name, count in
+                              RECAP.findall(out)),
+                         dict((name, int(name in servers))
+                              for name in self.fleet.names), out)
+
+    def assertLogTail(self, report, server, flash_line):
+        """The rollout's runs on server are its log's last text, in order."""
+        texts = []
+        for kind in ('discovery', 'update'):
+            with open(os.path.join(report, 'logs', '%s.%s.log'
+                                   % (server, kind))) as handle:
+                texts.append(handle.read())
+        with open(self.machine_file(server, 'var', 'vkx',
+                                    'Component.log')) as handle:
+            self.assertTrue(handle.read().endswith(''.join(texts)), server)
+        self.assertIn(flash_line, texts[1])
+        self.assertIn('qlafwupdate: engine trace (fd 3)\n', texts[1])
+
+    def render(self, html, outcome='failed'):
         probe = self.fleet.path('probe.html')
         with open(probe, 'w') as handle:
-            handle.write(PROBE % html)
+            handle.write(PROBE % (outcome, html))
         profile = tempfile.mkdtemp(dir=self.fleet.dir)
         done = subprocess.run(
             CHROMIUM + ['--user-data-dir=' + profile, '--dump-dom',
@@ -236,101 +321,137 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.reports)),
                          ['hosts', 'inventory.ini'])
 
+        current, pending = 'already current', ['srv01', 'srv04', 'srv05',
+                                               'srv06', 'srv07']
         code, out, _, rows = self.rollout('--check', '--diff')
         self.assertEqual(code, 0, out)
         for server in self.fleet.names:
             self.assertEqual(self.calls(server), [], server)
         self.assertIn('-%s Multiboot Image: 2.02\n+%s Multiboot Image: 3.10'
                       % (QLE2562, QLE2562), out)
-        current = 'already current'
-        self.assertRows(rows, sum([
-            expected_rows('srv01', '2.02', 'upgrade', '2.02', 'would update',
-                          '3', current),
+        self.assertChanged(out, pending)
+        would = ('2.02', 'upgrade', '2.02', 'would update', '3', current)
+        self.assertRows(rows, [
+            expected_rows('srv01', *would),
             expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
-            expected_rows('srv03', '2.02', 'upgrade', '2.02', 'would update',
-                          '3', current),
-            expected_rows('srv04', '2.02', 'upgrade', '2.02', 'would update',
-                          '3', current)], []))
+            [('srv03', '', '', '', '', 'no adapter', '')]] + [
+            expected_rows(server, *would) for server in pending[1:-1]] + [
+            two_vendor_rows('srv07', 'would update', '3')])
 
+        # srv05 stops answering the moment its flash starts; the flash there
+        # ends while nobody watches. That stops the rollout after its batch.
+        lost = self.when_flash_starts('srv05', lambda: (
+            self.fleet.stop_server('srv05'), self.release('srv05')))
         code, out, report, rows = self.rollout()
+        lost.set()
         self.assertEqual(code, 2, out)
         self.assertEqual([self.calls(s) for s in self.fleet.names],
-                         [['/s'], [], ['/s'], []])
-        # Failed servers first.
-        self.assertRows(rows, sum([
-            expected_rows('srv03', '2.02', 'upgrade', '2.02', 'failed', '12'),
+                         [['/s'], [], [], ['/s'], ['/s'], [], []])
+        first_batch = out.index('Start the update of the server')
+        self.assertRegex(out[first_batch:], r'^[^\n]*\n(ok|changed): '
+                         r'\[srv01\]')
+        self.assertEqual(self.lines('srv01', 'sim', 'power'),
+                         ['shutdown -r +0'])
+        self.assertEqual(self.lines('srv04', 'sim', 'power'), [])
+        self.assertRows(rows, [
             expected_rows('srv01', '2.02', 'upgrade', '3.10', 'updated', '1',
                           current),
             expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
-            expected_rows('srv04', '2.02', 'upgrade', '2.02', 'skipped',
-                          '')], []))
-        self.assertIn('exit code 12', rows[0]['message'])
+            [('srv03', '', '', '', '', 'no adapter', '')],
+            expected_rows('srv04', '2.02', 'upgrade', '3.10',
+                          'updated, reboot required', '1', current),
+            lost_rows('srv05', 'unreachable'),
+            expected_rows('srv06', '2.02', 'upgrade', '2.02', 'skipped', ''),
+            two_vendor_rows('srv07', 'skipped', '')])
+        # The worst first: the lost server, with the step and the warning.
+        self.assertEqual(rows[0]['server'], 'srv05')
+        self.assertIn('contact lost at "wait for the update"',
+                      rows[0]['message'])
+        self.assertIn('the flash may have run there', rows[0]['message'])
+        self.assertEqual([row['reboot_required'] for row in rows
+                          if row['server'] in ('srv01', 'srv04')],
+                         ['False', 'False', 'True', 'True'])
         with open(os.path.join(report, 'retry.txt')) as handle:
-            self.assertEqual(handle.read(), 'srv03\n')
-        for server, flash_line in (('srv01', 'Flash complete [1]\n'),
-                                   ('srv03', 'Flash complete [12]\n')):
-            texts = []
-            for kind in ('discovery', 'update'):
-                with open(os.path.join(report, 'logs', '%s.%s.log'
-                                       % (server, kind))) as handle:
-                    texts.append(handle.read())
-            with open(os.path.join(self.fleet.machine(server), 'var', 'vkx',
-                                   'Component.log')) as handle:
-                log = handle.read()
-            # This rollout's two runs are the log's last text, in order.
-            self.assertTrue(log.endswith(''.join(texts)), server)
-            self.assertIn(flash_line, texts[1])
-            self.assertIn('qlafwupdate: engine trace (fd 3)\n', texts[1])
+            self.assertEqual(handle.read(), 'srv05\n')
+        self.assertLogTail(report, 'srv01', 'Flash complete [1]\n')
         self.assertFalse(os.path.exists(os.path.join(
-            report, 'logs', 'srv04.update.log')))
+            report, 'logs', 'srv06.update.log')))
 
-        seen = self.render(os.path.join(report, 'report.html'))
+        seen = self.render(os.path.join(report, 'report.html'),
+                           'unreachable')
         self.assertEqual(
             {key: seen.get('summary-' + key) for key in (
                 'servers', 'adapters', 'updated', 'already-current',
-                'failed', 'skipped', 'would-update')},
-            {'servers': '4', 'adapters': '8', 'updated': '1',
-             'already-current': '1', 'failed': '1', 'skipped': '1',
-             'would-update': '0'})
-        self.assertEqual(seen['bars'], 4)
+                'no-adapter', 'unreachable', 'skipped', 'would-update')},
+            {'servers': '7', 'adapters': '18', 'updated': '1',
+             'already-current': '1', 'no-adapter': '1', 'unreachable': '1',
+             'skipped': '2', 'would-update': '0'})
+        self.assertEqual(seen['bars'], 6)
         self.assertLessEqual(seen['scrollWidth'], seen['clientWidth'])
         self.assertEqual((seen['rows'], seen['failedRows'],
-                          seen['firstServer']), (8, 2, 'srv04'))
+                          seen['firstServer']), (19, 2, 'srv07'))
 
-        code, out, _, rows = self.rollout('--limit', 'srv01,srv02')
-        self.assertEqual(code, 0, out)
-        self.assertEqual(self.calls('srv01'), ['/s'])
-        self.assertRows(rows, sum([
-            expected_rows('srv01', '3.10', 'rewrite', '3.10', current, '3'),
-            expected_rows('srv02', '3.10', 'rewrite', '3.10', current,
-                          '3')], []))
+        # srv06's flash outlasts its wait: the rollout stops before srv07.
+        code, out, _, rows = self.rollout('--limit', 'srv06,srv07')
+        self.assertEqual(code, 2, out)
+        self.assertEqual([self.calls('srv06'), self.calls('srv07')],
+                         [['/s'], []])
+        self.assertRows(rows, [
+            lost_rows('srv06', 'still flashing'),
+            two_vendor_rows('srv07', 'skipped', '')])
+        self.release('srv06')
 
-        # The run removed its bundle folder. One already on a server (srv04
-        # keeps its own since the first run stopped before its batch) is
-        # checked, never rewritten: a damaged one stops that server.
+        # The run removed its bundle folder from every server it took to the
+        # end. One already on a server (srv07 keeps its own, as both runs
+        # stopped before its batch) is checked, never rewritten: a damaged
+        # one stops that server.
         with open(self.bundles['signed'], 'rb') as handle:
             digest = hashlib.sha256(handle.read()).hexdigest()
         folder = '%s/%s' % (simfleet.REMOTE_BUNDLE, digest)
         self.assertNotIn(digest, self.on_servers(
-            'srv01,srv02', 'ls -A ' + simfleet.REMOTE_BUNDLE))
-        self.on_servers('srv04', 'mkdir -p %s && tar xzf %s -C %s '
-                        '--strip-components=1 && echo >> %s/qlafwupdate'
-                        % (folder, self.bundles['signed'], folder, folder))
-        code, out, report, rows = self.rollout('--limit', 'srv04')
+            'srv01,srv02,srv03', 'ls -A ' + simfleet.REMOTE_BUNDLE))
+        self.on_servers('srv07', 'test -d %s && echo >> %s/qlafwupdate'
+                        % (folder, folder))
+        code, out, report, rows = self.rollout('--limit', 'srv07')
         self.assertEqual(code, 2, out)
-        self.assertEqual(self.calls('srv04'), [])
+        self.assertEqual(self.calls('srv07'), [])
         self.assertEqual([(row['server'], row['outcome']) for row in rows],
-                         [('srv04', 'bundle corrupt')])
+                         [('srv07', 'bundle corrupt')])
         self.assertIn('qlafwupdate does not match', rows[0]['message'])
-        self.on_servers('srv04', 'test -d ' + folder)
-        with open(os.path.join(report, 'retry.txt')) as handle:
-            self.assertEqual(handle.read(), 'srv04\n')
+        self.on_servers('srv07', 'rm -r ' + folder)
+
+        # Nothing is flashed twice: srv06's flash is picked up; srv07, the
+        # canary, runs its QLogic and its Brocade build, both of which fail;
+        # nothing changes anywhere.
+        code, out, report, rows = self.rollout()
+        self.assertEqual(code, 2, out)
+        self.assertChanged(out, [])
+        self.assertEqual([self.calls(s) for s in self.fleet.names],
+                         [['/s'], [], [], ['/s'], ['/s'], ['/s'], ['/s']])
+        self.assertRows(rows, [
+            expected_rows('srv01', '3.10', 'rewrite', '3.10', current, '3'),
+            expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
+            [('srv03', '', '', '', '', 'no adapter', '')],
+            expected_rows('srv04', '3.10', 'rewrite', '3.10', current, '3'),
+            [('srv05', '', '', '', '', 'unreachable', '')],
+            expected_rows('srv06', '2.02', 'upgrade', '3.10',
+                          'updated, reboot required', '1', current),
+            two_vendor_rows('srv07', 'failed', '7')])
+        self.assertEqual(self.lines('srv07', 'sim', 'bcu', 'calls'),
+                         ['boot --update bfa_boot_fw -a'])
+        self.assertIn('exit code 12', rows[0]['message'])
+        self.assertIn('contact lost at "copy the bundle"', next(
+            row['message'] for row in rows if row['server'] == 'srv05'))
+        self.assertEqual([row['reboot_required'] for row in rows
+                          if row['server'] in ('srv01', 'srv04', 'srv06')],
+                         ['False', 'False', 'True', 'True', 'True', 'True'])
+        self.assertLogTail(report, 'srv07', 'Flash complete [12]\n')
 
         # Every run kept its own folder beside the operator's files; the
         # fleet state holds each server's latest outcome.
         runs = [name for name in os.listdir(self.reports)
                 if name[:1].isdigit()]
-        self.assertEqual(len(runs), 4)
+        self.assertEqual(len(runs), 5)
         self.assertEqual(os.readlink(os.path.join(self.reports, 'latest')),
                          os.path.basename(report))
         self.assertEqual(dict((path, state) for path, state in
@@ -341,14 +462,18 @@ class FleetRolloutTest(unittest.TestCase):
             fleet = json.load(handle)['servers']
         self.assertEqual(
             dict((name, known['outcome']) for name, known in fleet.items()),
-            {'srv01': current, 'srv02': current, 'srv03': 'failed',
-             'srv04': 'bundle corrupt'})
+            {'srv01': current, 'srv02': current, 'srv03': 'no adapter',
+             'srv04': current, 'srv05': 'unreachable',
+             'srv06': 'updated, reboot required', 'srv07': 'failed'})
 
         self.fleet.stop()
         for top in HOST_TREES:
             self.assertEqual(snapshot(top), self.before[top], top)
         for path in HOST_ABSENT:
             self.assertFalse(os.path.exists(path), path)
+        # Ansible's own temporary files stay in the run's folders, and go.
+        for folder in ('ansible-local', 'controller-tmp'):
+            self.assertEqual(os.listdir(self.fleet.path(folder)), [], folder)
 
     def test_report_for_500_servers(self):
         found = {'adapters': [{'device_id': QLE2562, 'product_id': 'QLE2562',

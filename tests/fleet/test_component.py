@@ -1,8 +1,11 @@
 # Unit tests of the hbafw module's plain functions: report parsing, the
-# exit-code mapping and log slicing. The module itself is exercised by the
-# fleet integration test over SSH, not here.
+# exit-code mapping, the builds a machine's PCI vendors need, the run lock
+# probe and log slicing. The module itself is exercised by test_module_run
+# and the fleet integration test over SSH, not here.
 
+import fcntl
 import os
+import shutil
 import tempfile
 import unittest
 
@@ -104,6 +107,58 @@ class OutcomeTest(unittest.TestCase):
                 result = component.update_outcome(code, out, log)
                 self.assertEqual(result[:2], (changed, failed))
                 self.assertIn(words, result[2])
+
+
+class MachineTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.dir)
+
+    def test_builds_follow_the_pci_vendors(self):
+        for name, vendor in (('0000:05:00.0', '0x1077\n'),
+                             ('0000:04:00.0', '0x1657\n'),
+                             ('0000:00:1f.0', '0x8086\n')):
+            os.mkdir(os.path.join(self.dir, name))
+            with open(os.path.join(self.dir, name, 'vendor'), 'w') as handle:
+                handle.write(vendor)
+        os.mkdir(os.path.join(self.dir, 'no-vendor-file'))
+        vendors = component.pci_vendors(self.dir)
+        self.assertEqual(vendors, {'0x1077', '0x1657', '0x8086'})
+        self.assertEqual(
+            component.builds_for(vendors, component.VENDOR_BUILDS),
+            [('0x1077', 'hbafw-qlogic'), ('0x1657', 'hbafw-brocade')])
+        self.assertEqual(component.pci_vendors(self.dir + '/missing'), set())
+        adapters = component.parse_report(REPORT)
+        self.assertEqual(component.own_adapters(adapters, '0x1077'),
+                         adapters)
+        self.assertEqual(component.own_adapters(adapters, '0x1657'), [])
+
+    def test_lock_probe(self):
+        path = os.path.join(self.dir, 'Component.lock')
+        self.assertFalse(component.lock_held(path))
+        with open(path, 'w') as lock:
+            self.assertFalse(component.lock_held(path))
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            self.assertTrue(component.lock_held(path))
+        self.assertFalse(component.lock_held(path))
+
+    def test_flash_end_and_worst_outcome(self):
+        rows = [('', None), ('Flash complete [1]\n', 1),
+                ('Flash complete [1]\nFlash complete [12]\n', 12),
+                ('x Flash complete [1]\nFlash complete [x]\n', None),
+                (component.STOPPED_DURING_FLASH + '0\n', 1),
+                ('Flash complete [1]\n' + component.STOPPED_DURING_FLASH
+                 + '2\n', 7)]
+        for text, code in rows:
+            self.assertEqual(component.flash_end(text), code, text)
+        self.assertEqual(component.worst([component.UPDATED_REBOOT,
+                                          component.NO_ADAPTER]),
+                         component.UPDATED_REBOOT)
+        self.assertEqual(component.worst([component.CURRENT,
+                                          component.STILL_FLASHING,
+                                          component.FAILED]),
+                         component.FAILED)
+        self.assertEqual(component.worst([]), component.NO_ADAPTER)
 
 
 class LogTest(unittest.TestCase):

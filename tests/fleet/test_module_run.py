@@ -1,7 +1,8 @@
 # The hbafw module run as Ansible runs it (arguments in a JSON file), over a
 # stand-in component script in a temporary bundle, so the paths through the
-# module are covered without SSH: a missing report, check mode, force, the
-# run lock and the flash engine's own exit codes.
+# module are covered without SSH: a missing report, no adapter, check mode,
+# force, the run lock, the flash engine's own exit codes, a flash that shows
+# the old version afterwards, and one that outlasts the wait.
 
 import json
 import os
@@ -9,39 +10,52 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 from test_component import REPORT
 
 MODULE = 'ansible_collections.hbafw.fleet.plugins.modules.hbafw'
-# The stand-in writes the report kept in its folder (if any) for /d, and for
-# an update records its arguments, prints what "say" holds and exits with
-# the code in "code".
+# The stand-in writes the report kept in its folder (if any) for /d, else
+# prints "none" and exits 7 if it exists (3 if not); an update records its
+# arguments, sleeps the seconds in "slow", prints what "say" holds, puts
+# "after" in place of the report when it exits 1, and exits with "code".
 COMPONENT = '''#!/bin/sh
 here=$(dirname "$0")
 if [ "$1" = /d ]; then
-    [ -f "$here/report" ] && cp "$here/report" "$2"
-    [ -f "$here/report" ] || echo "Generating self-discovery XML...FAILED!"
+    [ -f "$here/report" ] && cp "$here/report" "$2" && exit 3
+    [ -f "$here/none" ] && cat "$here/none" && exit 7
+    echo "Generating self-discovery XML...FAILED!"
     exit 3
 fi
 echo "$*" >> "$here/calls"
+sleep "$(cat "$here/slow")"
 cat "$here/say" 2>/dev/null
-exit "$(cat "$here/code")"
+code=$(cat "$here/code")
+[ "$code" = 1 ] && cp "$here/after" "$here/report"
+exit "$code"
 '''
 CURRENT = REPORT.replace('"upgrade"', '"rewrite"')
+FLASHED = CURRENT.replace('value="2.02"', 'value="3.10"').replace(
+    'value="1.1"', 'value="1.0"').replace('"downgrade"', '"rewrite"')
+NO_ADAPTER = 'WARNING! : No supported adapters found.\n'
 LOCK = 'ERROR! : Another firmware update is running on this machine.\n'
 
 
 class ModuleRunTest(unittest.TestCase):
     def run_module(self, report, code, state, check=False, force=False,
-                   say=''):
-        folder = tempfile.mkdtemp(prefix='hbafw-module-')
-        self.addCleanup(shutil.rmtree, folder)
+                   say='', after=FLASHED, slow=0, wait=60, folder=None):
+        if folder is None:
+            folder = tempfile.mkdtemp(prefix='hbafw-module-')
+            self.addCleanup(shutil.rmtree, folder)
         bundle = os.path.join(folder, 'bundle')
-        os.mkdir(bundle)
-        files = {'component': COMPONENT, 'code': str(code), 'say': say}
+        os.makedirs(bundle, exist_ok=True)
+        files = {'component': COMPONENT, 'code': str(code), 'say': say,
+                 'after': after, 'slow': str(slow)}
         if report is not None:
             files['report'] = report
+        elif code == 7:
+            files['none'] = NO_ADAPTER
         for name, text in files.items():
             with open(os.path.join(bundle, name), 'w') as handle:
                 handle.write(text)
@@ -51,6 +65,7 @@ class ModuleRunTest(unittest.TestCase):
             json.dump({'ANSIBLE_MODULE_ARGS': {
                 'executable': './component', 'chdir': bundle,
                 'state': state, 'force': force, '_ansible_check_mode': check,
+                'wait': wait, 'state_dir': os.path.join(folder, 'runs'),
                 '_ansible_remote_tmp': folder,
                 '_ansible_keep_remote_files': False}}, handle)
         done = subprocess.run([sys.executable, '-m', MODULE, args],
@@ -63,48 +78,91 @@ class ModuleRunTest(unittest.TestCase):
         return json.loads(done.stdout), flashed
 
     def test_results(self):
-        # report, update exit code, state, check, force, say:
-        # failed, changed, exit_code, update call, words in msg
+        # report, update exit code, state, check, force, other arguments:
+        # failed, changed, exit_code, update call, outcome, words in msg
         rows = [
-            (None, 1, 'updated', False, False, '',
-             True, False, 3, '', 'discovery wrote no report'),
-            ('<x/>', 1, 'discovered', False, False, '',
-             True, False, 3, '', 'not <tellin_rom_discovery>'),
-            (REPORT, 1, 'discovered', False, False, '',
-             False, False, 3, '', None),
-            (REPORT, 1, 'updated', True, False, '',
-             False, True, 3, '', None),
-            (CURRENT, 1, 'updated', True, False, '',
-             False, False, 3, '', None),
-            (CURRENT, 1, 'updated', True, True, '',
-             False, True, 3, '', None),
-            (REPORT, 1, 'updated', False, False, '',
-             False, True, 1, '/s\n', 'exit code 1'),
-            (CURRENT, 1, 'updated', False, True, '',
-             False, True, 1, '/s /f\n', 'exit code 1'),
-            (CURRENT, 3, 'updated', False, False, '',
-             False, False, 3, '/s\n', 'exit code 3'),
-            (REPORT, 7, 'updated', False, False, LOCK,
-             True, False, 7, '/s\n', 'another firmware update is running'),
-            (REPORT, 12, 'updated', False, False, '',
-             True, False, 12, '/s\n', 'exit code 12: passed on'),
+            (None, 1, 'updated', False, False, {},
+             True, False, 3, '', 'failed', 'discovery wrote no report'),
+            (None, 7, 'updated', False, False, {},
+             False, False, 7, '', 'no adapter', 'no supported adapter'),
+            ('<x/>', 1, 'discovered', False, False, {},
+             True, False, 3, '', 'failed', 'not <tellin_rom_discovery>'),
+            (REPORT, 1, 'discovered', False, False, {},
+             False, False, 3, '', 'update pending', None),
+            (REPORT, 1, 'updated', True, False, {},
+             False, True, 3, '', 'would update', None),
+            (CURRENT, 1, 'updated', True, False, {},
+             False, False, 3, '', 'already current', None),
+            (CURRENT, 1, 'updated', True, True, {},
+             False, True, 3, '', 'would update', None),
+            (REPORT, 1, 'updated', False, False, {},
+             False, True, 1, '/s\n', 'updated, reboot required',
+             'exit code 1'),
+            (REPORT, 1, 'updated', False, False, {'after': REPORT},
+             True, True, 1, '/s\n', 'failed: not verified',
+             '1077.2532.1077.015d Multiboot Image shows 2.02, not 3.10'),
+            (REPORT, 1, 'updated', False, False, {'after': CURRENT.replace(
+                '1077.2532', '1077.9999')},
+             True, True, 1, '/s\n', 'failed: not verified',
+             '1077.2532.1077.015d Multiboot Image is gone'),
+            (CURRENT, 1, 'updated', False, True, {},
+             False, True, 1, '/s /f\n', 'updated, reboot required',
+             'exit code 1'),
+            (CURRENT, 3, 'updated', False, False, {},
+             False, False, 3, '', 'already current', 'nothing to flash'),
+            (REPORT, 7, 'updated', False, False, {'say': LOCK},
+             True, False, 7, '/s\n', 'failed',
+             'another firmware update is running'),
+            (REPORT, 12, 'updated', False, False, {},
+             True, False, 12, '/s\n', 'failed', 'exit code 12: passed on'),
         ]
-        for (report, code, state, check, force, say,
-             failed, changed, exit_code, calls, words) in rows:
+        for (report, code, state, check, force, more,
+             failed, changed, exit_code, calls, outcome, words) in rows:
             with self.subTest(report=report and report[:20], code=code,
                               state=state, check=check, force=force):
                 result, flashed = self.run_module(report, code, state,
-                                                  check, force, say)
+                                                  check, force, **more)
                 self.assertEqual((bool(result.get('failed')),
                                   result['changed'], result['exit_code'],
-                                  flashed),
-                                 (failed, changed, exit_code, calls), result)
+                                  flashed, result['outcome'],
+                                  result['reboot_required']),
+                                 (failed, changed, exit_code, calls, outcome,
+                                  outcome.endswith('reboot required')),
+                                 result)
                 self.assertNotIn('rc', result)
                 if words:
                     self.assertIn(words, result['msg'])
                 if report == REPORT and not failed:
                     self.assertEqual(len(result['pending']), 1)
                     self.assertEqual(len(result['adapters']), 2)
+
+    def test_flash_outlasting_the_wait_is_picked_up_not_repeated(self):
+        folder = tempfile.mkdtemp(prefix='hbafw-module-')
+        self.addCleanup(shutil.rmtree, folder)
+        # state, then changed, exit code, outcome, reboot required
+        rows = [
+            ('updated', True, None, 'still flashing', False),
+            ('updated', False, 1, 'updated, reboot required', True),
+            ('discovered', False, 3, 'already current', True),
+            ('rebooted', False, 3, 'updated', False),
+            ('updated', False, 3, 'already current', False),
+        ]
+        for number, (state, changed, code, outcome, reboot) in \
+                enumerate(rows):
+            result, flashed = self.run_module(
+                REPORT if number == 0 else None, 1, state, slow=2, wait=1,
+                folder=folder)
+            self.assertEqual((result['changed'], result.get('exit_code'),
+                              result['outcome'], result['reboot_required'],
+                              flashed), (changed, code, outcome, reboot,
+                                         '/s\n'), (number, result))
+            if number == 0:
+                exit_code = os.path.join(folder, 'runs', 'component',
+                                         'exit_code')
+                for _ in range(100):
+                    if os.path.exists(exit_code):
+                        break
+                    time.sleep(0.1)
 
 
 if __name__ == '__main__':

@@ -1,10 +1,12 @@
 # Plain functions behind the hbafw module: reading the component's discovery
-# report, deciding what its exit code means, and cutting this run's text out of
-# the component log. They run on the target with Python's standard library
-# only; they start no process and never write a file.
+# report, deciding what its exit code means, picking the vendor builds a
+# server's adapters need, checking a flash against a second discovery, and
+# cutting a run's text out of the component log. They run on the target with
+# Python's standard library only; they start no process and never write a file.
 
 from __future__ import absolute_import, division, print_function
 
+import fcntl
 import os
 import xml.etree.ElementTree as ElementTree
 
@@ -13,8 +15,42 @@ __metaclass__ = type
 LOG_PATH = '/var/vkx/Component.log'
 LOCK_LINE = 'ERROR! : Another firmware update is running on this machine.'
 LOCK_MESSAGE = 'another firmware update is running on this machine'
+LOCK_PATH = '/var/vkx/Component.lock'
+NO_ADAPTER_LINE = 'WARNING! : No supported adapters found.'
+FLASH_COMPLETE = 'Flash complete ['
+# What the component's supervisor logs when the component was killed during
+# the flash; the engine's own status follows.
+STOPPED_DURING_FLASH = ('NOTICE : The component was stopped during the '
+                        'flash; Flash Engine exit code: ')
 REPORT_ROOT = 'tellin_rom_discovery'
 UPGRADE = 'upgrade'
+PCI_DEVICES = '/sys/bus/pci/devices'
+BOOT_ID = '/proc/sys/kernel/random/boot_id'
+
+# Each adapter vendor's build, by PCI vendor id, relative to the bundle; a
+# build runs in its own folder, beside the catalogue and the vendor's tools.
+VENDOR_BUILDS = {
+    '0x1077': 'hbafw-qlogic',
+    '0x10df': 'hbafw-emulex',
+    '0x1657': 'hbafw-brocade',
+}
+
+# A server's outcome, as the module and the fleet report name it.
+UPDATED = 'updated'
+UPDATED_REBOOT = 'updated, reboot required'
+CURRENT = 'already current'
+WOULD_UPDATE = 'would update'
+PENDING = 'update pending'
+NO_ADAPTER = 'no adapter'
+STILL_FLASHING = 'still flashing'
+NOT_VERIFIED = 'failed: not verified'
+FAILED = 'failed'
+UNREACHABLE = 'unreachable'
+# Worst first: a server with several builds takes the first of its builds'
+# outcomes in this order.
+OUTCOMES = (UNREACHABLE, FAILED, NOT_VERIFIED, STILL_FLASHING,
+            UPDATED_REBOOT, UPDATED, WOULD_UPDATE, PENDING, CURRENT,
+            NO_ADAPTER)
 
 EXIT_MEANINGS = {
     1: 'success: the flash engine reported success',
@@ -119,3 +155,114 @@ def log_since(offset, path=LOG_PATH):
     except (IOError, OSError):
         return ''
     return data.decode('utf-8', 'replace')
+
+
+def pci_vendors(devices=PCI_DEVICES):
+    """The PCI vendor ids of the machine's devices, as '0x1077' texts."""
+    found = set()
+    try:
+        names = os.listdir(devices)
+    except OSError:
+        return found
+    for name in names:
+        try:
+            with open(os.path.join(devices, name, 'vendor')) as handle:
+                found.add(handle.read().strip().lower())
+        except (IOError, OSError):
+            continue
+    return found
+
+
+def builds_for(vendors, builds):
+    """(vendor id, build) for each vendor present, in vendor id order."""
+    return [(vendor, builds[vendor]) for vendor in sorted(builds)
+            if vendor.lower() in vendors]
+
+
+def own_adapters(adapters, vendor):
+    """The adapters of one PCI vendor ('0x1077'): a build reports every
+    adapter its catalogue names, also another vendor's on a mixed server."""
+    prefix = vendor.lower()[2:] + '.'
+    return [adapter for adapter in adapters
+            if adapter['device_id'].lower().startswith(prefix)]
+
+
+def unverified(flashed, adapters_after):
+    """Why the flashed items do not show their package versions afterwards:
+    one text per item that vanished or still shows another version."""
+    after = {}
+    for adapter in adapters_after:
+        for item in adapter['items']:
+            after[(adapter['device_id'], item['type'])] = item
+    problems = []
+    for item in flashed:
+        now = after.get((item['device_id'], item['type']))
+        if now is None:
+            problems.append('%s %s is gone after the flash'
+                            % (item['device_id'], item['type']))
+        elif now['active_version'] != item['version']:
+            problems.append('%s %s shows %s, not %s' % (
+                item['device_id'], item['type'], now['active_version'] or
+                'no version', item['version']))
+    return problems
+
+
+def flashed_items(adapters, force):
+    """The items an update run writes: the pending ones, or all if forced."""
+    if not force:
+        return pending_items(adapters)
+    return [dict(item, device_id=adapter['device_id'])
+            for adapter in adapters for item in adapter['items']]
+
+
+def flash_end(log_text):
+    """The component's exit code as the log tells it, or None: the last
+    "Flash complete [N]" line, else the supervisor's line for a killed
+    component, whose engine status 0 is a success (1) and any other a
+    failure (7)."""
+    code = None
+    for line in log_text.splitlines():
+        try:
+            if line.startswith(FLASH_COMPLETE) and line.endswith(']'):
+                code = int(line[len(FLASH_COMPLETE):-1])
+            elif line.startswith(STOPPED_DURING_FLASH):
+                status = int(line[len(STOPPED_DURING_FLASH):])
+                code = 1 if status == 0 else 7
+        except ValueError:
+            continue
+    return code
+
+
+def no_adapter(code, log_text):
+    return code == 7 and NO_ADAPTER_LINE in log_text.splitlines()
+
+
+def worst(outcomes):
+    return min(outcomes, key=OUTCOMES.index) if outcomes else NO_ADAPTER
+
+
+def lock_held(path=LOCK_PATH):
+    """Whether a component run (and so maybe a flash) holds the run lock.
+
+    The probe takes the lock for an instant when it is free; a run starting
+    in that instant would be refused, which the rollout never does.
+    """
+    try:
+        descriptor = os.open(path, os.O_RDONLY | os.O_NOFOLLOW)
+    except OSError:
+        return False
+    try:
+        fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except (IOError, OSError):
+        return True
+    finally:
+        os.close(descriptor)
+    return False
+
+
+def boot_id(path=BOOT_ID):
+    try:
+        with open(path) as handle:
+            return handle.read().strip()
+    except (IOError, OSError):
+        return ''

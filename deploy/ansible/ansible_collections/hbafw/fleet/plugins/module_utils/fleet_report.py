@@ -18,18 +18,12 @@ __metaclass__ = type
 
 # The outcomes the hbafw module names (it names "pending" for a server it
 # found something to flash on), and those only the report knows.
-UPDATED = 'updated'
-UPDATED_REBOOT = 'updated, reboot required'
-CURRENT = 'already current'
+from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
+    CURRENT, FAILED, NO_ADAPTER, NOT_VERIFIED, PENDING, STILL_FLASHING,
+    UNREACHABLE, UPDATED, UPDATED_REBOOT, WOULD_UPDATE)
+
 CURRENT_REBOOT = 'already current, reboot required'
-WOULD_UPDATE = 'would update'
-PENDING = 'update pending'
-FAILED = 'failed'
-NOT_VERIFIED = 'failed: not verified'
 BUNDLE_CORRUPT = 'bundle corrupt'
-UNREACHABLE = 'unreachable'
-STILL_FLASHING = 'still flashing'
-NO_ADAPTER = 'no adapter'
 SKIPPED = 'skipped'
 NOT_REACHED = 'not reached'
 # The order of the summary and of the table: what needs the operator first.
