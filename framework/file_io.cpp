@@ -68,8 +68,13 @@ bool MakeFolders(const std::string& path) {
         parent = child;
     }
     if (parent < 0) return false;
+    // An earlier build left the log's folder 0777 under some umasks; the lock
+    // lives there, so a folder of ours loses write access for everyone else.
+    struct stat st {};
+    bool ours = ::fstat(parent, &st) == 0 && st.st_uid == ::geteuid();
+    bool tight = !ours || (st.st_mode & 022) == 0 || ::fchmod(parent, st.st_mode & 07755) == 0;
     ::close(parent);
-    return true;
+    return tight;
 }
 
 int OpenRegularForAppend(const std::string& path) {

@@ -21,7 +21,8 @@ inline constexpr mode_t kToolMode = 0755;
 std::string FolderOf(const std::string& path);
 
 // Creates every missing folder of path, each with kFolderMode, by system calls
-// relative to its opened parent. True when path is a folder afterwards.
+// relative to its opened parent. An existing last folder of this user's loses
+// write access for group and others. True when path is such a folder afterwards.
 bool MakeFolders(const std::string& path);
 
 // An append descriptor (close-on-exec) of the regular file at path, created

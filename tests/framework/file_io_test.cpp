@@ -103,10 +103,13 @@ TEST(ReplaceFile, ModesAreExplicit) {
     EXPECT_TRUE(ReplaceFile(dir.file("new"), "x"));
     EXPECT_TRUE(ReplaceFile(dir.file("special"), "x"));
     EXPECT_TRUE(MakeFolders(dir.file("a/b")));
+    fs::create_directory(dir.file("left"));
+    chmod(dir.file("left").c_str(), 01777);
+    EXPECT_TRUE(MakeFolders(dir.file("left")));
     int fd = OpenRegularForAppend(dir.file("a/b/log"));
     umask(saved);
     close(fd);
-    for (const auto& [name, mode] : {std::pair{"new", 0644}, {"special", 0755}, {"a", 0755}, {"a/b", 0755}, {"a/b/log", 0644}})
+    for (const auto& [name, mode] : {std::pair{"new", 0644}, {"special", 0755}, {"a", 0755}, {"a/b", 0755}, {"a/b/log", 0644}, {"left", 01755}})
         EXPECT_EQ(static_cast<int>(fs::status(dir.file(name)).permissions()), mode) << name;
 }
 
