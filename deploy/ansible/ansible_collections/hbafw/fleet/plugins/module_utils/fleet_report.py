@@ -50,8 +50,8 @@ COLUMNS = ('server', 'device_id', 'product_id', 'type', 'active_before',
 HEADINGS = ('Server', 'Device', 'Product', 'Item', 'Before', 'Package',
             'Action', 'After', 'Outcome', 'Exit', 'Message', 'Logs')
 # Column widths in percent: the table fits the window, long texts wrap.
-WIDTHS = (9, 11, 11, 8, 6, 7, 7, 6, 10, 5, 13, 7)
-LOG_KINDS = ('discovery', 'update')
+WIDTHS = (10, 10, 9, 8, 6, 7, 8, 6, 10, 4, 14, 8)
+LOG_KINDS = ('bundle', 'discovery', 'update')
 # A cell a spreadsheet would take for a formula.
 FORMULA_START = ('=', '+', '-', '@', '\t', '\r')
 
@@ -60,6 +60,10 @@ def server_outcome(record):
     """(outcome, exit code or None, message) of one server's records."""
     discovery = record.get('discovery') or {}
     update = record.get('update') or {}
+    bundle = record.get('bundle') or {}
+    if bundle.get('failed') or bundle.get('unreachable'):
+        # The server went no further than its bundle.
+        discovery, update = bundle, {}
     if not discovery or discovery.get('skipped'):
         return NOT_REACHED, None, 'no discovery result: server not reached'
     for step in (discovery, update):
@@ -260,9 +264,9 @@ def _chart(counts):
 STYLE = '''
 body { font-family: sans-serif; margin: 1em; max-width: 100%; }
 table { border-collapse: collapse; width: 100%; table-layout: fixed; }
-th, td { border: 1px solid #ccc; padding: 3px 5px; text-align: left;
-         vertical-align: top; overflow-wrap: anywhere; font-size: 13px; }
-th { background: #eee; font-size: 12px; }
+th, td { border: 1px solid #ccc; padding: 3px 4px; text-align: left;
+         vertical-align: top; overflow-wrap: break-word; font-size: 12px; }
+th { background: #eee; font-size: 11px; }
 th[aria-sort] { cursor: pointer; }
 th[aria-sort=ascending]::after { content: " \\25B2"; }
 th[aria-sort=descending]::after { content: " \\25BC"; }
@@ -429,7 +433,7 @@ def render_html(report):
         cells = [escape(str(row[column])) for column in COLUMNS[:-1]]
         cells.append(' '.join(
             '<a href="logs/%s">%s</a>' % (quote(name), escape(
-                name[len(file_name(row['server'])) + 1:]))
+                name[len(file_name(row['server'])) + 1:].rsplit('.', 1)[0]))
             for name in logs.get(row['server'], [])))
         table.append((row['outcome'], cells))
     out.append(_table(HEADINGS, WIDTHS, table))

@@ -187,11 +187,12 @@ def place(module, content, digest, dest):
         # Another run placed it first; that one is checked instead.
         if not os.path.isdir(dest):
             raise
+        problems = folder_check(dest)
+        if problems:
+            module.fail_json(msg='%s: %s' % (CORRUPT, '; '.join(problems)))
+        module.exit_json(changed=False, path=dest)
     finally:
         shutil.rmtree(partial, ignore_errors=True)
-    problems = folder_check(dest)
-    if problems:
-        module.fail_json(msg='%s: %s' % (CORRUPT, '; '.join(problems)))
     module.exit_json(changed=True, path=dest)
 
 
