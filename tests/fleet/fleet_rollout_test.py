@@ -35,8 +35,10 @@ COLLECTION = os.path.join(REPO, 'deploy', 'ansible', 'ansible_collections',
 KINDS = ['reboot', 'current', 'no-adapter', 'pending', 'unreachable', 'slow',
          'qlogic+brocade failing']
 # The servers with something to flash in batches of one (the canary), two
-# and two: the lost server of the second batch stops the rollout.
-BATCHES = '{"hbafw_serial": [1, 2, 2], "hbafw_poll": 1}'
+# and two: the lost server of the second batch stops the rollout. The poll
+# is given as an operator types it, a text.
+BATCHES = '{"hbafw_serial": [1, 2, 2]}'
+POLL = 'hbafw_poll=1'
 QLE2562, QLE2672 = '1077.2532.1077.015d', '1077.2031.1077.0170'
 # The Brocade 825s beside srv07's QLogic adapters: one needs the catalogue's
 # 3.2.0.0, one runs it.
@@ -212,7 +214,7 @@ class FleetRolloutTest(unittest.TestCase):
         """One rollout into the shared report folder: (exit code, output,
         the run's report folder, its CSV rows)."""
         code, out = self.fleet.playbook(
-            self.collections, '-e', BATCHES,
+            self.collections, '-e', BATCHES, '-e', POLL,
             '-e', 'hbafw_report_dir=' + self.reports,
             '-e', 'hbafw_bundle=' + self.bundles[bundle], '-e',
             'hbafw_bundle_keyring=' + (self.fleet.path('release.gpg')
