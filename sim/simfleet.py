@@ -24,7 +24,8 @@ REMOTE_BUNDLE = '/var/lib/hbafw/bundles'
 STATE_DIR = '/var/lib/hbafw/runs'
 # Each kind of server: its preset (sim/machines) and the mkmachine settings
 # that change it. On the QLogic preset the QLE2562 runs 2.02 and needs the
-# catalogue's 3.10, which a flash gives it; the QLE2672 runs 3.28.
+# catalogue's 3.10, which a flash gives it; the QLE2672 runs 3.28. The
+# Emulex kit's flash gives both its adapters the catalogue's firmware.
 KINDS = {
     'pending': ('qlogic', []),
     'current': ('qlogic', ['image.0=3.10']),
@@ -36,7 +37,8 @@ KINDS = {
     'qlogic+emulex': ('qlogic+emulex', []),
     'qlogic+brocade': ('qlogic+brocade', []),
     'qlogic+brocade failing': ('qlogic+brocade', ['flash=exit 12']),
-    'emulex': ('emulex', []),
+    'qlogic+emulex+brocade': ('qlogic+emulex+brocade', []),
+    'emulex': ('emulex', ['flashed.0=US2.02A1', 'flashed.1=12.0.346.48']),
     'brocade': ('brocade', []),
 }
 # Inventory variables of a kind: a wait shorter than its flash, and a
@@ -103,20 +105,6 @@ def mkmachine(repo, build, kind, folder, replace=False):
     for setting in settings:
         words += ['--set', setting]
     subprocess.run(words, check=True)
-    link_pci_devices(folder)
-
-
-def link_pci_devices(machine):
-    """The sysfs bus view the fleet module reads: sys/bus/pci/devices/ADDR,
-    a link to each device folder under sys/devices."""
-    devices = os.path.join(machine, 'sys', 'devices')
-    bus = os.path.join(machine, 'sys', 'bus', 'pci', 'devices')
-    shutil.rmtree(bus, ignore_errors=True)
-    for root, _, files in os.walk(devices):
-        if 'vendor' in files and root != devices:
-            os.makedirs(bus, exist_ok=True)
-            os.symlink(os.path.relpath(root, bus),
-                       os.path.join(bus, os.path.basename(root)))
 
 
 class Fleet:
@@ -192,11 +180,11 @@ class Fleet:
 
     def make_bundle(self, output, sign_key=None, env=None):
         """The rollout bundle of this build, made as scripts/bundle makes
-        it, with the simulated QLogic and Brocade tools and a catalogue of
-        both (as a QLogic and Brocade machine has them); its path."""
+        it, with the simulated tools of the three vendors and a catalogue of
+        all three (as a machine with all three has them); its path."""
         kit = self.path('bundle-kit')
         if not os.path.isdir(kit):
-            mkmachine(self.repo, self.build, 'qlogic+brocade', kit)
+            mkmachine(self.repo, self.build, 'qlogic+emulex+brocade', kit)
         files = sorted(os.path.join(kit, 'work', name)
                        for name in os.listdir(os.path.join(kit, 'work')))
         args = ['cmake', '-DHBAFW_BUNDLE_BINARIES=' + os.path.join(
