@@ -32,6 +32,7 @@ KINDS = {
     'failing': ('qlogic', ['flash=exit 12']),
     'slow': ('qlogic', ['flash=slow 40']),
     'unreachable': ('qlogic', ['flash=slow 40']),
+    'stalled': ('qlogic', ['flash=slow 40']),
     'reboot': ('qlogic', []),
     'no-adapter': ('qlogic', ['adapters=0']),
     'qlogic+emulex': ('qlogic+emulex', []),
@@ -41,10 +42,13 @@ KINDS = {
     'emulex': ('emulex', ['flashed.0=US2.02A1', 'flashed.1=12.0.346.48']),
     'brocade': ('brocade', []),
 }
-# Inventory variables of a kind: a wait shorter than its flash, and a
-# restart through the sandbox's stand-in (sim/power, sim/boot).
+# Inventory variables of a kind: a wait shorter than its flash, keepalives
+# that give up on a frozen server in seconds, and a restart through the
+# sandbox's stand-in (sim/power, sim/boot).
 KIND_VARS = {
     'slow': 'hbafw_async_timeout=3',
+    'stalled': ('hbafw_ssh_alive_args="-o ServerAliveInterval=1'
+                ' -o ServerAliveCountMax=2"'),
     'reboot': ('hbafw_reboot=if_required '
                'hbafw_reboot_command="shutdown -r +0" '
                'hbafw_boot_id_command="cat /etc/hbafw-sim/boot 2>/dev/null'
@@ -107,6 +111,24 @@ def mkmachine(repo, build, kind, folder, replace=False):
     subprocess.run(words, check=True)
 
 
+def descendants(pid):
+    """pid and every process below it, parents first."""
+    children = {}
+    for entry in filter(str.isdigit, os.listdir('/proc')):
+        try:
+            with open('/proc/%s/stat' % entry) as handle:
+                stat = handle.read()
+        except OSError:
+            continue
+        # The command name may hold spaces; the parent follows it.
+        parent = int(stat[stat.rindex(')') + 2:].split()[1])
+        children.setdefault(parent, []).append(int(entry))
+    found = [pid]
+    for parent in found:
+        found.extend(children.get(parent, []))
+    return found
+
+
 class Fleet:
     """N simulated servers; use as a context manager so every sshd stops."""
 
@@ -118,6 +140,7 @@ class Fleet:
         self.addresses = ['127.%d.%d.%d' % (net + (i + 1,))
                           for i in range(len(self.kinds))]
         self.servers = []
+        self.stalled = {}
         self.bundle = None
         self.home = os.path.join(self.dir, 'home')
 
@@ -249,8 +272,26 @@ class Fleet:
             time.sleep(0.05)
         raise RuntimeError('sshd of %s did not start' % name)
 
+    def stall_server(self, name):
+        """Freeze one server's sshd and its sessions: connections stay open
+        and nothing answers, as a hung server. stop_server ends them."""
+        with open(self.path(name + '.pid')) as handle:
+            pids = descendants(int(handle.read()))
+        for pid in pids:
+            os.kill(pid, signal.SIGSTOP)
+        self.stalled[name] = pids
+
     def stop_server(self, name):
-        """Stop one server's sshd (its sessions go on), as a lost server."""
+        """Stop one server's sshd (its sessions go on, unless it was
+        stalled: they end too), as a lost server."""
+        stalled = self.stalled.pop(name, [])
+        for number, pid in enumerate(stalled):
+            try:
+                os.kill(pid, signal.SIGCONT)
+                if number > 0:
+                    os.kill(pid, signal.SIGTERM)
+            except OSError:
+                pass
         pid_file = self.path(name + '.pid')
         with open(pid_file) as handle:
             os.kill(int(handle.read()), signal.SIGTERM)
@@ -262,6 +303,8 @@ class Fleet:
 
     def stop(self):
         """Stop each sshd by the pid it wrote, then reap its sandbox."""
+        for name in list(self.stalled):
+            self.stop_server(name)
         for name, _, process in self.servers:
             try:
                 with open(self.path(name + '.pid')) as handle:
