@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -18,6 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr unsigned kKitBus = 0x40;
 constexpr fs::perms kExecutable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                   fs::perms::others_read | fs::perms::others_exec;
 
@@ -48,6 +50,17 @@ std::string KitLines(const std::vector<EmulexAdapter>& adapters) {
     return text;
 }
 
+// The kit's adapters have no library line, so their PCI identity comes from
+// the kit's own ids, on buses no library adapter of a preset uses.
+PciFunction KitPciFunction(const EmulexAdapter& a, std::size_t index) {
+    auto hex = [](const std::string& text) {
+        return static_cast<std::uint16_t>(std::strtoul(text.c_str(), nullptr, 16));
+    };
+    return {.domain = 0, .bus = static_cast<std::uint8_t>(kKitBus + index), .device = 0, .function = 0,
+            .vendorId = hex(a.vendorId), .deviceId = hex(a.pciId), .subsystemVendor = hex(a.subsystemVendorId),
+            .subsystemDevice = hex(a.subsystemId)};
+}
+
 void LayToolState(const ToolState& tool, const fs::path& state) {
     Write(state / "flash", tool.flash + "\n");
     if (tool.query) Write(state / "query", *tool.query);
@@ -62,10 +75,12 @@ void Lay(const MachineDescription& d, const fs::path& root) {
     for (const LaidLibrary& library : d.libraries)
         InstallVendorLibrary(root / fs::path(library.path).relative_path(), library.variant);
     if (!d.adapters.empty() || !d.faults.empty()) Write(root / "sim/adapters.conf", Description(d.adapters, d.faults));
-    if (!d.adapters.empty() || d.sysfsFiller > 0) {
+    if (!d.adapters.empty() || !d.elxflash.adapters.empty() || d.sysfsFiller > 0) {
         SysfsTree tree(root / "sys");
         tree.AddFiller(d.sysfsFiller);
         for (const SimulatedAdapter& adapter : d.adapters) tree.AddAdapter(adapter.pci);
+        for (std::size_t i = 0; i < d.elxflash.adapters.size(); ++i)
+            tree.AddAdapter(KitPciFunction(d.elxflash.adapters[i], i));
     }
     if (!d.fcoePorts.empty()) {
         FcHostTree tree(root / "sys");

@@ -24,25 +24,31 @@ REMOTE_BUNDLE = '/var/lib/hbafw/bundles'
 STATE_DIR = '/var/lib/hbafw/runs'
 # Each kind of server: its preset (sim/machines) and the mkmachine settings
 # that change it. On the QLogic preset the QLE2562 runs 2.02 and needs the
-# catalogue's 3.10, which a flash gives it; the QLE2672 runs 3.28.
+# catalogue's 3.10, which a flash gives it; the QLE2672 runs 3.28. The
+# Emulex kit's flash gives both its adapters the catalogue's firmware.
 KINDS = {
     'pending': ('qlogic', []),
     'current': ('qlogic', ['image.0=3.10']),
     'failing': ('qlogic', ['flash=exit 12']),
     'slow': ('qlogic', ['flash=slow 40']),
     'unreachable': ('qlogic', ['flash=slow 40']),
+    'stalled': ('qlogic', ['flash=slow 40']),
     'reboot': ('qlogic', []),
     'no-adapter': ('qlogic', ['adapters=0']),
     'qlogic+emulex': ('qlogic+emulex', []),
     'qlogic+brocade': ('qlogic+brocade', []),
     'qlogic+brocade failing': ('qlogic+brocade', ['flash=exit 12']),
-    'emulex': ('emulex', []),
+    'qlogic+emulex+brocade': ('qlogic+emulex+brocade', []),
+    'emulex': ('emulex', ['flashed.0=US2.02A1', 'flashed.1=12.0.346.48']),
     'brocade': ('brocade', []),
 }
-# Inventory variables of a kind: a wait shorter than its flash, and a
-# restart through the sandbox's stand-in (sim/power, sim/boot).
+# Inventory variables of a kind: a wait shorter than its flash, keepalives
+# that give up on a frozen server in seconds, and a restart through the
+# sandbox's stand-in (sim/power, sim/boot).
 KIND_VARS = {
     'slow': 'hbafw_async_timeout=3',
+    'stalled': ('hbafw_ssh_alive_args="-o ServerAliveInterval=1'
+                ' -o ServerAliveCountMax=2"'),
     'reboot': ('hbafw_reboot=if_required '
                'hbafw_reboot_command="shutdown -r +0" '
                'hbafw_boot_id_command="cat /etc/hbafw-sim/boot 2>/dev/null'
@@ -103,20 +109,24 @@ def mkmachine(repo, build, kind, folder, replace=False):
     for setting in settings:
         words += ['--set', setting]
     subprocess.run(words, check=True)
-    link_pci_devices(folder)
 
 
-def link_pci_devices(machine):
-    """The sysfs bus view the fleet module reads: sys/bus/pci/devices/ADDR,
-    a link to each device folder under sys/devices."""
-    devices = os.path.join(machine, 'sys', 'devices')
-    bus = os.path.join(machine, 'sys', 'bus', 'pci', 'devices')
-    shutil.rmtree(bus, ignore_errors=True)
-    for root, _, files in os.walk(devices):
-        if 'vendor' in files and root != devices:
-            os.makedirs(bus, exist_ok=True)
-            os.symlink(os.path.relpath(root, bus),
-                       os.path.join(bus, os.path.basename(root)))
+def descendants(pid):
+    """pid and every process below it, parents first."""
+    children = {}
+    for entry in filter(str.isdigit, os.listdir('/proc')):
+        try:
+            with open('/proc/%s/stat' % entry) as handle:
+                stat = handle.read()
+        except OSError:
+            continue
+        # The command name may hold spaces; the parent follows it.
+        parent = int(stat[stat.rindex(')') + 2:].split()[1])
+        children.setdefault(parent, []).append(int(entry))
+    found = [pid]
+    for parent in found:
+        found.extend(children.get(parent, []))
+    return found
 
 
 class Fleet:
@@ -130,6 +140,7 @@ class Fleet:
         self.addresses = ['127.%d.%d.%d' % (net + (i + 1,))
                           for i in range(len(self.kinds))]
         self.servers = []
+        self.stalled = {}
         self.bundle = None
         self.home = os.path.join(self.dir, 'home')
 
@@ -192,11 +203,11 @@ class Fleet:
 
     def make_bundle(self, output, sign_key=None, env=None):
         """The rollout bundle of this build, made as scripts/bundle makes
-        it, with the simulated QLogic and Brocade tools and a catalogue of
-        both (as a QLogic and Brocade machine has them); its path."""
+        it, with the simulated tools of the three vendors and a catalogue of
+        all three (as a machine with all three has them); its path."""
         kit = self.path('bundle-kit')
         if not os.path.isdir(kit):
-            mkmachine(self.repo, self.build, 'qlogic+brocade', kit)
+            mkmachine(self.repo, self.build, 'qlogic+emulex+brocade', kit)
         files = sorted(os.path.join(kit, 'work', name)
                        for name in os.listdir(os.path.join(kit, 'work')))
         args = ['cmake', '-DHBAFW_BUNDLE_BINARIES=' + os.path.join(
@@ -261,8 +272,26 @@ class Fleet:
             time.sleep(0.05)
         raise RuntimeError('sshd of %s did not start' % name)
 
+    def stall_server(self, name):
+        """Freeze one server's sshd and its sessions: connections stay open
+        and nothing answers, as a hung server. stop_server ends them."""
+        with open(self.path(name + '.pid')) as handle:
+            pids = descendants(int(handle.read()))
+        for pid in pids:
+            os.kill(pid, signal.SIGSTOP)
+        self.stalled[name] = pids
+
     def stop_server(self, name):
-        """Stop one server's sshd (its sessions go on), as a lost server."""
+        """Stop one server's sshd (its sessions go on, unless it was
+        stalled: they end too), as a lost server."""
+        stalled = self.stalled.pop(name, [])
+        for number, pid in enumerate(stalled):
+            try:
+                os.kill(pid, signal.SIGCONT)
+                if number > 0:
+                    os.kill(pid, signal.SIGTERM)
+            except OSError:
+                pass
         pid_file = self.path(name + '.pid')
         with open(pid_file) as handle:
             os.kill(int(handle.read()), signal.SIGTERM)
@@ -274,6 +303,8 @@ class Fleet:
 
     def stop(self):
         """Stop each sshd by the pid it wrote, then reap its sandbox."""
+        for name in list(self.stalled):
+            self.stop_server(name)
         for name, _, process in self.servers:
             try:
                 with open(self.path(name + '.pid')) as handle:

@@ -50,7 +50,9 @@ fs::path SysfsTree::WriteDevice(const fs::path& parent, const PciFunction& funct
     Write(directory / "power/runtime_status", "active\n");
     fs::path link = root_ / "bus/pci/devices" / Address(function);
     std::error_code ignored;
-    if (!fs::exists(fs::symlink_status(link))) fs::create_directory_symlink(directory, link, ignored);
+    // Relative, as the kernel's: the tree is read at /sys inside the sandbox.
+    if (!fs::exists(fs::symlink_status(link)))
+        fs::create_directory_symlink(directory.lexically_relative(link.parent_path()), link, ignored);
     return directory;
 }
 

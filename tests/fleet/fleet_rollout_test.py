@@ -1,9 +1,10 @@
 # The fleet rollout end to end: the collection built and installed offline
 # from its tarball, the playbook hbafw.fleet.rollout run over real SSH against
-# simulated servers of every kind: bundles refused before any server is
-# touched, check mode, a rollout a lost server stops, one a flash outlasting
-# its wait stops, a damaged bundle folder, and a last rollout that picks the
-# long flash up and changes nothing; the fleet report checked row by row and
+# simulated servers of every kind (QLogic, Emulex, Brocade): bundles refused
+# before any server is touched, check mode, a rollout a lost and a frozen
+# server stop, one a flash outlasting its wait stops, a damaged bundle
+# folder, and a last rollout that picks the long flash up and changes
+# nothing; the fleet report checked row by row and
 # its HTML page rendered by headless Chromium. Exits 77 (skipped) only when
 # the sandbox cannot run here.
 # Usage: fleet_rollout_test.py REPO BUILD_DIR
@@ -32,15 +33,18 @@ from ansible_collections.hbafw.fleet.plugins.module_utils import (  # noqa: E402
     fleet_report)
 COLLECTION = os.path.join(REPO, 'deploy', 'ansible', 'ansible_collections',
                           'hbafw', 'fleet')
-KINDS = ['reboot', 'current', 'no-adapter', 'pending', 'unreachable', 'slow',
-         'qlogic+brocade failing']
-# The servers with something to flash in batches of one (the canary), two
-# and two: the lost server of the second batch stops the rollout. The poll
+KINDS = ['reboot', 'current', 'no-adapter', 'emulex', 'unreachable',
+         'stalled', 'slow', 'qlogic+brocade failing']
+# The servers with something to flash in batches of one (the canary), three
+# and two: the lost servers of the second batch stop the rollout. The poll
 # is given as an operator types it, a text.
-BATCHES = '{"hbafw_serial": [1, 2, 2]}'
+BATCHES = '{"hbafw_serial": [1, 3, 2]}'
 POLL = 'hbafw_poll=1'
 QLE2562, QLE2672 = '1077.2532.1077.015d', '1077.2031.1077.0170'
-# The Brocade 825s beside srv07's QLogic adapters: one needs the catalogue's
+# srv04's Emulex adapters before and after its flash.
+LPE12002, LPE16002 = '10DF.F100.10DF.F100', '10DF.E200.10DF.E200'
+KIT, KIT_FLASHED = ('2.01A1', '11.2.156.27'), ('2.02A1', '12.0.346.48')
+# The Brocade 825s beside srv08's QLogic adapters: one needs the catalogue's
 # 3.2.0.0, one runs it.
 BROCADE_825 = '1657.0013.1657.0014'
 KEYS = ['hbafw release <release@hbafw.example.org>',
@@ -107,8 +111,17 @@ def expected_rows(name, before, action, after, outcome, code, other=None):
              code)]
 
 
+def emulex_rows(name, before, action, after, outcome, code, other=None):
+    """srv04's rows: its LPe12002's firmware and its boot code at 5.12A0,
+    then its LPe16002's firmware."""
+    return [(name, LPE12002, before[0], action, after[0], outcome, code),
+            (name, LPE12002, '5.12A0', 'rewrite', '5.12A0', other or outcome,
+             code),
+            (name, LPE16002, before[1], action, after[1], outcome, code)]
+
+
 def two_vendor_rows(name, outcome, code):
-    """srv07's rows: its QLogic adapters, then its Brocade ones, none of
+    """srv08's rows: its QLogic adapters, then its Brocade ones, none of
     them changed; the items that are no upgrade are current in a check.
     Each build sees every adapter twice there, as both of the machine's
     HBA API libraries are the one simulated library that lists them all."""
@@ -324,7 +337,7 @@ class FleetRolloutTest(unittest.TestCase):
                          ['hosts', 'inventory.ini'])
 
         current, pending = 'already current', ['srv01', 'srv04', 'srv05',
-                                               'srv06', 'srv07']
+                                               'srv06', 'srv07', 'srv08']
         code, out, _, rows = self.rollout('--check', '--diff')
         self.assertEqual(code, 0, out)
         for server in self.fleet.names:
@@ -336,19 +349,35 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertRows(rows, [
             expected_rows('srv01', *would),
             expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
-            [('srv03', '', '', '', '', 'no adapter', '')]] + [
-            expected_rows(server, *would) for server in pending[1:-1]] + [
-            two_vendor_rows('srv07', 'would update', '3')])
+            [('srv03', '', '', '', '', 'no adapter', '')],
+            emulex_rows('srv04', KIT, 'upgrade', KIT, 'would update', '3',
+                        current)] + [
+            expected_rows(server, *would) for server in pending[2:-1]] + [
+            two_vendor_rows('srv08', 'would update', '3')])
 
         # srv05 stops answering the moment its flash starts; the flash there
         # ends while nobody watches. That stops the rollout after its batch.
+        # srv06 freezes instead, with its sessions: no reset ever comes. Its
+        # short keepalives (an open session) or the connect timeout (a new
+        # one) give it up in seconds, long before its wait would end.
         lost = self.when_flash_starts('srv05', lambda: (
             self.fleet.stop_server('srv05'), self.release('srv05')))
+        stalled = []
+        frozen = self.when_flash_starts('srv06', lambda: (
+            stalled.append(time.monotonic()),
+            self.fleet.stall_server('srv06'), self.release('srv06')))
         code, out, report, rows = self.rollout()
         lost.set()
+        frozen.set()
+        # Well inside the minute the default keepalives would take, and the
+        # hour of the async wait.
+        self.assertLess(time.monotonic() - stalled[0], 50, out)
+        self.fleet.stop_server('srv06')
         self.assertEqual(code, 2, out)
         self.assertEqual([self.calls(s) for s in self.fleet.names],
-                         [['/s'], [], [], ['/s'], ['/s'], [], []])
+                         [['/s'], [], [], [], ['/s'], ['/s'], [], []])
+        self.assertEqual(len(self.lines('srv04', 'sim', 'elxflash', 'calls')),
+                         1)
         first_batch = out.index('Start the update of the server')
         self.assertRegex(out[first_batch:], r'^[^\n]*\n(ok|changed): '
                          r'\[srv01\]')
@@ -360,24 +389,27 @@ class FleetRolloutTest(unittest.TestCase):
                           current),
             expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
             [('srv03', '', '', '', '', 'no adapter', '')],
-            expected_rows('srv04', '2.02', 'upgrade', '3.10',
-                          'updated, reboot required', '1', current),
+            emulex_rows('srv04', KIT, 'upgrade', KIT_FLASHED,
+                        'updated, reboot required', '1', current),
             lost_rows('srv05', 'unreachable'),
-            expected_rows('srv06', '2.02', 'upgrade', '2.02', 'skipped', ''),
-            two_vendor_rows('srv07', 'skipped', '')])
-        # The worst first: the lost server, with the step and the warning.
-        self.assertEqual(rows[0]['server'], 'srv05')
-        self.assertIn('contact lost at "wait for the update"',
-                      rows[0]['message'])
-        self.assertIn('the flash may have run there', rows[0]['message'])
+            lost_rows('srv06', 'unreachable'),
+            expected_rows('srv07', '2.02', 'upgrade', '2.02', 'skipped', ''),
+            two_vendor_rows('srv08', 'skipped', '')])
+        # The worst first: the lost servers, with the step and the warning.
+        self.assertEqual([row['server'] for row in rows[:4:2]],
+                         ['srv05', 'srv06'])
+        for row in rows[:4:2]:
+            self.assertIn('contact lost at "wait for the update"',
+                          row['message'], row['server'])
+            self.assertIn('the flash may have run there', row['message'])
         self.assertEqual([row['reboot_required'] for row in rows
                           if row['server'] in ('srv01', 'srv04')],
-                         ['False', 'False', 'True', 'True'])
+                         ['False', 'False', 'True', 'True', 'True'])
         with open(os.path.join(report, 'retry.txt')) as handle:
-            self.assertEqual(handle.read(), 'srv05\n')
+            self.assertEqual(handle.read(), 'srv05\nsrv06\n')
         self.assertLogTail(report, 'srv01', 'Flash complete [1]\n')
         self.assertFalse(os.path.exists(os.path.join(
-            report, 'logs', 'srv06.update.log')))
+            report, 'logs', 'srv07.update.log')))
 
         seen = self.render(os.path.join(report, 'report.html'),
                            'unreachable')
@@ -385,26 +417,26 @@ class FleetRolloutTest(unittest.TestCase):
             {key: seen.get('summary-' + key) for key in (
                 'servers', 'adapters', 'updated', 'already-current',
                 'no-adapter', 'unreachable', 'skipped', 'would-update')},
-            {'servers': '7', 'adapters': '18', 'updated': '1',
-             'already-current': '1', 'no-adapter': '1', 'unreachable': '1',
+            {'servers': '8', 'adapters': '21', 'updated': '1',
+             'already-current': '1', 'no-adapter': '1', 'unreachable': '2',
              'skipped': '2', 'would-update': '0'})
         self.assertEqual(seen['bars'], 6)
         self.assertLessEqual(seen['scrollWidth'], seen['clientWidth'])
         self.assertEqual((seen['rows'], seen['failedRows'],
-                          seen['firstServer']), (19, 2, 'srv07'))
+                          seen['firstServer']), (22, 4, 'srv08'))
 
-        # srv06's flash outlasts its wait: the rollout stops before srv07.
-        code, out, _, rows = self.rollout('--limit', 'srv06,srv07')
+        # srv07's flash outlasts its wait: the rollout stops before srv08.
+        code, out, _, rows = self.rollout('--limit', 'srv07,srv08')
         self.assertEqual(code, 2, out)
-        self.assertEqual([self.calls('srv06'), self.calls('srv07')],
+        self.assertEqual([self.calls('srv07'), self.calls('srv08')],
                          [['/s'], []])
         self.assertRows(rows, [
-            lost_rows('srv06', 'still flashing'),
-            two_vendor_rows('srv07', 'skipped', '')])
-        self.release('srv06')
+            lost_rows('srv07', 'still flashing'),
+            two_vendor_rows('srv08', 'skipped', '')])
+        self.release('srv07')
 
         # The run removed its bundle folder from every server it took to the
-        # end. One already on a server (srv07 keeps its own, as both runs
+        # end. One already on a server (srv08 keeps its own, as both runs
         # stopped before its batch) is checked, never rewritten: a damaged
         # one stops that server.
         with open(self.bundles['signed'], 'rb') as handle:
@@ -412,42 +444,47 @@ class FleetRolloutTest(unittest.TestCase):
         folder = '%s/%s' % (simfleet.REMOTE_BUNDLE, digest)
         self.assertNotIn(digest, self.on_servers(
             'srv01,srv02,srv03', 'ls -A ' + simfleet.REMOTE_BUNDLE))
-        self.on_servers('srv07', 'test -d %s && echo >> %s/qlafwupdate'
+        self.on_servers('srv08', 'test -d %s && echo >> %s/qlafwupdate'
                         % (folder, folder))
-        code, out, report, rows = self.rollout('--limit', 'srv07')
+        code, out, report, rows = self.rollout('--limit', 'srv08')
         self.assertEqual(code, 2, out)
-        self.assertEqual(self.calls('srv07'), [])
+        self.assertEqual(self.calls('srv08'), [])
         self.assertEqual([(row['server'], row['outcome']) for row in rows],
-                         [('srv07', 'bundle corrupt')])
+                         [('srv08', 'bundle corrupt')])
         self.assertIn('qlafwupdate does not match', rows[0]['message'])
-        self.on_servers('srv07', 'rm -r ' + folder)
+        self.on_servers('srv08', 'rm -r ' + folder)
 
-        # Nothing is flashed twice: srv06's flash is picked up; srv07, the
+        # Nothing is flashed twice: srv07's flash is picked up; srv08, the
         # canary, runs its QLogic and its Brocade build, both of which fail;
         # nothing changes anywhere.
         code, out, report, rows = self.rollout()
         self.assertEqual(code, 2, out)
         self.assertChanged(out, [])
         self.assertEqual([self.calls(s) for s in self.fleet.names],
-                         [['/s'], [], [], ['/s'], ['/s'], ['/s'], ['/s']])
+                         [['/s'], [], [], [], ['/s'], ['/s'], ['/s'], ['/s']])
+        self.assertEqual(len(self.lines('srv04', 'sim', 'elxflash', 'calls')),
+                         1)
         self.assertRows(rows, [
             expected_rows('srv01', '3.10', 'rewrite', '3.10', current, '3'),
             expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
             [('srv03', '', '', '', '', 'no adapter', '')],
-            expected_rows('srv04', '3.10', 'rewrite', '3.10', current, '3'),
+            emulex_rows('srv04', KIT_FLASHED, 'rewrite', KIT_FLASHED, current,
+                        '3'),
             [('srv05', '', '', '', '', 'unreachable', '')],
-            expected_rows('srv06', '2.02', 'upgrade', '3.10',
+            [('srv06', '', '', '', '', 'unreachable', '')],
+            expected_rows('srv07', '2.02', 'upgrade', '3.10',
                           'updated, reboot required', '1', current),
-            two_vendor_rows('srv07', 'failed', '7')])
-        self.assertEqual(self.lines('srv07', 'sim', 'bcu', 'calls'),
+            two_vendor_rows('srv08', 'failed', '7')])
+        self.assertEqual(self.lines('srv08', 'sim', 'bcu', 'calls'),
                          ['boot --update bfa_boot_fw -a'])
         self.assertIn('exit code 12', rows[0]['message'])
-        self.assertIn('contact lost at "copy the bundle"', next(
-            row['message'] for row in rows if row['server'] == 'srv05'))
+        for server in ('srv05', 'srv06'):
+            self.assertIn('contact lost at "copy the bundle"', next(
+                row['message'] for row in rows if row['server'] == server))
         self.assertEqual([row['reboot_required'] for row in rows
-                          if row['server'] in ('srv01', 'srv04', 'srv06')],
-                         ['False', 'False', 'True', 'True', 'True', 'True'])
-        self.assertLogTail(report, 'srv07', 'Flash complete [12]\n')
+                          if row['server'] in ('srv01', 'srv04', 'srv07')],
+                         ['False', 'False'] + ['True'] * 5)
+        self.assertLogTail(report, 'srv08', 'Flash complete [12]\n')
 
         # Every run kept its own folder beside the operator's files; the
         # fleet state holds each server's latest outcome.
@@ -465,8 +502,8 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertEqual(
             dict((name, known['outcome']) for name, known in fleet.items()),
             {'srv01': current, 'srv02': current, 'srv03': 'no adapter',
-             'srv04': current, 'srv05': 'unreachable',
-             'srv06': 'updated, reboot required', 'srv07': 'failed'})
+             'srv04': current, 'srv05': 'unreachable', 'srv06': 'unreachable',
+             'srv07': 'updated, reboot required', 'srv08': 'failed'})
 
         self.fleet.stop()
         for top in HOST_TREES:
