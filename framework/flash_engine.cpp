@@ -16,6 +16,7 @@
 #include "framework/file_io.h"
 #include "framework/flash_signals.h"
 #include "framework/run_lock.h"
+#include "framework/shell_capture.h"
 #include "inventory/shell_pipe.h"
 
 namespace hbafw {
@@ -78,7 +79,7 @@ int ExecEngine(int logFd, int lockFd, char* const* argv) {
     FlashSignalShield::IgnoreInChild();
     // Kept open across exec: the engine itself holds the lock while it lives.
     if (lockFd >= 0 && ::fcntl(lockFd, F_DUPFD, kFirstFreeDescriptor) < 0) return errno;
-    int null = ::open("/dev/null", O_RDONLY);
+    int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (null < 0 || ::dup2(null, 0) < 0) return errno;
     for (int target = 1; target <= 3; ++target)
         if (::dup2(logFd, target) < 0) return errno;
@@ -109,10 +110,7 @@ int ExecEngine(int logFd, int lockFd, char* const* argv) {
         bool execFailed = engine > 0 && ReadWhole(failed[0], &error, sizeof error);
         ::close(failed[0]);
         int status = 0;
-        pid_t waited = -1;
-        while (engine > 0 && (waited = ::waitpid(engine, &status, 0)) < 0 && errno == EINTR) {
-        }
-        if (waited == engine && !execFailed) {
+        if (engine > 0 && WaitForChild(engine, status) && !execFailed) {
             if (WIFSIGNALED(status))
                 report = {EngineOutcome::End::Signalled, WTERMSIG(status)};
             else
@@ -166,9 +164,7 @@ EngineOutcome RunFlashEngine(ComponentLog& log, const std::string& shown, const 
         log.Write(kEngineNotStarted);
         return {EngineOutcome::End::NotStarted, 0};
     }
-    std::vector<char*> argv;
-    for (const std::string& word : program) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
+    std::vector<char*> argv = ArgumentVector(program);
 
     EngineOutcome outcome{EngineOutcome::End::NotStarted, 0};
     int stopRequest = 0;
@@ -193,8 +189,8 @@ EngineOutcome RunFlashEngine(ComponentLog& log, const std::string& shown, const 
     char logged = 1;
     ::send(channel[0], &logged, 1, MSG_NOSIGNAL);
     ::close(channel[0]);
-    while (supervisor > 0 && ::waitpid(supervisor, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    int status = 0;
+    if (supervisor > 0) WaitForChild(supervisor, status);
     return outcome;
 }
 

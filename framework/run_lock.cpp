@@ -10,7 +10,6 @@
 
 #include <cerrno>
 
-
 namespace hbafw {
 
 namespace {
