@@ -36,10 +36,8 @@ COLLECTION = os.path.join(REPO, 'deploy', 'ansible', 'ansible_collections',
 KINDS = ['reboot', 'current', 'no-adapter', 'emulex', 'unreachable',
          'stalled', 'slow', 'qlogic+brocade failing']
 # The servers with something to flash in batches of one (the canary), three
-# and two: the lost servers of the second batch stop the rollout. The poll
-# is given as an operator types it, a text.
+# and two: the lost servers of the second batch stop the rollout.
 BATCHES = '{"hbafw_serial": [1, 3, 2]}'
-POLL = 'hbafw_poll=1'
 QLE2562, QLE2672 = '1077.2532.1077.015d', '1077.2031.1077.0170'
 # srv04's Emulex adapters before and after its flash.
 LPE12002, LPE16002 = '10DF.F100.10DF.F100', '10DF.E200.10DF.E200'
@@ -227,7 +225,7 @@ class FleetRolloutTest(unittest.TestCase):
         """One rollout into the shared report folder: (exit code, output,
         the run's report folder, its CSV rows)."""
         code, out = self.fleet.playbook(
-            self.collections, '-e', BATCHES, '-e', POLL,
+            self.collections, '-e', BATCHES,
             '-e', 'hbafw_report_dir=' + self.reports,
             '-e', 'hbafw_bundle=' + self.bundles[bundle], '-e',
             'hbafw_bundle_keyring=' + (self.fleet.path('release.gpg')
@@ -332,7 +330,7 @@ class FleetRolloutTest(unittest.TestCase):
                     self.fleet.path('release.gpg') if keyring else ''))
             self.assertNotEqual(code, 0, bundle)
             self.assertIn(message, out, bundle)
-            self.assertNotIn('Unpack the bundle', out, bundle)
+            self.assertNotIn('Copy the bundle to the server', out, bundle)
         self.assertEqual(sorted(os.listdir(self.reports)),
                          ['hosts', 'inventory.ini'])
 
@@ -378,7 +376,7 @@ class FleetRolloutTest(unittest.TestCase):
                          [['/s'], [], [], [], ['/s'], ['/s'], [], []])
         self.assertEqual(len(self.lines('srv04', 'sim', 'elxflash', 'calls')),
                          1)
-        first_batch = out.index('Start the update of the server')
+        first_batch = out.index("Update the server's adapters")
         self.assertRegex(out[first_batch:], r'^[^\n]*\n(ok|changed): '
                          r'\[srv01\]')
         self.assertEqual(self.lines('srv01', 'sim', 'power'),
@@ -399,7 +397,7 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertEqual([row['server'] for row in rows[:4:2]],
                          ['srv05', 'srv06'])
         for row in rows[:4:2]:
-            self.assertIn('contact lost at "wait for the update"',
+            self.assertIn('contact lost at "update"',
                           row['message'], row['server'])
             self.assertIn('the flash may have run there', row['message'])
         self.assertEqual([row['reboot_required'] for row in rows
@@ -479,7 +477,7 @@ class FleetRolloutTest(unittest.TestCase):
                          ['boot --update bfa_boot_fw -a'])
         self.assertIn('exit code 12', rows[0]['message'])
         for server in ('srv05', 'srv06'):
-            self.assertIn('contact lost at "copy the bundle"', next(
+            self.assertIn('contact lost at "discovery"', next(
                 row['message'] for row in rows if row['server'] == server))
         self.assertEqual([row['reboot_required'] for row in rows
                           if row['server'] in ('srv01', 'srv04', 'srv07')],

@@ -5,6 +5,7 @@
 import hashlib
 import io
 import shutil
+import subprocess
 import tarfile
 import tempfile
 import unittest
@@ -23,6 +24,11 @@ def sums_of(files):
 def archive(files, sums=None, extra=()):
     """An in-memory bundle: files, SHA256SUMS (by default right for them)
     and extra (name, type) members."""
+    return tarfile.open(fileobj=io.BytesIO(packed(files, sums, extra)))
+
+
+def packed(files, sums=None, extra=()):
+    """The bytes of archive(files, sums, extra)."""
     out = io.BytesIO()
     with tarfile.open(fileobj=out, mode='w:gz') as tar:
         members = dict(files, SHA256SUMS=(
@@ -35,8 +41,7 @@ def archive(files, sums=None, extra=()):
             info = tarfile.TarInfo(name)
             info.type = kind
             tar.addfile(info)
-    out.seek(0)
-    return tarfile.open(fileobj=out)
+    return out.getvalue()
 
 
 class ChecksumTest(unittest.TestCase):
@@ -81,6 +86,31 @@ class ChecksumTest(unittest.TestCase):
             handle.write(b' ')
         self.assertEqual(bundle.folder_check(folder),
                          ['reference.xml does not match its checksum'])
+
+    def test_folder_in_use_is_kept(self):
+        root = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, root)
+        folder = root + '/bundle'
+        data = packed(FILES)
+        self.assertTrue(bundle.place(data, hashlib.sha256(data).hexdigest(),
+                                     folder))
+        shutil.copytree(folder, folder + '-next')
+        # where a process runs: whether it keeps the folder
+        rows = [(folder, True), (folder + '-next', False), (None, False)]
+        for cwd, kept in rows:
+            with self.subTest(cwd=cwd):
+                if cwd:
+                    process = subprocess.Popen(['sleep', '30'], cwd=cwd)
+                    self.addCleanup(process.wait)
+                    self.addCleanup(process.kill)
+                self.assertEqual(bundle.remove(folder, check_mode=True),
+                                 (False, [process.pid]) if kept
+                                 else (True, []))
+                if cwd:
+                    process.kill()
+                    process.wait()
+        self.assertEqual(bundle.remove(folder), (True, []))
+        self.assertEqual(bundle.remove(folder), (False, []))
 
 
 if __name__ == '__main__':

@@ -4,11 +4,15 @@
 # force, the run lock, the flash engine's own exit codes, a flash that shows
 # the old version afterwards, and one that outlasts the wait.
 
+import base64
+import hashlib
+import io
 import json
 import os
 import shutil
 import subprocess
 import sys
+import tarfile
 import tempfile
 import time
 import unittest
@@ -42,32 +46,56 @@ NO_ADAPTER = 'WARNING! : No supported adapters found.\n'
 LOCK = 'ERROR! : Another firmware update is running on this machine.\n'
 
 
+def pack(files):
+    """A bundle archive of the files, with their SHA256SUMS."""
+    files = dict(files, SHA256SUMS=''.join(
+        '%s  %s\n' % (hashlib.sha256(text.encode()).hexdigest(), name)
+        for name, text in sorted(files.items())))
+    out = io.BytesIO()
+    with tarfile.open(fileobj=out, mode='w:gz') as tar:
+        for name, text in files.items():
+            info = tarfile.TarInfo('hbafw-bundle-1.0.0/' + name)
+            info.size, info.mode = len(text.encode()), 0o755
+            tar.addfile(info, io.BytesIO(text.encode()))
+    return out.getvalue()
+
+
 class ModuleRunTest(unittest.TestCase):
     def run_module(self, report, code, state, check=False, force=False,
-                   say='', after=FLASHED, slow=0, wait=60, folder=None):
+                   say='', after=FLASHED, slow=0, wait=60, folder=None,
+                   packed=None):
+        """packed: the files go as a bundle archive, with these further
+        module arguments (a bundle_digest of None is the archive's)."""
         if folder is None:
             folder = tempfile.mkdtemp(prefix='hbafw-module-')
             self.addCleanup(shutil.rmtree, folder)
         bundle = os.path.join(folder, 'bundle')
-        os.makedirs(bundle, exist_ok=True)
         files = {'component': COMPONENT, 'code': str(code), 'say': say,
                  'after': after, 'slow': str(slow)}
         if report is not None:
             files['report'] = report
         elif code == 7:
             files['none'] = NO_ADAPTER
-        for name, text in files.items():
-            with open(os.path.join(bundle, name), 'w') as handle:
-                handle.write(text)
-        os.chmod(os.path.join(bundle, 'component'), 0o755)
+        more = dict(packed or {})
+        if packed is None:
+            os.makedirs(bundle, exist_ok=True)
+            for name, text in files.items():
+                with open(os.path.join(bundle, name), 'w') as handle:
+                    handle.write(text)
+            os.chmod(os.path.join(bundle, 'component'), 0o755)
+        else:
+            archive = pack(files)
+            more['bundle_content'] = base64.b64encode(archive).decode()
+            more['bundle_digest'] = more.get('bundle_digest') or \
+                hashlib.sha256(archive).hexdigest()
         args = os.path.join(folder, 'args.json')
         with open(args, 'w') as handle:
-            json.dump({'ANSIBLE_MODULE_ARGS': {
+            json.dump({'ANSIBLE_MODULE_ARGS': dict({
                 'executable': './component', 'chdir': bundle,
                 'state': state, 'force': force, '_ansible_check_mode': check,
                 'wait': wait, 'state_dir': os.path.join(folder, 'runs'),
                 '_ansible_remote_tmp': folder,
-                '_ansible_keep_remote_files': False}}, handle)
+                '_ansible_keep_remote_files': False}, **more)}, handle)
         done = subprocess.run([sys.executable, '-m', MODULE, args],
                               stdout=subprocess.PIPE, text=True, timeout=60,
                               env=dict(os.environ, HOME=folder))
@@ -135,6 +163,40 @@ class ModuleRunTest(unittest.TestCase):
                 if report == REPORT and not failed:
                     self.assertEqual(len(result['pending']), 1)
                     self.assertEqual(len(result['adapters']), 2)
+
+    def test_bundle_placed_then_removed_unless_an_update_follows(self):
+        # report, state, check, further arguments: failed, update_due,
+        # outcome, whether the bundle folder is left
+        remove = {'remove_bundle': True}
+        rows = [
+            (REPORT, 'discovered', False, remove,
+             False, True, 'update pending', True),
+            (CURRENT, 'discovered', False, remove,
+             False, False, 'already current', False),
+            (REPORT, 'updated', True, remove,
+             False, False, 'would update', False),
+            (REPORT, 'updated', False, remove,
+             False, False, 'updated, reboot required', False),
+            (REPORT, 'updated', False, {},
+             False, False, 'updated, reboot required', True),
+            (REPORT, 'discovered', False, dict(remove, bundle_digest='0'),
+             True, False, None, False),
+        ]
+        for (report, state, check, more,
+             failed, due, outcome, left) in rows:
+            with self.subTest(state=state, check=check, more=more):
+                folder = tempfile.mkdtemp(prefix='hbafw-module-')
+                self.addCleanup(shutil.rmtree, folder)
+                result, _ = self.run_module(report, 1, state, check,
+                                            folder=folder, packed=more)
+                self.assertEqual((bool(result.get('failed')),
+                                  result['update_due'],
+                                  result.get('outcome'),
+                                  os.path.isdir(folder + '/bundle')),
+                                 (failed, due, outcome, left), result)
+                if failed:
+                    self.assertIn('bundle corrupt: the archive arrived',
+                                  result['msg'])
 
     def test_flash_outlasting_the_wait_is_picked_up_not_repeated(self):
         folder = tempfile.mkdtemp(prefix='hbafw-module-')

@@ -13,6 +13,15 @@ from ansible.plugins.action import ActionBase
 __metaclass__ = type
 
 
+def archive_content(path):
+    """The archive at path on the controller, base64-encoded."""
+    try:
+        with open(path or '', 'rb') as handle:
+            return base64.b64encode(handle.read()).decode('ascii')
+    except (IOError, OSError) as error:
+        raise AnsibleActionFail('cannot read the bundle: %s' % error)
+
+
 class ActionModule(ActionBase):
     TRANSFERS_FILES = False
 
@@ -21,12 +30,7 @@ class ActionModule(ActionBase):
         args = dict(self._task.args)
         if args.get('state', 'present') == 'present' \
                 and not self._task.check_mode:
-            try:
-                with open(args.get('src') or '', 'rb') as handle:
-                    args['content'] = base64.b64encode(
-                        handle.read()).decode('ascii')
-            except (IOError, OSError) as error:
-                raise AnsibleActionFail('cannot read the bundle: %s' % error)
+            args['content'] = archive_content(args.get('src'))
         result.update(self._execute_module(
             module_name='hbafw.fleet.bundle', module_args=args,
             task_vars=task_vars))

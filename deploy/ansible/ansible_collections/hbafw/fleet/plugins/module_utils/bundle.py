@@ -1,20 +1,27 @@
 # Reading and checking a bundle, hbafw-bundle-VERSION.tar.gz: one folder
 # holding the vendor builds, the vendor's tools and catalogue, SHA256SUMS over
-# every other file and, when signed, SHA256SUMS.sig. Standard library only, as
-# it runs on the controller and on every server; it starts no process and
-# leaves verifying the signature to the caller.
+# every other file and, when signed, SHA256SUMS.sig; and its digest-named
+# folder on a server. Standard library only, as it runs on the controller and
+# on every server; it starts no process and leaves verifying the signature to
+# the caller.
 
 from __future__ import absolute_import, division, print_function
 
 import hashlib
+import io
 import os
 import re
+import shutil
 import stat
+import tarfile
+import tempfile
 
 __metaclass__ = type
 
 SUMS = 'SHA256SUMS'
 SIGNATURE = 'SHA256SUMS.sig'
+# Every message of a bundle that does not match starts so.
+CORRUPT = 'bundle corrupt'
 # A line of sha256sum's output: digest, a space, ' ' or '*', the file name.
 SUMS_LINE = re.compile(r'^([0-9a-f]{64}) [ *](.+)$')
 CHUNK = 1 << 20
@@ -127,3 +134,82 @@ def unpack(tar, members, folder):
             for chunk in iter(lambda: source.read(CHUNK), b''):
                 out.write(chunk)
         os.chmod(path, 0o700 if member.mode & 0o111 else 0o600)
+
+
+def check_folder(folder):
+    problems = folder_check(folder)
+    if problems:
+        raise BundleError('; '.join(problems))
+
+
+def place(archive, digest, dest):
+    """Unpacks the archive (bytes whose SHA-256 must be digest) into the
+    folder dest, mode 0700; a dest already there is checked, never rewritten,
+    as a flash may run from it. True when it unpacked. Raises BundleError
+    when the archive or the folder does not match."""
+    if os.path.isdir(dest):
+        check_folder(dest)
+        return False
+    copied = hashlib.sha256(archive).hexdigest()
+    if copied != digest:
+        raise BundleError('the archive arrived with digest %s, not %s'
+                          % (copied, digest))
+    parent = os.path.dirname(dest)
+    os.makedirs(parent, mode=0o700, exist_ok=True)
+    # Unpacked beside its final name and renamed, so no run ever sees half a
+    # bundle under the digest's name.
+    partial = tempfile.mkdtemp(dir=parent,
+                               prefix='.%s.' % os.path.basename(dest))
+    try:
+        with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
+            unpack(tar, archive_members(tar), partial)
+        check_folder(partial)
+        os.rename(partial, dest)
+    except OSError:
+        # Another run placed it first; that one is checked instead.
+        if not os.path.isdir(dest):
+            raise
+        check_folder(dest)
+        return False
+    finally:
+        shutil.rmtree(partial, ignore_errors=True)
+    return True
+
+
+def users(folder):
+    """Processes that run in the folder (or below it) or a program from it.
+    Judged by the files themselves, not their names: a process that sees
+    another folder under the same path (another mount namespace) is none."""
+    ours = set()
+    for top, _, names in os.walk(folder):
+        for path in [top] + [os.path.join(top, name) for name in names]:
+            try:
+                info = os.stat(path)
+            except OSError:
+                continue
+            ours.add((info.st_dev, info.st_ino))
+    pids = []
+    for pid in filter(str.isdigit, os.listdir('/proc')):
+        for link in ('cwd', 'exe'):
+            try:
+                info = os.stat('/proc/%s/%s' % (pid, link))
+            except OSError:
+                continue
+            if (info.st_dev, info.st_ino) in ours:
+                pids.append(int(pid))
+                break
+    return pids
+
+
+def remove(folder, check_mode=False):
+    """Removes the bundle folder unless a process still uses it (a flash
+    that outlasted its wait): (whether it was or would be removed, the pids
+    that keep it)."""
+    if not os.path.isdir(folder):
+        return False, []
+    running = users(folder)
+    if running:
+        return False, running
+    if not check_mode:
+        shutil.rmtree(folder)
+    return True, []

@@ -6,17 +6,16 @@
 from __future__ import absolute_import, division, print_function
 
 import base64
-import io
-import hashlib
 import os
-import shutil
 import tarfile
 import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
-    SIGNATURE, SUMS, BundleError, archive_check, archive_members,
-    file_digest, folder_check, unpack)
+    CORRUPT, SIGNATURE, SUMS, BundleError, archive_check, archive_members,
+    check_folder, file_digest, unpack)
+from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
+    place as unpack_bundle, remove as remove_bundle)
 
 __metaclass__ = type
 
@@ -124,8 +123,6 @@ kept:
   type: bool
 '''
 
-CORRUPT = 'bundle corrupt'
-
 
 def verify(module, src, keyring):
     if os.path.isdir(src):
@@ -157,71 +154,21 @@ def verify(module, src, keyring):
 
 
 def place(module, content, digest, dest):
-    if os.path.isdir(dest):
-        problems = folder_check(dest)
-        if problems:
-            module.fail_json(msg='%s: %s' % (CORRUPT, '; '.join(problems)),
-                             path=dest)
-        module.exit_json(changed=False, path=dest)
     if module.check_mode:
-        module.exit_json(changed=True, path=dest)
-    archive = base64.b64decode(content)
-    copied = hashlib.sha256(archive).hexdigest()
-    if copied != digest:
-        module.fail_json(msg='%s: the archive arrived with digest %s, not %s'
-                         % (CORRUPT, copied, digest))
-    parent = os.path.dirname(dest)
-    os.makedirs(parent, mode=0o700, exist_ok=True)
-    # Unpacked beside its final name and renamed, so no run ever sees half a
-    # bundle under the digest's name.
-    partial = tempfile.mkdtemp(dir=parent,
-                               prefix='.%s.' % os.path.basename(dest))
-    try:
-        with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
-            unpack(tar, archive_members(tar), partial)
-        problems = folder_check(partial)
-        if problems:
-            module.fail_json(msg='%s: %s' % (CORRUPT, '; '.join(problems)))
-        os.rename(partial, dest)
-    except OSError:
-        # Another run placed it first; that one is checked instead.
-        if not os.path.isdir(dest):
-            raise
-        problems = folder_check(dest)
-        if problems:
-            module.fail_json(msg='%s: %s' % (CORRUPT, '; '.join(problems)))
-        module.exit_json(changed=False, path=dest)
-    finally:
-        shutil.rmtree(partial, ignore_errors=True)
-    module.exit_json(changed=True, path=dest)
-
-
-def users(folder):
-    """Processes that run in the folder or a program from it."""
-    pids = []
-    for pid in filter(str.isdigit, os.listdir('/proc')):
-        for link in ('cwd', 'exe'):
-            try:
-                target = os.readlink('/proc/%s/%s' % (pid, link))
-            except OSError:
-                continue
-            if target == folder or target.startswith(folder + '/'):
-                pids.append(int(pid))
-                break
-    return pids
+        if os.path.isdir(dest):
+            check_folder(dest)
+        module.exit_json(changed=not os.path.isdir(dest), path=dest)
+    changed = unpack_bundle(base64.b64decode(content), digest, dest)
+    module.exit_json(changed=changed, path=dest)
 
 
 def remove(module, dest):
-    if not os.path.isdir(dest):
-        module.exit_json(changed=False, path=dest)
-    running = users(dest)
+    removed, running = remove_bundle(dest, module.check_mode)
     if running:
         module.warn('kept %s: processes %s still run there'
                     % (dest, ', '.join(map(str, running))))
         module.exit_json(changed=False, path=dest, kept=True)
-    if not module.check_mode:
-        shutil.rmtree(dest)
-    module.exit_json(changed=True, path=dest)
+    module.exit_json(changed=removed, path=dest)
 
 
 def main():

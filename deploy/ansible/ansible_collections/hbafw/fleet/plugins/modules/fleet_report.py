@@ -1,19 +1,14 @@
 #!/usr/bin/python
 # Writes one run's fleet report on the controller into REPORT_DIR/RUN_ID/,
 # points REPORT_DIR/latest at it and merges the run into REPORT_DIR/fleet.json
-# and fleet.html. It talks to no server and deletes nothing: outside the run's
-# folder it only replaces the latest link and the two fleet files.
+# and fleet.html. Its action plugin does the same inside Ansible's own
+# process, sparing each call a module run.
 
 from __future__ import absolute_import, division, print_function
 
-import json
-import os
-import time
-
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.hbafw.fleet.plugins.module_utils.fleet_report import (
-    build_report, merge_fleet, render_csv, render_fleet_html, render_html,
-    render_json, retry_hosts, server_files)
+from ansible_collections.hbafw.fleet.plugins.module_utils import (
+    report_folder)
 
 __metaclass__ = type
 
@@ -111,87 +106,14 @@ retry:
   elements: str
 '''
 
-STATE = 'records.json'
-
-
-def write(path, text):
-    with open(path + '.new', 'w') as handle:
-        handle.write(text)
-    os.rename(path + '.new', path)
-
-
-def read_json(path, empty):
-    if not os.path.exists(path):
-        return empty
-    with open(path) as handle:
-        return json.load(handle)
-
-
-def merge_run(folder, hosts, records):
-    """This call's servers and records added to what the run holds."""
-    state = read_json(os.path.join(folder, STATE), dict(hosts=[], records={}))
-    for host in hosts:
-        if host not in state['hosts']:
-            state['hosts'].append(host)
-        state['records'].setdefault(host, {}).update(records.get(host) or {})
-    write(os.path.join(folder, STATE), json.dumps(state))
-    return state['hosts'], state['records']
-
-
-def point_latest(dest, run_id):
-    link = os.path.join(dest, 'latest')
-    if os.path.exists(link) and not os.path.islink(link):
-        raise OSError('%s is not a link; it is left as it is' % link)
-    temporary = link + '.new'
-    if os.path.islink(temporary):
-        os.unlink(temporary)
-    os.symlink(run_id, temporary)
-    os.rename(temporary, link)
-
 
 def main():
-    module = AnsibleModule(
-        argument_spec=dict(
-            dest=dict(type='path', required=True),
-            run=dict(type='dict', required=True),
-            hosts=dict(type='list', elements='str', required=True),
-            records=dict(type='dict', default={}),
-        ),
-    )
-    params = module.params
-    dest = os.path.abspath(params['dest'])
-    run = dict(params['run'], ended=time.strftime('%Y-%m-%d %H:%M:%S %Z'))
-    run_id = str(run.get('id', ''))
-    if not run_id or run_id != os.path.basename(run_id) or run_id[0] == '.':
-        module.fail_json(msg='run id %r cannot name a folder' % run_id)
-    folder = os.path.join(dest, run_id)
+    module = AnsibleModule(argument_spec=report_folder.ARGUMENTS)
     try:
-        os.makedirs(os.path.join(folder, 'logs'), exist_ok=True)
-        hosts, records = merge_run(folder, params['hosts'],
-                                   params['records'])
-        for record in records.values():
-            record['check_mode'] = run.get('check_mode', False)
-        report = build_report(hosts, records, run)
-        for host in hosts:
-            for name, text in server_files(host, records[host]).items():
-                write(os.path.join(folder, 'logs', name), text)
-        retry = retry_hosts(report)
-        write(os.path.join(folder, 'report.json'), render_json(report))
-        write(os.path.join(folder, 'report.csv'), render_csv(report))
-        write(os.path.join(folder, 'report.html'), render_html(report))
-        write(os.path.join(folder, 'retry.txt'),
-              ''.join(host + '\n' for host in retry))
-        point_latest(dest, run_id)
-        if not run.get('check_mode'):
-            fleet_path = os.path.join(dest, 'fleet.json')
-            fleet = merge_fleet(read_json(fleet_path, {}), report,
-                                run['ended'])
-            write(fleet_path, render_json(fleet))
-            write(os.path.join(dest, 'fleet.html'), render_fleet_html(fleet))
+        result = report_folder.write_run(**module.params)
     except (OSError, ValueError, KeyError) as error:
         module.fail_json(msg='cannot write the report: %s' % error)
-    module.exit_json(changed=True, summary=report['summary'], folder=folder,
-                     html=os.path.join(folder, 'report.html'), retry=retry)
+    module.exit_json(changed=True, **result)
 
 
 if __name__ == '__main__':

@@ -5,14 +5,18 @@
 
 from __future__ import absolute_import, division, print_function
 
+import base64
 import copy
 import json
 import os
 import shutil
 import subprocess
+import tarfile
 import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
+    CORRUPT, BundleError, place as unpack_bundle, remove as remove_bundle)
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     CURRENT, FAILED, NO_ADAPTER, NOT_VERIFIED, PENDING, ReportError,
     STILL_FLASHING, UPDATED, UPDATED_REBOOT, VENDOR_BUILDS, WOULD_UPDATE,
@@ -31,6 +35,10 @@ description:
   - Runs the vendor builds of the hbafw component (for example
     C(hbafw-qlogic)) from a bundle folder; each build runs in its own folder,
     beside its catalogue C(reference.xml) and its vendor's flash tool.
+  - With I(bundle), it first places that bundle archive in I(chdir) as
+    M(hbafw.fleet.bundle) does (in the same connection, also in check mode,
+    as the discovery runs from it); a bundle that does not match fails with
+    a message that starts with C(bundle corrupt) and nothing runs.
   - Without I(executable), it picks the builds from the PCI vendor ids of the
     server's devices (C(/sys/bus/pci/devices/*/vendor)) through I(builds), so
     a server with adapters of two vendors gets both builds, and one without a
@@ -87,6 +95,27 @@ options:
       C(still flashing); the flash goes on.
     type: int
     default: 3600
+  bundle:
+    description: The bundle archive on the controller, to be unpacked into
+      I(chdir) (mode 0700); a I(chdir) already there is checked, never
+      rewritten.
+    type: path
+  bundle_digest:
+    description: SHA-256 of I(bundle), as M(hbafw.fleet.bundle) returned it
+      with I(state=verified); required with I(bundle).
+    type: str
+    default: ""
+  bundle_content:
+    description: The archive, base64-encoded; set by the action plugin from
+      I(bundle), not by the task.
+    type: str
+    default: ""
+  remove_bundle:
+    description: At the end, remove I(chdir) unless an update is to follow
+      (C(update_due)) or a process still uses it (a flash that outlasts its
+      wait).
+    type: bool
+    default: false
   state_dir:
     description: Root-only server folder recording flashes that outlive a
       module run and flashed firmware that waits for a restart.
@@ -96,7 +125,8 @@ attributes:
   check_mode:
     support: full
     details: Runs the discovery only; C(changed) says whether an update would
-      flash.
+      flash. The bundle folder is still placed, and removed with
+      I(remove_bundle), as the discovery runs from it.
   diff_mode:
     support: full
     details: Shows each item's active version and the version it would get.
@@ -137,6 +167,12 @@ outcome:
   returned: always
   type: str
   sample: updated, reboot required
+update_due:
+  description: Whether an update would flash (I(state=discovered), not in
+    check mode, no failure, something pending or I(force)).
+  returned: always
+  type: bool
+  sample: true
 reboot_required:
   description: Whether flashed firmware waits for a restart of the server
     (until a restart, also in later runs).
@@ -496,6 +532,7 @@ class Server(object):
                            'active after the restart')
 
     def conclude(self, missing):
+        """The module's result, and whether it is a failure."""
         outcomes = [entry['outcome'] for entry in self.result['builds']]
         outcomes += [FAILED] * len(missing)
         outcome = worst(outcomes)
@@ -509,13 +546,44 @@ class Server(object):
                 outcome != STILL_FLASHING and self.reboot_required())
         msgs = missing + ['%s: %s' % (entry['build'], entry['msg'])
                           for entry in self.result['builds']]
-        self.result.update(outcome=outcome, reboot_required=reboot,
-                           still_flashing=outcome == STILL_FLASHING,
-                           msg='; '.join(msgs) or 'no supported adapter found',
-                           log=log_since(self.start))
-        if outcome in (FAILED, NOT_VERIFIED):
-            self.module.fail_json(**self.result)
-        self.module.exit_json(**self.result)
+        self.result.update(
+            outcome=outcome, reboot_required=reboot,
+            still_flashing=outcome == STILL_FLASHING,
+            update_due=outcome == PENDING and not self.module.check_mode,
+            msg='; '.join(msgs) or 'no supported adapter found',
+            log=log_since(self.start))
+        return self.result, outcome in (FAILED, NOT_VERIFIED)
+
+
+def place_bundle(module):
+    """Whether the bundle was unpacked to stay (a change)."""
+    params = module.params
+    if not params['bundle_content']:
+        return False
+    if not params['bundle_digest']:
+        module.fail_json(msg='bundle needs bundle_digest', update_due=False)
+    try:
+        placed = unpack_bundle(base64.b64decode(params['bundle_content']),
+                               params['bundle_digest'], params['chdir'])
+    except (BundleError, tarfile.TarError, EOFError, ValueError) as error:
+        module.fail_json(msg='%s: %s' % (CORRUPT, error), update_due=False)
+    except (IOError, OSError) as error:
+        module.fail_json(msg='bundle: %s' % error, update_due=False)
+    return placed and not params['remove_bundle']
+
+
+def end(module, result, failed):
+    """Exit, the bundle folder removed first when asked and no update is to
+    follow."""
+    if module.params['remove_bundle'] and not result['update_due']:
+        _, running = remove_bundle(module.params['chdir'])
+        if running:
+            module.warn('kept %s: processes %s still run there'
+                        % (module.params['chdir'],
+                           ', '.join(map(str, running))))
+    if failed:
+        module.fail_json(**result)
+    module.exit_json(**result)
 
 
 def main():
@@ -529,12 +597,18 @@ def main():
             force=dict(type='bool', default=False),
             wait=dict(type='int', default=3600),
             state_dir=dict(type='path', default='/var/lib/hbafw/runs'),
+            bundle=dict(type='path'),
+            bundle_digest=dict(type='str', default=''),
+            bundle_content=dict(type='str', default='', no_log=True),
+            remove_bundle=dict(type='bool', default=False),
         ),
         supports_check_mode=True,
     )
+    kept = place_bundle(module)
     chdir = module.params['chdir']
     if not os.path.isdir(chdir):
-        module.fail_json(msg='bundle folder %s does not exist' % chdir)
+        module.fail_json(msg='bundle folder %s does not exist' % chdir,
+                         update_due=False)
     builds, missing = chosen_builds(module.params)
     workdir = tempfile.mkdtemp(prefix='hbafw-', dir=module.tmpdir)
     try:
@@ -542,12 +616,14 @@ def main():
                 module.params['state_dir']):
             os.makedirs(module.params['state_dir'], 0o700)
         server = Server(module, workdir)
+        server.result['changed'] = kept
         for build in builds:
             if server.run(build)['outcome'] == STILL_FLASHING:
                 break
-        server.conclude(missing)
+        result, failed = server.conclude(missing)
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
+    end(module, result, failed)
 
 
 if __name__ == '__main__':
