@@ -169,6 +169,7 @@ class ModuleRunTest(unittest.TestCase):
         # outcome, whether the bundle folder is left
         remove = {'remove_bundle': True}
         rows = [
+            # The update that follows needs it.
             (REPORT, 'discovered', False, remove,
              False, True, 'update pending', True),
             (CURRENT, 'discovered', False, remove,
@@ -181,14 +182,20 @@ class ModuleRunTest(unittest.TestCase):
              False, False, 'updated, reboot required', True),
             (REPORT, 'discovered', False, dict(remove, bundle_digest='0'),
              True, False, None, False),
+            # The flash outlasts its wait and runs in the folder: it stays.
+            (REPORT, 'updated', False, dict(remove, slow=2, wait=1),
+             False, False, 'still flashing', True),
         ]
         for (report, state, check, more,
              failed, due, outcome, left) in rows:
             with self.subTest(state=state, check=check, more=more):
                 folder = tempfile.mkdtemp(prefix='hbafw-module-')
                 self.addCleanup(shutil.rmtree, folder)
+                timing = dict((key, more.pop(key)) for key in ('slow', 'wait')
+                              if key in more)
                 result, _ = self.run_module(report, 1, state, check,
-                                            folder=folder, packed=more)
+                                            folder=folder, packed=more,
+                                            **timing)
                 self.assertEqual((bool(result.get('failed')),
                                   result['update_due'],
                                   result.get('outcome'),
