@@ -1,10 +1,15 @@
 # Unit tests of the fleet report's plain functions: each server's outcome from
 # its records, the rows of cases the rollout test does not reach, and that the
-# HTML page keeps hostile text inert.
+# HTML page keeps hostile text inert; and the run's report folder, which
+# adds up across calls and removes nothing.
 
+import os
+import shutil
+import tempfile
 import unittest
 
-from ansible_collections.hbafw.fleet.plugins.module_utils import fleet_report
+from ansible_collections.hbafw.fleet.plugins.module_utils import (
+    fleet_report, report_folder)
 
 ITEM = {'type': 'Multiboot Image', 'version': '3.10',
         'active_version': '2.02', 'action': 'upgrade'}
@@ -124,6 +129,43 @@ class FilesTest(unittest.TestCase):
              for name, known in sorted(fleet.items())],
             [('a', fleet_report.UNREACHABLE, 'r2', 'monday', ['', '']),
              ('b', fleet_report.UPDATED, 'r1', 'monday', ['3.10', '3.10'])])
+
+    def test_run_folder_adds_up_and_removes_nothing(self):
+        dest = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, dest)
+        with open(os.path.join(dest, 'hosts'), 'w') as handle:
+            handle.write('operator file')
+        # run id, hosts, records of this call: what is refused, else the
+        # servers the run's report holds so far and its retry list
+        run = {'id': 'r1', 'check_mode': False}
+        rows = [
+            ({'id': ''}, ['a'], {}, ValueError),
+            ({'id': '../up'}, ['a'], {}, ValueError),
+            ({'id': '.hidden'}, ['a'], {}, ValueError),
+            (run, ['a', 'b'], {'a': {'discovery': FOUND}},
+             (['a', 'b'], ['b'])),
+            (run, ['b'], {'b': {'discovery': FOUND}}, (['a', 'b'], [])),
+        ]
+        for run_, hosts, records, expected in rows:
+            with self.subTest(run=run_, hosts=hosts):
+                try:
+                    result = report_folder.write_run(dest, run_, hosts,
+                                                     records)
+                except ValueError:
+                    self.assertIs(expected, ValueError)
+                    continue
+                with open(os.path.join(dest, 'latest', 'retry.txt')) as f:
+                    retry = f.read().split()
+                self.assertEqual((result['summary']['servers'], retry),
+                                 (len(expected[0]), expected[1]))
+        self.assertEqual(sorted(os.listdir(dest)),
+                         ['fleet.html', 'fleet.json', 'hosts', 'latest',
+                          'r1'])
+        os.remove(os.path.join(dest, 'latest'))
+        os.mkdir(os.path.join(dest, 'latest'))
+        with self.assertRaisesRegex(OSError, 'latest is not a link'):
+            report_folder.write_run(dest, run, ['a'], {})
+        self.assertEqual(os.listdir(os.path.join(dest, 'latest')), [])
 
 
 if __name__ == '__main__':
