@@ -104,13 +104,14 @@ class ChecksumTest(unittest.TestCase):
                     self.addCleanup(process.wait)
                     self.addCleanup(process.kill)
                 self.assertEqual(bundle.remove(folder, check_mode=True),
-                                 (False, [process.pid]) if kept
-                                 else (True, []))
+                                 (False, 'kept %s: processes %d still run '
+                                  'there' % (folder, process.pid)) if kept
+                                 else (True, None))
                 if cwd:
                     process.kill()
                     process.wait()
-        self.assertEqual(bundle.remove(folder), (True, []))
-        self.assertEqual(bundle.remove(folder), (False, []))
+        self.assertEqual(bundle.remove(folder), (True, None))
+        self.assertEqual(bundle.remove(folder), (False, None))
 
 
 if __name__ == '__main__':

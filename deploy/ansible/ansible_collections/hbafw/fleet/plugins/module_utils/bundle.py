@@ -31,6 +31,11 @@ class BundleError(ValueError):
     """The bundle is not one this collection can trust or unpack."""
 
 
+# What reading a broken bundle raises besides BundleError: a damaged archive,
+# or content that is not base64 (ValueError, as BundleError is one).
+BROKEN = (ValueError, tarfile.TarError, EOFError)
+
+
 def safe_name(name):
     # The bundle is flat: a name with a slash could reach outside its folder.
     return name not in ('', '.', '..') and '/' not in name and '\0' not in name
@@ -203,13 +208,14 @@ def users(folder):
 
 def remove(folder, check_mode=False):
     """Removes the bundle folder unless a process still uses it (a flash
-    that outlasted its wait): (whether it was or would be removed, the pids
-    that keep it)."""
+    that outlasted its wait): (whether it was or would be removed, a warning
+    naming the processes that keep it, or None)."""
     if not os.path.isdir(folder):
-        return False, []
+        return False, None
     running = users(folder)
     if running:
-        return False, running
+        return False, 'kept %s: processes %s still run there' % (
+            folder, ', '.join(map(str, running)))
     if not check_mode:
         shutil.rmtree(folder)
-    return True, []
+    return True, None

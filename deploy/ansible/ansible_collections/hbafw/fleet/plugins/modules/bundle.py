@@ -12,7 +12,7 @@ import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
-    CORRUPT, SIGNATURE, SUMS, BundleError, archive_check, archive_members,
+    BROKEN, CORRUPT, SIGNATURE, SUMS, archive_check, archive_members,
     check_folder, file_digest, unpack)
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
     place as unpack_bundle, remove as remove_bundle)
@@ -163,10 +163,9 @@ def place(module, content, digest, dest):
 
 
 def remove(module, dest):
-    removed, running = remove_bundle(dest, module.check_mode)
-    if running:
-        module.warn('kept %s: processes %s still run there'
-                    % (dest, ', '.join(map(str, running))))
+    removed, kept = remove_bundle(dest, module.check_mode)
+    if kept:
+        module.warn(kept)
         module.exit_json(changed=False, path=dest, kept=True)
     module.exit_json(changed=removed, path=dest)
 
@@ -197,7 +196,7 @@ def main():
             place(module, params['content'], params['digest'],
                   params['dest'])
         remove(module, params['dest'])
-    except (BundleError, tarfile.TarError, EOFError, ValueError) as error:
+    except BROKEN as error:
         module.fail_json(msg='%s: %s' % (CORRUPT, error))
     except (IOError, OSError) as error:
         module.fail_json(msg='bundle: %s' % error)

@@ -8,12 +8,11 @@ from __future__ import absolute_import, division, print_function
 import base64
 import os
 import shutil
-import tarfile
 import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
-    CORRUPT, BundleError, place as unpack_bundle, remove as remove_bundle)
+    BROKEN, CORRUPT, place as unpack_bundle, remove as remove_bundle)
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     STILL_FLASHING, VENDOR_BUILDS)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server import (
@@ -265,7 +264,7 @@ def place_bundle(module):
     try:
         placed = unpack_bundle(base64.b64decode(params['bundle_content']),
                                params['bundle_digest'], params['chdir'])
-    except (BundleError, tarfile.TarError, EOFError, ValueError) as error:
+    except BROKEN as error:
         module.fail_json(msg='%s: %s' % (CORRUPT, error), update_due=False)
     except (IOError, OSError) as error:
         module.fail_json(msg='bundle: %s' % error, update_due=False)
@@ -276,11 +275,9 @@ def end(module, result, failed):
     """Exit, the bundle folder removed first when asked and no update is to
     follow."""
     if module.params['remove_bundle'] and not result['update_due']:
-        _, running = remove_bundle(module.params['chdir'])
-        if running:
-            module.warn('kept %s: processes %s still run there'
-                        % (module.params['chdir'],
-                           ', '.join(map(str, running))))
+        _, kept = remove_bundle(module.params['chdir'])
+        if kept:
+            module.warn(kept)
     if failed:
         module.fail_json(**result)
     module.exit_json(**result)
