@@ -1,20 +1,25 @@
 // hbafw-inventory: shows an operator what the component will see before it
 // flashes anything: the HBA API layer's library table, then every enumerated
-// adapter with its record, ports and serving library; --xml writes the same
-// as an XML document. It changes nothing and, like the components, reads no
+// adapter with its record, ports and serving library; --xml and --json write
+// the same as a document, --prometheus as node_exporter metrics. It changes
+// nothing but the metrics file asked for and, like the components, reads no
 // option file and no environment variable.
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
 #include <cstring>
+#include <ctime>
 #include <iostream>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "inventory/adapter_enumeration.h"
+#include "apps/inventory_compliance.h"
+#include "apps/inventory_json.h"
+#include "apps/inventory_metrics.h"
+#include "apps/inventory_view.h"
+#include "framework/file_io.h"
 #include "inventory/hba_api.h"
-#include "inventory/system_paths.h"
 
 namespace {
 
@@ -23,26 +28,21 @@ using namespace hbafw;
 constexpr int kExitAdaptersFound = 0;
 constexpr int kExitBadCommandLine = 2;
 constexpr int kExitNoAdapters = 3;
+constexpr int kExitFileFailed = 4;
 constexpr int kExitOutOfMemory = 7;
 
 constexpr const char* kUsage =
-    "Usage: hbafw-inventory [--xml]\n"
+    "Usage: hbafw-inventory [--xml | --json] [--catalogue REFERENCE.XML] [--prometheus FILE]\n"
     "Lists the HBA API libraries of /etc/hba.conf and the adapters the firmware component would see.\n"
-    "Exit status: 0 adapters found, 3 none found, 2 bad command line.\n";
+    "--catalogue (with --json or --prometheus): each firmware item as the package's vendor build decides it.\n"
+    "--prometheus: node_exporter textfile metrics written to FILE, replaced whole.\n"
+    "Exit status: 0 adapters found, 3 none found, 4 catalogue unreadable or metrics not written,\n"
+    "2 bad command line.\n";
 constexpr const char* kNoConfiguration = "No HBA API configuration could be read: ";
 constexpr const char* kNoAdaptersFound = "No adapters found.\n";
 constexpr const char* kOutOfMemory = "ERROR! : out of memory\n";
-
-struct LibraryRow {
-    std::size_t slot;
-    std::string name, path, status;
-};
-
-struct Inventory {
-    bool configurationRead = false;
-    std::vector<LibraryRow> libraries;
-    std::vector<EnumeratedAdapter> adapters;
-};
+constexpr const char* kCatalogueUnreadable = "ERROR! : the catalogue could not be read: ";
+constexpr const char* kMetricsNotWritten = "ERROR! : the metrics file could not be written: ";
 
 // The layer is loaded once on its own to show its table as the components'
 // enumeration will find it, and let go before the enumeration loads it again.
@@ -57,6 +57,7 @@ Inventory TakeInventory(const SystemPaths& paths, std::ostream& console) {
         HBA_FreeLibrary();
     }
     inventory.adapters = EnumerateAdapterDetails(paths, console);
+    inventory.restart = ReadRestartState(paths);
     return inventory;
 }
 
@@ -147,25 +148,63 @@ void PrintXml(const Inventory& inventory, const SystemPaths& paths) {
     xmlFreeDoc(document);
 }
 
-int Probe(int argc, char** argv) {
-    bool xml = false;
+struct Options {
+    enum class Format { Text, Xml, Json, None } format = Format::Text;
+    std::string catalogue, metrics;
+};
+
+// False for anything the usage text does not allow.
+bool ParseOptions(int argc, char** argv, Options& options) {
+    bool formatGiven = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--xml") == 0) {
-            xml = true;
+        bool xml = std::strcmp(argv[i], "--xml") == 0, json = std::strcmp(argv[i], "--json") == 0;
+        std::string* file = std::strcmp(argv[i], "--catalogue") == 0    ? &options.catalogue
+                            : std::strcmp(argv[i], "--prometheus") == 0 ? &options.metrics
+                                                                        : nullptr;
+        Options::Format asked = xml ? Options::Format::Xml : Options::Format::Json;
+        if ((xml || json) && (!formatGiven || options.format == asked)) {
+            formatGiven = true;
+            options.format = asked;
+        } else if (file != nullptr && file->empty() && i + 1 < argc && argv[i + 1][0] != '\0') {
+            *file = argv[++i];
         } else {
-            std::cerr << kUsage;
-            return kExitBadCommandLine;
+            return false;
         }
     }
+    if (!formatGiven && !options.metrics.empty()) options.format = Options::Format::None;
+    bool catalogueShown = options.format == Options::Format::Json || !options.metrics.empty();
+    return options.catalogue.empty() || catalogueShown;
+}
+
+int Probe(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::cerr << kUsage;
+        return kExitBadCommandLine;
+    }
     SystemPaths paths;
-    // In XML mode the enumeration's own status lines must not break the document.
-    Inventory inventory = TakeInventory(paths, xml ? std::cerr : std::cout);
-    if (xml)
-        PrintXml(inventory, paths);
-    else
-        PrintText(inventory, paths);
+    // Unless text is asked for, the enumeration's own status lines must not break the document.
+    Inventory inventory = TakeInventory(paths, options.format == Options::Format::Text ? std::cout : std::cerr);
+    int code = inventory.adapters.empty() ? kExitNoAdapters : kExitAdaptersFound;
+    if (!options.catalogue.empty()) {
+        inventory.compliance = DecideCompliance(options.catalogue, paths);
+        if (!inventory.compliance->catalogueRead) {
+            std::cerr << kCatalogueUnreadable << options.catalogue << "\n";
+            code = kExitFileFailed;
+        } else if (code == kExitNoAdapters && !inventory.compliance->items.empty()) {
+            // A build that finds its adapters without the HBA API layer (Emulex) still found some.
+            code = kExitAdaptersFound;
+        }
+    }
+    if (options.format == Options::Format::Xml) PrintXml(inventory, paths);
+    if (options.format == Options::Format::Json) std::cout << InventoryJson(inventory, paths);
+    if (options.format == Options::Format::Text) PrintText(inventory, paths);
     std::cout << std::flush;
-    return inventory.adapters.empty() ? kExitNoAdapters : kExitAdaptersFound;
+    if (!options.metrics.empty() && !ReplaceFile(options.metrics, InventoryMetrics(inventory, std::time(nullptr)))) {
+        std::cerr << kMetricsNotWritten << options.metrics << "\n";
+        code = kExitFileFailed;
+    }
+    return code;
 }
 
 }  // namespace

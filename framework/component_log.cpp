@@ -10,6 +10,7 @@
 namespace hbafw {
 
 ComponentLog::ComponentLog(std::string path) : path_(std::move(path)) {
+    if (path_.empty()) return;
     // Failures are ignored: a log that cannot be created shows on every write.
     MakeFolders(FolderOf(path_));
     // Not "touch": it would create or stamp the target of a link at the path.
@@ -17,7 +18,7 @@ ComponentLog::ComponentLog(std::string path) : path_(std::move(path)) {
     if (fd >= 0) ::close(fd);
 }
 
-int ComponentLog::OpenFile() const { return OpenRegularForAppend(path_); }
+int ComponentLog::OpenFile() const { return path_.empty() ? -1 : OpenRegularForAppend(path_); }
 
 void ComponentLog::Sync() const {
     int fd = OpenFile();
@@ -34,6 +35,7 @@ ComponentLog& ComponentLog::Write(int value) { return WriteBytes(std::to_string(
 
 ComponentLog& ComponentLog::WriteBytes(std::string_view bytes) {
     if (!quiet_) ConsoleWrite(bytes);
+    if (path_.empty()) return *this;
     int fd = OpenFile();
     bool written = fd >= 0 && WriteAll(fd, bytes);
     if (fd >= 0) ::close(fd);

@@ -15,7 +15,8 @@ namespace hbafw {
 class ComponentLog {
 public:
     // Creates the log's folders (0755) and the file (0644, never through a
-    // link) by system calls, as every start does.
+    // link) by system calls, as every start does. An empty path keeps no file:
+    // the console alone, for a caller that must leave the machine unchanged.
     explicit ComponentLog(std::string path = SystemPaths{}.componentLog);
 
     ComponentLog& Write(std::string_view text);

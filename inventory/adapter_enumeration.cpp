@@ -66,7 +66,8 @@ std::vector<EnumeratedAdapter> EnumerateAdapterDetails(const SystemPaths& paths,
         EnumeratedAdapter details{MakeRecord(adapter, *sysfs), adapter.GetAdapterName(), entry.servingLibrary,
                                   adapter.GetManufacturer(), adapter.GetSerialNumber(),
                                   adapter.GetModelDescription(), adapter.GetDriverName(),
-                                  adapter.GetNumberOfPorts(), {}, entry.status};
+                                  adapter.GetNumberOfPorts(), {}, entry.status,
+                                  adapter.GetPciDomain(), adapter.GetPciBus(), adapter.GetPciFunction()};
         for (const FcHbaPort& port : adapter.GetPorts())
             details.ports.push_back({port.GetPortWWNText(), port.GetStateText(), port.GetSpeedText()});
         adapters.push_back(std::move(details));

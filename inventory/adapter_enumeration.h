@@ -34,6 +34,8 @@ struct EnumeratedAdapter {
     unsigned numberOfPorts = 0;
     std::vector<EnumeratedPort> ports;
     int status = 0;
+    // Where the HBA API layer places it; the layer gives no device number.
+    unsigned pciDomain = 0, pciBus = 0, pciFunction = 0;
 };
 
 // Returns 1 in every case; an empty list means no adapter was found.

@@ -17,6 +17,9 @@ struct SystemPaths {
     std::string runLock = "/var/vkx/Component.lock";
     std::string hbaConf = "/etc/hba.conf";
     std::string sysRoot = "/sys";
+    // The restart signal Debian's and Ubuntu's tools read, and its package list.
+    std::string rebootRequired = "/run/reboot-required";
+    std::string rebootRequiredPackages = "/run/reboot-required.pkgs";
     std::string redhatRelease = "/etc/redhat-release";
     std::string suseRelease = "/etc/SuSE-release";
     // Vendor management libraries, tried in this order.

@@ -1,8 +1,10 @@
 // End-to-end runs of the adapter inventory: hbafw-qlogic /d and
 // hbafw-inventory in the sandbox over machines with simulated adapters (sysfs
 // tree, vendor library at the system's paths, hba.conf), checked on the
-// console, the exit code, the inventory's XML and the vendor library's call log.
+// console, the exit code, the inventory's XML and JSON, the vendor library's
+// call log, and against each preset's vendor build's own discovery report.
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -176,6 +178,91 @@ TEST_F(InventoryE2e, TextFormShowsTheLibraryTableAndPorts) {
           "    Port 1: 21:01:00:1B:32:0A:0B:01  Online  8 GB\n"})
         EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
     EXPECT_EQ(Inventory({"--bogus"}).exitCode, 2);
+}
+
+// Every quoted value that follows prefix, in document order: JSON members
+// ("name": ") and discovery report attributes (<name value=").
+std::vector<std::string> QuotedAfter(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> values;
+    for (std::size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + 1)) {
+        std::size_t start = at + prefix.size();
+        values.push_back(text.substr(start, text.find('"', start) - start));
+    }
+    return values;
+}
+std::vector<std::string> JsonMembers(const std::string& json, const std::string& name) {
+    return QuotedAfter(json, "\"" + name + "\": \"");
+}
+
+struct PresetRow {
+    const char* name = "";
+    const char* preset = "";
+    std::vector<std::string> settings = {};
+    const char* build = "";
+    // Expected
+    int exitCode = 0;
+    std::vector<std::string> adapterBuilds = {};  // per adapter the HBA API layer shows
+    std::vector<std::string> actions = {};        // per firmware item the build decides
+    bool discovered = true;
+};
+
+const PresetRow kPresetRows[] = {
+    {.name = "QLogic", .preset = "qlogic", .build = "hbafw-qlogic",
+     .adapterBuilds = {"hbafw-qlogic", "hbafw-qlogic"}, .actions = {"upgrade", "rewrite"}},
+    // The active image is the tool's answer, not the library's option ROM text.
+    {.name = "QLogicImageFromTheTool", .preset = "qlogic", .settings = {"image.0=3.10"}, .build = "hbafw-qlogic",
+     .adapterBuilds = {"hbafw-qlogic", "hbafw-qlogic"}, .actions = {"rewrite", "rewrite"}},
+    // Its adapters come from the kit alone, not the HBA API layer.
+    {.name = "Emulex", .preset = "emulex", .build = "hbafw-emulex", .actions = {"upgrade", "rewrite", "upgrade"}},
+    {.name = "Brocade", .preset = "brocade", .build = "hbafw-brocade",
+     .adapterBuilds = {"hbafw-brocade", "hbafw-brocade"}, .actions = {"upgrade", "rewrite"}},
+    {.name = "NoAdapter", .preset = "qlogic", .settings = {"adapters=0"}, .build = "hbafw-qlogic", .exitCode = 3,
+     .discovered = false},
+};
+
+class InventoryPreset : public InventoryE2e, public ::testing::WithParamInterface<PresetRow> {};
+
+TEST_P(InventoryPreset, JsonShowsWhatTheVendorBuildDecides) {
+    const PresetRow& row = GetParam();
+    machine.Lay(sim::Preset(row.preset, row.settings));
+    auto workFolder = [this] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(machine.Path("work")))
+            names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = workFolder();
+    sim::RunResult json = Inventory({"--json", "--catalogue", "reference.xml"});
+    EXPECT_EQ(json.exitCode, row.exitCode) << json.err;
+    EXPECT_EQ(json.out.rfind("{\n  \"schema_version\": 1,\n", 0), 0u) << json.out;
+    EXPECT_EQ(JsonMembers(json.out, "build"),
+              [&] {
+                  std::vector<std::string> builds = row.adapterBuilds;
+                  builds.push_back(row.build);
+                  return builds;
+              }());
+    EXPECT_EQ(JsonMembers(json.out, "action"), row.actions);
+    EXPECT_NE(json.out.find(std::string("\"discovered\": ") + (row.discovered ? "true" : "false")), std::string::npos);
+    // Read-only: no log, and the working folder as it was (no kit left unpacked).
+    EXPECT_FALSE(machine.LogExists());
+    EXPECT_EQ(workFolder(), before);
+
+    sim::RunResult report = machine.RunBuild(row.build, {"/d", "report.xml"});
+    EXPECT_EQ(QuotedAfter(machine.ReadFile("work/report.xml"), "<action value=\""), row.actions) << report.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Presets, InventoryPreset, ::testing::ValuesIn(kPresetRows),
+                         [](const ::testing::TestParamInfo<PresetRow>& info) { return std::string(info.param.name); });
+
+TEST_F(InventoryE2e, CatalogueNeedsADocumentAndMustBeReadable) {
+    machine.Lay(sim::Preset("qlogic"));
+    EXPECT_EQ(Inventory({"--catalogue", "reference.xml"}).exitCode, 2);
+    EXPECT_EQ(Inventory({"--json", "--catalogue"}).exitCode, 2);
+    sim::RunResult missing = Inventory({"--json", "--catalogue", "missing.xml"});
+    EXPECT_EQ(missing.exitCode, 4);
+    EXPECT_EQ(missing.err, "ERROR! : the catalogue could not be read: missing.xml\n");
+    EXPECT_NE(missing.out.find("\"read\": false"), std::string::npos) << missing.out;
 }
 
 }  // namespace

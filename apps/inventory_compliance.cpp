@@ -1,0 +1,90 @@
+// The vendor build's status lines go to standard error here, so standard
+// output carries only the document asked for.
+#include "apps/inventory_compliance.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "components/brocade/component.h"
+#include "components/emulex/component.h"
+#include "components/qlogic/component.h"
+#include "framework/console.h"
+#include "framework/file_io.h"
+#include "framework/platform_detection.h"
+#include "framework/reference_catalogue.h"
+
+namespace hbafw {
+
+namespace {
+
+std::string Narrow(const std::wstring& text) { return NarrowForConsole(text); }
+
+template <class Component>
+bool Discover(const ReferenceCatalogue& catalogue, const SystemPaths& paths, std::vector<ComplianceItem>& items) {
+    Component component(paths);
+    component.log.setQuiet(true);
+    component.catalogue = catalogue;
+    DetectOperatingSystem(component);
+    if (!component.DiscoverAdapters()) return false;
+    for (const DiscoveredDevice& device : component.result.devices)
+        for (const FirmwareItem& item : device.fw_items)
+            items.push_back({Narrow(device.device_id), Narrow(device.product_id), Narrow(item.type),
+                             Narrow(item.active_version), Narrow(item.version), Narrow(item.action)});
+    return true;
+}
+
+bool DiscoverWith(const std::string& build, const ReferenceCatalogue& catalogue, const SystemPaths& paths,
+                  std::vector<ComplianceItem>& items) {
+    if (build == "hbafw-qlogic") return Discover<QLogicComp::CComponent>(catalogue, paths, items);
+    if (build == "hbafw-emulex") return Discover<EmulexComp::CComponent>(catalogue, paths, items);
+    if (build == "hbafw-brocade") return Discover<BrocadeComp::CComponent>(catalogue, paths, items);
+    return false;
+}
+
+// Enumeration lines written to std::cout land on standard error meanwhile.
+class CoutToCerr {
+public:
+    CoutToCerr() : saved_(std::cout.rdbuf(std::cerr.rdbuf())) {}
+    ~CoutToCerr() { std::cout.rdbuf(saved_); }
+    CoutToCerr(const CoutToCerr&) = delete;
+    CoutToCerr& operator=(const CoutToCerr&) = delete;
+
+private:
+    std::streambuf* saved_;
+};
+
+}  // namespace
+
+Compliance DecideCompliance(const std::string& cataloguePath, const SystemPaths& paths) {
+    Compliance compliance;
+    compliance.cataloguePath = cataloguePath;
+    ReferenceCatalogue catalogue;
+    compliance.catalogueRead = LoadCatalogue(catalogue, cataloguePath);
+    if (!compliance.catalogueRead || catalogue.devices.empty()) return compliance;
+    compliance.build = BuildForPciId(Narrow(catalogue.devices.front().device_id));
+    if (compliance.build.empty()) return compliance;
+
+    // The vendor tools are named relative to the package's folder.
+    int home = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (home < 0) return compliance;
+    if (::chdir(FolderOf(cataloguePath).c_str()) == 0) {
+        SystemPaths quiet = paths;
+        quiet.componentLog.clear();
+        CoutToCerr redirect;
+        std::fflush(stdout);
+        int savedOut = ::dup(STDOUT_FILENO);
+        if (savedOut >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) {
+            compliance.discovered = DiscoverWith(compliance.build, catalogue, quiet, compliance.items);
+            std::fflush(stdout);
+            ::dup2(savedOut, STDOUT_FILENO);
+        }
+        if (savedOut >= 0) ::close(savedOut);
+        if (::fchdir(home) != 0) compliance.discovered = false;
+    }
+    ::close(home);
+    return compliance;
+}
+
+}  // namespace hbafw

@@ -1,0 +1,62 @@
+// What hbafw-inventory gathered, as plain data shared by its writers (text,
+// XML, JSON, node_exporter metrics), and the few facts derived from it that
+// every writer shows the same way. Gathering and writing live elsewhere.
+#pragma once
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "inventory/adapter_enumeration.h"
+#include "inventory/system_paths.h"
+
+namespace hbafw {
+
+struct LibraryRow {
+    std::size_t slot;
+    std::string name, path, status;
+};
+
+// One firmware item as the vendor build's discovery decided it.
+struct ComplianceItem {
+    std::string deviceId, product, type, activeVersion, packageVersion, action;
+};
+
+struct Compliance {
+    std::string cataloguePath;
+    bool catalogueRead = false;
+    std::string build;  // the vendor build the catalogue belongs to, or empty
+    bool discovered = false;
+    std::vector<ComplianceItem> items;
+};
+
+// The system's restart signal, as far as this package is named in it.
+struct RestartState {
+    bool required = false;
+    std::time_t since = 0;  // when the signal file was written, when required
+};
+
+struct Inventory {
+    bool configurationRead = false;
+    std::vector<LibraryRow> libraries;
+    std::vector<EnumeratedAdapter> adapters;
+    RestartState restart;
+    std::optional<Compliance> compliance;
+};
+
+// The package's name as it appears in the restart signal's package list.
+inline constexpr const char* kPackageName = "hbafw";
+
+// The vendor build that serves an adapter of this PCI id ("10772532"), by its
+// vendor half; empty when none does.
+std::string BuildForPciId(const std::string& pciId);
+
+// Required when the package list names this package; since is the signal's time.
+RestartState ReadRestartState(const SystemPaths& paths);
+
+// Bytes taken one character each (as the component reads tool text) and
+// written as UTF-8, so any adapter text is valid in JSON and metric labels.
+std::string Utf8FromBytes(const std::string& bytes);
+
+}  // namespace hbafw
