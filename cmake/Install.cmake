@@ -55,6 +55,11 @@ install(CODE "
   file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${hbafw_log_dir}\")
 ")
 
+# The daily refresh of the node_exporter metrics; shipped disabled, an
+# operator who runs node_exporter enables the timer.
+install(FILES packaging/systemd/hbafw-inventory.service packaging/systemd/hbafw-inventory.timer
+  DESTINATION lib/systemd/system PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+
 # Installed where Ansible looks for system-wide collections, so
 # `hbafw.fleet.rollout` resolves without a path.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/deploy/ansible/ansible_collections

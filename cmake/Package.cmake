@@ -77,6 +77,7 @@ set(CPACK_RPM_USER_FILELIST "%config(noreplace) /etc/logrotate.d/hbafw")
 # Folders other packages own: listing them would make this package claim them.
 list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
   /etc/logrotate.d /usr/sbin /usr/share/man /usr/share/man/man1 /usr/share/man/man8 /var
+  /usr/lib/systemd /usr/lib/systemd/system
   /usr/share/ansible /usr/share/ansible/collections /usr/share/ansible/collections/ansible_collections
   /usr/share/lintian /usr/share/lintian/overrides)
 # CMake 3.18's spec has no Packager tag, so rpmbuild takes it from the macro. Ansible

@@ -18,6 +18,8 @@ readonly USAGE='TRXXXXXX.zelpak [options]
 readonly LINTIAN_OVERRIDE='./usr/share/lintian/overrides/hbafw 644'
 readonly LAYOUT='./etc/logrotate.d/hbafw 644
 ./usr/bin/hbafw-pattern 755
+./usr/lib/systemd/system/hbafw-inventory.service 644
+./usr/lib/systemd/system/hbafw-inventory.timer 644
 ./usr/sbin/hbafw-brocade 755
 ./usr/sbin/hbafw-emulex 755
 ./usr/sbin/hbafw-inventory 755
@@ -164,5 +166,5 @@ done
 output=$("$SANDBOX" "$machine" "$root/usr/sbin/hbafw-inventory" -h 2>&1)
 status=$?
 [[ $status -eq 2 ]] || fail "hbafw-inventory -h exited $status, expected 2"
-[[ $output == "Usage: hbafw-inventory [--xml]"* ]] || fail "hbafw-inventory -h printed: $output"
+[[ $output == "Usage: hbafw-inventory [--xml | --json]"* ]] || fail "hbafw-inventory -h printed: $output"
 exit "$failed"

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# hbafw-inventory's metrics as node_exporter serves them: written over the
+# QLogic preset machine into a textfile folder, checked by promtool, served by
+# the real node_exporter on 127.0.0.1 and scraped over HTTP; a link at the
+# metrics path refused. Then the collection's example alerts (promtool check
+# and unit test) and the package's systemd units (systemd-analyze verify over
+# the installed tree). Exits 77 when a needed program or root is missing.
+set -uo pipefail
+readonly SOURCE=$1 BUILD=$2
+readonly ALERTS=$SOURCE/deploy/ansible/ansible_collections/hbafw/fleet/examples/prometheus-alerts.yml
+readonly UNITS=(hbafw-inventory.service hbafw-inventory.timer)
+readonly NEEDED=(prometheus-node-exporter promtool curl systemd-analyze python3)
+
+for program in "${NEEDED[@]}"; do
+    command -v "$program" >/dev/null || { echo "$program is not installed: skipped"; exit 77; }
+done
+[[ $(id -u) -eq 0 ]] || { echo "the sandbox needs root: skipped"; exit 77; }
+
+failed=0
+fail() { echo "FAIL: $*"; failed=1; }
+work=$(mktemp -d)
+exporter=
+cleanup() {
+    [[ -n $exporter ]] && kill "$exporter" 2>/dev/null && wait "$exporter" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+inventory() { "$SOURCE/sim/sandbox" "$work/machine" "$BUILD/bin/hbafw-inventory" "$@"; }
+
+"$SOURCE/sim/mkmachine" --build "$BUILD" qlogic "$work/machine" >/dev/null || { echo "mkmachine failed"; exit 1; }
+mkdir -m 0755 "$work/textfile"
+metrics=$work/textfile/hbafw.prom
+
+# Never written through a link, whatever it points at.
+echo kept >"$work/elsewhere"
+ln -s "$work/elsewhere" "$metrics"
+inventory --prometheus "$metrics" 2>"$work/err"
+[[ $? -eq 4 && $(cat "$work/elsewhere") == kept && -L $metrics ]] || fail "metrics written through a link"
+grep -qx "ERROR! : the metrics file could not be written: $metrics" "$work/err" || fail "no refusal: $(cat "$work/err")"
+rm "$metrics"
+
+(umask 077; inventory --json --catalogue reference.xml --prometheus "$metrics" >"$work/inventory.json") ||
+    fail "inventory exited $?"
+python3 -m json.tool "$work/inventory.json" >/dev/null || fail "the JSON document does not parse"
+[[ $(stat -c %a "$metrics") == 644 ]] || fail "metrics mode $(stat -c %a "$metrics"), not 644 whatever the umask"
+[[ $(ls -A "$work/textfile") == hbafw.prom ]] || fail "textfile folder holds: $(ls -A "$work/textfile")"
+promtool check metrics <"$metrics" || fail "promtool rejects the metrics file"
+
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+prometheus-node-exporter --web.listen-address="127.0.0.1:$port" --collector.disable-defaults \
+    --collector.textfile --collector.textfile.directory="$work/textfile" 2>"$work/exporter.log" &
+exporter=$!
+for _ in $(seq 50); do
+    curl -fsS "http://127.0.0.1:$port/metrics" >"$work/scraped" 2>/dev/null && break
+    sleep 0.2
+done
+scraped=$(grep -E '^(# (HELP|TYPE) )?(hbafw_|node_textfile_scrape_error)' "$work/scraped")
+for expected in \
+    'hbafw_adapters 2' \
+    'hbafw_update_available{build="hbafw-qlogic",device_id="1077.2532.1077.015d",index="0",type="Multiboot Image"} 1' \
+    'hbafw_update_available{build="hbafw-qlogic",device_id="1077.2031.1077.0170",index="1",type="Multiboot Image"} 0' \
+    'hbafw_catalogue_discovered{build="hbafw-qlogic"} 1' \
+    'hbafw_reboot_required 0' \
+    'node_textfile_scrape_error 0'; do
+    grep -qxF "$expected" <<<"$scraped" || fail "node_exporter does not serve: $expected"
+done
+grep -q '^hbafw_adapter_info{.*port_wwn="21:00:00:1B:32:0A:0B:0C".*} 1$' <<<"$scraped" ||
+    fail "no adapter_info series: $scraped"
+promtool check metrics <<<"$scraped" || fail "promtool rejects the scraped hbafw series"
+
+promtool check rules "$ALERTS" >/dev/null || fail "promtool rejects $ALERTS"
+sed "s#ALERTS_FILE#$ALERTS#" "$SOURCE/tests/e2e/hbafw_alerts_test.yml" >"$work/alerts_test.yml"
+promtool test rules "$work/alerts_test.yml" >/dev/null || fail "the example alerts do not fire as their test says"
+
+# Verified as installed, with the system's own targets beside them; any
+# warning (an unknown directive, a bad value) counts.
+DESTDIR=$work/root cmake --install "$BUILD" --prefix /usr >/dev/null || fail "install failed"
+unit_dir=$work/root/usr/lib/systemd/system
+cp /lib/systemd/system/*.target /lib/systemd/system/*.slice "$unit_dir/"
+verified=$(cd "$work" && systemd-analyze verify --man=no --root="$work/root" "${UNITS[@]/#/$unit_dir/}" 2>&1) ||
+    fail "systemd-analyze verify failed"
+[[ -z $verified ]] || fail "systemd-analyze verify: $verified"
+grep -q "^ExecStart=/usr/sbin/hbafw-inventory --prometheus /var/lib/prometheus/node-exporter/hbafw.prom$" \
+    "$unit_dir/hbafw-inventory.service" || fail "the service does not write node_exporter's textfile folder"
+exit "$failed"
