@@ -17,6 +17,7 @@ import tempfile
 import time
 import unittest
 
+from ansible_collections.hbafw.fleet.plugins.module_utils.server_state     import history_path, read_history, signal_state
 from test_component import REPORT
 
 MODULE = 'ansible_collections.hbafw.fleet.plugins.modules.hbafw'
@@ -94,6 +95,7 @@ class ModuleRunTest(unittest.TestCase):
                 'executable': './component', 'chdir': bundle,
                 'state': state, 'force': force, '_ansible_check_mode': check,
                 'wait': wait, 'state_dir': os.path.join(folder, 'runs'),
+                'reboot_signal': os.path.join(folder, 'reboot-required'),
                 '_ansible_remote_tmp': folder,
                 '_ansible_keep_remote_files': False}, **more)}, handle)
         done = subprocess.run([sys.executable, '-m', MODULE, args],
@@ -148,8 +150,20 @@ class ModuleRunTest(unittest.TestCase):
              failed, changed, exit_code, calls, outcome, words) in rows:
             with self.subTest(report=report and report[:20], code=code,
                               state=state, check=check, force=force):
+                folder = tempfile.mkdtemp(prefix='hbafw-module-')
+                self.addCleanup(shutil.rmtree, folder)
                 result, flashed = self.run_module(report, code, state,
-                                                  check, force, **more)
+                                                  check, force, folder=folder,
+                                                  **more)
+                history = read_history(history_path(
+                    os.path.join(folder, 'runs')))
+                self.assertEqual(
+                    [(entry['outcome'], entry['reboot_required'])
+                     for entry in history],
+                    [] if check else [(outcome, result['reboot_required'])])
+                self.assertEqual(
+                    signal_state(os.path.join(folder, 'reboot-required'))[0],
+                    result['reboot_required'])
                 self.assertEqual((bool(result.get('failed')),
                                   result['changed'], result['exit_code'],
                                   flashed, result['outcome'],

@@ -16,6 +16,8 @@ from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     builds_for, exit_meaning, flash_end, flashed_items, lock_held, log_since,
     log_size, no_adapter, own_adapters, parse_report, pci_vendors,
     pending_items, unverified, update_outcome, worst, would_flash)
+from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
+    clear_signal, raise_signal)
 
 __metaclass__ = type
 
@@ -271,6 +273,7 @@ class Server(object):
             marker = dict(boot_id=boot_id(), flashed=[])
         marker['flashed'].extend(flashed)
         write_json(path, marker)
+        raise_signal(self.params['reboot_signal'])
 
     def reboot_required(self):
         marker = read_json(os.path.join(self.state_dir, REBOOT_FILE))
@@ -299,6 +302,7 @@ class Server(object):
                                                               CURRENT):
             if not self.module.check_mode and outcome == UPDATED:
                 os.remove(os.path.join(self.state_dir, REBOOT_FILE))
+                clear_signal(self.params['reboot_signal'])
             reboot = False
         else:
             reboot = outcome == UPDATED_REBOOT or (

@@ -17,6 +17,8 @@ from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     STILL_FLASHING, VENDOR_BUILDS)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server import (
     Server, chosen_builds)
+from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
+    append_history, history_path, record)
 
 __metaclass__ = type
 
@@ -111,9 +113,21 @@ options:
     default: false
   state_dir:
     description: Root-only server folder recording flashes that outlive a
-      module run and flashed firmware that waits for a restart.
+      module run and flashed firmware that waits for a restart. Every run
+      but a check run appends a record to C(history.jsonl) (mode 0600,
+      bounded in size) in the folder above it.
     type: path
     default: /var/lib/hbafw/runs
+  reboot_signal:
+    description: The system's restart signal, raised (and the package named
+      in its C(.pkgs) list) when verified flashed firmware waits for a
+      restart, and cleared by I(state=rebooted).
+    type: path
+    default: /run/reboot-required
+  run_id:
+    description: The rollout run's id, kept in the history record.
+    type: str
+    default: ""
 attributes:
   check_mode:
     support: full
@@ -294,6 +308,8 @@ def main():
             force=dict(type='bool', default=False),
             wait=dict(type='int', default=3600),
             state_dir=dict(type='path', default='/var/lib/hbafw/runs'),
+            reboot_signal=dict(type='path', default='/run/reboot-required'),
+            run_id=dict(type='str', default=''),
             bundle=dict(type='path'),
             bundle_digest=dict(type='str', default=''),
             bundle_content=dict(type='str', default='', no_log=True),
@@ -318,6 +334,10 @@ def main():
             if server.run(build)['outcome'] == STILL_FLASHING:
                 break
         result, failed = server.conclude(missing)
+        if not module.check_mode:
+            append_history(history_path(module.params['state_dir']),
+                           record(result, module.params['run_id'],
+                                  module.params['state']))
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
     end(module, result, failed)

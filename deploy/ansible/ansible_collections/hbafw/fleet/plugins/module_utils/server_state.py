@@ -1,0 +1,158 @@
+# What a server keeps between runs for its operators: a bounded history of the
+# module's runs in a root-only file, and the system's restart signal
+# (/run/reboot-required and its package list, which Debian's and Ubuntu's
+# tools read). Reading never writes; nothing here runs the component.
+
+from __future__ import absolute_import, division, print_function
+
+import json
+import os
+import time
+
+__metaclass__ = type
+
+HISTORY_FILE = 'history.jsonl'
+# Oldest records go first once the file would pass this size.
+HISTORY_LIMIT = 256 * 1024
+HISTORY_MODE = 0o600
+SIGNAL_MODE = 0o644
+PACKAGE = 'hbafw'
+SIGNAL_TEXT = '*** System restart required ***\n'
+
+
+def history_path(state_dir):
+    """Beside the runs folder: /var/lib/hbafw/history.jsonl by default."""
+    return os.path.join(os.path.dirname(os.path.normpath(state_dir)),
+                        HISTORY_FILE)
+
+
+def _open_private(path, flags, mode):
+    """A descriptor never reached through a link, of a file only its owner
+    may read."""
+    fd = os.open(path, flags | os.O_NOFOLLOW | os.O_CLOEXEC, mode)
+    os.fchmod(fd, mode)
+    return fd
+
+
+def record(result, run_id, action, now=None):
+    """One history record of a module's result: per item before, after and
+    the build's outcome."""
+    after = dict(((adapter['device_id'], item['type']), item['active_version'])
+                 for adapter in result.get('adapters_after', [])
+                 for item in adapter['items'])
+    outcomes = dict((entry['build'], entry.get('outcome'))
+                    for entry in result.get('builds', []))
+    items = [dict(build=adapter.get('build'), device_id=adapter['device_id'],
+                  type=item['type'], before=item['active_version'],
+                  after=after.get((adapter['device_id'], item['type'])),
+                  outcome=outcomes.get(adapter.get('build')))
+             for adapter in result.get('adapters', [])
+             for item in adapter['items']]
+    return dict(time=int(time.time() if now is None else now), run_id=run_id,
+                action=action, builds=sorted(outcomes), items=items,
+                outcome=result.get('outcome'),
+                exit_code=result.get('exit_code'),
+                reboot_required=bool(result.get('reboot_required')))
+
+
+def append_history(path, entry, limit=HISTORY_LIMIT):
+    """Appends one JSON line; when the file would pass limit, it is rewritten
+    through a temporary file with the newest records that fit."""
+    line = json.dumps(entry, sort_keys=True) + '\n'
+    folder = os.path.dirname(path)
+    if not os.path.isdir(folder):
+        os.makedirs(folder, 0o700)
+    kept = read_history(path, None)
+    size = sum(len(json.dumps(old, sort_keys=True)) + 1 for old in kept)
+    if size + len(line) <= limit:
+        fd = _open_private(path, os.O_WRONLY | os.O_APPEND | os.O_CREAT,
+                           HISTORY_MODE)
+        with os.fdopen(fd, 'a') as handle:
+            handle.write(line)
+        return
+    lines = [json.dumps(old, sort_keys=True) + '\n' for old in kept]
+    while lines and size + len(line) > limit:
+        size -= len(lines.pop(0))
+    temporary = path + '.new'
+    if os.path.lexists(temporary):
+        os.remove(temporary)
+    fd = _open_private(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL,
+                       HISTORY_MODE)
+    with os.fdopen(fd, 'w') as handle:
+        handle.write(''.join(lines) + line)
+    os.rename(temporary, path)
+
+
+def read_history(path, last=20):
+    """The last records (all when last is None), oldest first; lines that
+    are not a JSON object are skipped."""
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_CLOEXEC)
+    except OSError:
+        return []
+    with os.fdopen(fd) as handle:
+        entries = []
+        for line in handle:
+            try:
+                entry = json.loads(line)
+            except ValueError:
+                continue
+            if isinstance(entry, dict):
+                entries.append(entry)
+    return entries if last is None else entries[-last:] if last else []
+
+
+def _packages(path):
+    try:
+        with open(path) as handle:
+            return [line.rstrip('\n') for line in handle]
+    except (IOError, OSError):
+        return []
+
+
+def _replace(path, text):
+    temporary = '%s.%s.new' % (path, PACKAGE)
+    if os.path.lexists(temporary):
+        os.remove(temporary)
+    fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL |
+                 os.O_NOFOLLOW | os.O_CLOEXEC, SIGNAL_MODE)
+    os.fchmod(fd, SIGNAL_MODE)
+    with os.fdopen(fd, 'w') as handle:
+        handle.write(text)
+    os.rename(temporary, path)
+
+
+def raise_signal(path):
+    """Writes path (kept when present) and names the package once in
+    path.pkgs."""
+    if not os.path.lexists(path):
+        _replace(path, SIGNAL_TEXT)
+    packages = _packages(path + '.pkgs')
+    if PACKAGE not in packages:
+        _replace(path + '.pkgs', ''.join(p + '\n' for p in packages + [PACKAGE]))
+
+
+def clear_signal(path):
+    """Takes the package out of path.pkgs; removes both files when it was
+    the last package named there. A signal the package is not named in
+    belongs to others and stays."""
+    packages = _packages(path + '.pkgs')
+    if PACKAGE not in packages:
+        return
+    others = [p for p in packages if p and p != PACKAGE]
+    if others:
+        _replace(path + '.pkgs', ''.join(p + '\n' for p in others))
+        return
+    for name in (path + '.pkgs', path):
+        if os.path.lexists(name):
+            os.remove(name)
+
+
+def signal_state(path):
+    """(whether the signal names the package, its file's time or None)."""
+    if PACKAGE not in _packages(path + '.pkgs'):
+        return False, None
+    try:
+        return True, int(os.lstat(path).st_mtime)
+    except OSError:
+        return True, None
