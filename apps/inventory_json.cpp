@@ -126,13 +126,24 @@ std::string InventoryJson(const Inventory& inventory, const SystemPaths& paths) 
                                                 ? std::to_string(static_cast<long long>(inventory.restart.since))
                                                 : "null")
                               .End();
+    std::string lastRun = "null";
+    if (inventory.lastRun) {
+        const LastRun& run = *inventory.lastRun;
+        lastRun = JsonObject("  ")
+                      .Number("time", static_cast<long long>(run.time))
+                      .Raw("exit_code", run.exitCode ? std::to_string(*run.exitCode) : "null")
+                      .Text("action", run.action)
+                      .Text("outcome", run.outcome)
+                      .End();
+    }
     JsonObject document("");
     document.Number("schema_version", kJsonSchemaVersion)
         .Text("hba_conf", paths.hbaConf)
         .Flag("hba_conf_read", inventory.configurationRead)
         .Raw("libraries", libraries)
         .Raw("adapters", adapters)
-        .Raw("restart", restart);
+        .Raw("restart", restart)
+        .Raw("last_run", lastRun);
     if (inventory.compliance) document.Raw("catalogue", Catalogue(*inventory.compliance, "  "));
     return document.End() + "\n";
 }

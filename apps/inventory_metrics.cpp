@@ -102,6 +102,17 @@ std::string InventoryMetrics(const Inventory& inventory, std::time_t now) {
         Family since(out, "hbafw_reboot_required_since_seconds", "When the restart became due, in Unix time.");
         since.Sample({}, static_cast<long long>(inventory.restart.since));
     }
+    if (inventory.lastRun) {
+        const LastRun& run = *inventory.lastRun;
+        Family when(out, "hbafw_last_run_timestamp_seconds", "When the fleet module last ran here, in Unix time.");
+        when.Sample({}, static_cast<long long>(run.time));
+        Family info(out, "hbafw_last_run_info", "The fleet module's last run: its action and outcome; always 1.");
+        info.Sample({{"action", run.action}, {"outcome", run.outcome}}, 1);
+        if (run.exitCode) {
+            Family code(out, "hbafw_last_run_exit_code", "The component's exit code in the fleet module's last run.");
+            code.Sample({}, *run.exitCode);
+        }
+    }
     Family refreshed(out, "hbafw_inventory_refresh_timestamp_seconds", "When these metrics were written, in Unix time.");
     refreshed.Sample({}, static_cast<long long>(now));
     return out;

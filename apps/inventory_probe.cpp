@@ -58,6 +58,7 @@ Inventory TakeInventory(const SystemPaths& paths, std::ostream& console) {
     }
     inventory.adapters = EnumerateAdapterDetails(paths, console);
     inventory.restart = ReadRestartState(paths);
+    inventory.lastRun = ReadLastRun(paths);
     return inventory;
 }
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <strings.h>
 
@@ -38,6 +39,56 @@ RestartState ReadRestartState(const SystemPaths& paths) {
         state.since = signal.st_mtime;
     }
     return state;
+}
+
+namespace {
+
+// The value after "key": in line (from its last occurrence when last): a
+// string up to the next quote, quotes kept, anything else up to ',' or '}'.
+std::optional<std::string> RawMember(const std::string& line, const std::string& key, bool last = false) {
+    std::string marker = "\"" + key + "\": ";
+    std::size_t at = last ? line.rfind(marker) : line.find(marker);
+    if (at == std::string::npos) return std::nullopt;
+    std::size_t start = at + marker.size();
+    bool quoted = start < line.size() && line[start] == '"';
+    std::size_t end = quoted ? line.find('"', start + 1) : line.find_first_of(",}", start);
+    if (end == std::string::npos) return std::nullopt;
+    return line.substr(start, end - start + (quoted ? 1 : 0));
+}
+
+std::optional<long long> Number(const std::optional<std::string>& raw) {
+    if (!raw || raw->empty()) return std::nullopt;
+    char* end = nullptr;
+    long long value = std::strtoll(raw->c_str(), &end, 10);
+    if (end != raw->c_str() + raw->size()) return std::nullopt;
+    return value;
+}
+
+// A JSON string without escapes, or empty.
+std::string Plain(const std::optional<std::string>& raw) {
+    if (!raw || raw->size() < 2 || raw->front() != '"' || raw->back() != '"') return {};
+    std::string text = raw->substr(1, raw->size() - 2);
+    return text.find_first_of("\\\"") == std::string::npos ? text : std::string();
+}
+
+}  // namespace
+
+std::optional<LastRun> LastRunFromLine(const std::string& line) {
+    std::optional<long long> time = Number(RawMember(line, "time"));
+    if (!time) return std::nullopt;
+    LastRun run;
+    run.time = static_cast<std::time_t>(*time);
+    run.exitCode = Number(RawMember(line, "exit_code"));
+    run.action = Plain(RawMember(line, "action"));
+    run.outcome = Plain(RawMember(line, "outcome", true));
+    return run;
+}
+
+std::optional<LastRun> ReadLastRun(const SystemPaths& paths) {
+    std::string history;
+    if (!ReadWholeFile(paths.updateHistory, history)) return std::nullopt;
+    while (!history.empty() && history.back() == '\n') history.pop_back();
+    return LastRunFromLine(history.substr(history.rfind('\n') == std::string::npos ? 0 : history.rfind('\n') + 1));
 }
 
 std::string Utf8FromBytes(const std::string& bytes) {

@@ -37,11 +37,19 @@ struct RestartState {
     std::time_t since = 0;  // when the signal file was written, when required
 };
 
+// The newest record of the fleet module's history, when there is one.
+struct LastRun {
+    std::time_t time = 0;
+    std::optional<long long> exitCode;  // none while a flash went on
+    std::string action, outcome;
+};
+
 struct Inventory {
     bool configurationRead = false;
     std::vector<LibraryRow> libraries;
     std::vector<EnumeratedAdapter> adapters;
     RestartState restart;
+    std::optional<LastRun> lastRun;
     std::optional<Compliance> compliance;
 };
 
@@ -54,6 +62,12 @@ std::string BuildForPciId(const std::string& pciId);
 
 // Required when the package list names this package; since is the signal's time.
 RestartState ReadRestartState(const SystemPaths& paths);
+
+// The last line of the history file. The module writes each record with
+// sorted keys, so the run's own outcome is the line's last "outcome" (its
+// items' outcomes come before it) and its other fields appear once.
+std::optional<LastRun> ReadLastRun(const SystemPaths& paths);
+std::optional<LastRun> LastRunFromLine(const std::string& line);
 
 // Bytes taken one character each (as the component reads tool text) and
 // written as UTF-8, so any adapter text is valid in JSON and metric labels.

@@ -20,6 +20,8 @@ struct SystemPaths {
     // The restart signal Debian's and Ubuntu's tools read, and its package list.
     std::string rebootRequired = "/run/reboot-required";
     std::string rebootRequiredPackages = "/run/reboot-required.pkgs";
+    // The fleet module's run history, one JSON object a line, newest last.
+    std::string updateHistory = "/var/lib/hbafw/history.jsonl";
     std::string redhatRelease = "/etc/redhat-release";
     std::string suseRelease = "/etc/SuSE-release";
     // Vendor management libraries, tried in this order.

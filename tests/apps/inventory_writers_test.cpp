@@ -1,6 +1,7 @@
 // The inventory writers' escaping: adapter texts come from vendor libraries
 // and may hold any byte, yet the JSON must parse and node_exporter must take
-// the metrics file. Document layout is checked end to end.
+// the metrics file; and the fleet module's last history record as read
+// back. Document layout is checked end to end.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -29,6 +30,40 @@ TEST(InventoryWriters, EscapeEveryByte) {
     for (const EscapeRow& row : kEscapeRows) {
         EXPECT_EQ(JsonString(row.text), row.json) << row.name;
         EXPECT_EQ(LabelValue(row.text), row.label) << row.name;
+    }
+}
+
+struct LastRunRow {
+    const char* name;
+    std::string line;
+    bool read;
+    std::time_t time = 0;
+    std::optional<long long> exitCode = {};
+    std::string action = {}, outcome = {};
+};
+
+// As the fleet module writes them: json.dumps with sorted keys.
+const LastRunRow kLastRunRows[] = {
+    {"Update", R"({"action": "updated", "builds": ["hbafw-qlogic"], "exit_code": 1, "items": [{"after": "3.10", )"
+               R"("before": "2.02", "outcome": "failed"}], "outcome": "updated, reboot required", )"
+               R"("reboot_required": true, "run_id": "x", "time": 1796781348})",
+     true, 1796781348, 1, "updated", "updated, reboot required"},
+    {"StillFlashing", R"({"action": "updated", "exit_code": null, "items": [], "outcome": "still flashing", "time": 5})",
+     true, 5, std::nullopt, "updated", "still flashing"},
+    {"EscapedTextLeftOut", R"({"action": "up\"d", "outcome": null, "time": 7})", true, 7},
+    {"NoTime", R"({"action": "updated", "exit_code": 1})", false},
+    {"NotJson", "garbage", false},
+};
+
+TEST(InventoryWriters, LastRunFromTheHistoryLine) {
+    for (const LastRunRow& row : kLastRunRows) {
+        std::optional<LastRun> run = LastRunFromLine(row.line);
+        ASSERT_EQ(run.has_value(), row.read) << row.name;
+        if (!run) continue;
+        EXPECT_EQ(run->time, row.time) << row.name;
+        EXPECT_EQ(run->exitCode, row.exitCode) << row.name;
+        EXPECT_EQ(run->action, row.action) << row.name;
+        EXPECT_EQ(run->outcome, row.outcome) << row.name;
     }
 }
 

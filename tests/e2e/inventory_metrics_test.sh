@@ -40,8 +40,13 @@ inventory --prometheus "$metrics" 2>"$work/err"
 grep -qx "ERROR! : the metrics file could not be written: $metrics" "$work/err" || fail "no refusal: $(cat "$work/err")"
 rm "$metrics"
 
-(umask 077; inventory --json --catalogue reference.xml --prometheus "$metrics" >"$work/inventory.json") ||
-    fail "inventory exited $?"
+# The fleet module's history as it writes it; inside the sandbox /var/lib is
+# an overlay, so the host's stays untouched.
+readonly HISTORY='{"action": "updated", "exit_code": 1, "items": [], "outcome": "failed: not verified", "time": 1796781348}'
+(umask 077; "$SOURCE/sim/sandbox" "$work/machine" /bin/sh -c \
+    'mkdir -p /var/lib/hbafw && echo "$1" >/var/lib/hbafw/history.jsonl && shift && exec "$@"' \
+    sh "$HISTORY" "$BUILD/bin/hbafw-inventory" --json --catalogue reference.xml --prometheus "$metrics" \
+    >"$work/inventory.json") || fail "inventory exited $?"
 python3 -m json.tool "$work/inventory.json" >/dev/null || fail "the JSON document does not parse"
 [[ $(stat -c %a "$metrics") == 644 ]] || fail "metrics mode $(stat -c %a "$metrics"), not 644 whatever the umask"
 [[ $(ls -A "$work/textfile") == hbafw.prom ]] || fail "textfile folder holds: $(ls -A "$work/textfile")"
@@ -62,6 +67,9 @@ for expected in \
     'hbafw_update_available{build="hbafw-qlogic",device_id="1077.2031.1077.0170",index="1",type="Multiboot Image"} 0' \
     'hbafw_catalogue_discovered{build="hbafw-qlogic"} 1' \
     'hbafw_reboot_required 0' \
+    'hbafw_last_run_info{action="updated",outcome="failed: not verified"} 1' \
+    'hbafw_last_run_exit_code 1' \
+    'hbafw_last_run_timestamp_seconds 1.796781348e+09' \
     'node_textfile_scrape_error 0'; do
     grep -qxF "$expected" <<<"$scraped" || fail "node_exporter does not serve: $expected"
 done

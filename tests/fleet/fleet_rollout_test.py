@@ -313,6 +313,22 @@ class FleetRolloutTest(unittest.TestCase):
         start = done.stdout.index('<pre id="out">') + len('<pre id="out">')
         return json.loads(done.stdout[start:done.stdout.index('</pre>')])
 
+    def adhoc(self, pattern, module, args):
+        """A module run as root on the servers: its result per server."""
+        tree = tempfile.mkdtemp(dir=self.fleet.dir)
+        done = subprocess.run(
+            ['ansible', pattern, '-b', '-m', module, '-a', args, '-t', tree],
+            env=self.fleet.environment(self.collections), cwd=self.fleet.dir,
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+            timeout=120)
+        self.assertEqual(done.returncode, 0, done.stdout)
+        results = {}
+        for server in os.listdir(tree):
+            with open(os.path.join(tree, server)) as handle:
+                results[server] = json.load(handle)
+        shutil.rmtree(tree)
+        return results
+
     def on_servers(self, pattern, command):
         done = subprocess.run(
             ['ansible', pattern, '-m', 'ansible.builtin.shell', '-a', command],
@@ -423,7 +439,42 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertEqual((seen['rows'], seen['failedRows'],
                           seen['firstServer']), (22, 4, 'srv08'))
 
-        # srv07's flash outlasts its wait: the rollout stops before srv08.
+        # hbafw_info reads what each server runs and leaves every server as
+        # it was: its state, log and restart signal.
+        answering = 'srv01,srv02,srv03,srv04'
+        state = ('find /var/lib/hbafw /var/vkx -printf "%p %s %T@\\n" | sort;'
+                 ' cat /run/reboot-required.pkgs 2>/dev/null; true')
+
+        def server_state():
+            return dict((server, result['stdout']) for server, result in
+                        self.adhoc(answering, 'ansible.builtin.shell',
+                                   state).items())
+        before = server_state()
+        info = self.adhoc(answering, 'hbafw.fleet.hbafw_info',
+                          'inventory=%s/bin/hbafw-inventory' % BUILD)
+        self.assertEqual(server_state(), before)
+        self.assertTrue(before['srv04'].endswith('\nhbafw'), before)
+        self.assertEqual(
+            dict((server, (result['changed'], result['compliance'],
+                           result['reboot_required'],
+                           len(result['adapters']),
+                           [(entry['action'], entry['outcome'])
+                            for entry in result['history']]))
+                 for server, result in info.items()),
+            {'srv01': (False, None, False, 2, [
+                ('discovered', 'update pending'),
+                ('updated', 'updated, reboot required'),
+                ('rebooted', 'updated')]),
+             'srv02': (False, None, False, 2,
+                       [('discovered', 'already current')]),
+             'srv03': (False, 'no adapter', False, 0,
+                       [('discovered', 'no adapter')]),
+             'srv04': (False, 'reboot required', True, 0, [
+                 ('discovered', 'update pending'),
+                 ('updated', 'updated, reboot required')])})
+        self.assertEqual(info['srv01']['history'][1]['items'][0]['before'],
+                         '2.02')
+
         code, out, _, rows = self.rollout('--limit', 'srv07,srv08')
         self.assertEqual(code, 2, out)
         self.assertEqual([self.calls('srv07'), self.calls('srv08')],

@@ -17,7 +17,8 @@ import tempfile
 import time
 import unittest
 
-from ansible_collections.hbafw.fleet.plugins.module_utils.server_state     import history_path, read_history, signal_state
+from ansible_collections.hbafw.fleet.plugins.module_utils.server_state \
+    import history_path, read_history, signal_state
 from test_component import REPORT
 
 MODULE = 'ansible_collections.hbafw.fleet.plugins.modules.hbafw'

@@ -129,7 +129,8 @@ def raise_signal(path):
         _replace(path, SIGNAL_TEXT)
     packages = _packages(path + '.pkgs')
     if PACKAGE not in packages:
-        _replace(path + '.pkgs', ''.join(p + '\n' for p in packages + [PACKAGE]))
+        _replace(path + '.pkgs',
+                 ''.join(p + '\n' for p in packages + [PACKAGE]))
 
 
 def clear_signal(path):

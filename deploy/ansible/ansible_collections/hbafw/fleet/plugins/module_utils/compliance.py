@@ -1,0 +1,82 @@
+# A server's compliance as the read-only hbafw_info module reports it: from
+# hbafw-inventory's JSON document(s), the restart state and nothing else.
+# Plain functions over plain data; running the inventory is the module's.
+
+from __future__ import absolute_import, division, print_function
+
+import json
+import os
+
+from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
+    BOOT_ID, boot_id)
+from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
+    signal_state)
+
+__metaclass__ = type
+
+COMPLIANT = 'compliant'
+UPDATE_AVAILABLE = 'update available'
+REBOOT_REQUIRED = 'reboot required'
+NO_ADAPTER = 'no adapter'
+UNREACHABLE = 'unreachable'
+# Which of hbafw-inventory's documents this module reads.
+SCHEMA_VERSION = 1
+REBOOT_FILE = 'reboot.json'
+SCHEMA_MISMATCH = 'hbafw-inventory wrote schema %r, not %d'
+
+
+class InventoryError(Exception):
+    pass
+
+
+def read_document(text):
+    """hbafw-inventory's JSON document, or InventoryError."""
+    try:
+        document = json.loads(text)
+    except ValueError as error:
+        raise InventoryError('hbafw-inventory wrote no JSON: %s' % error)
+    version = document.get('schema_version') \
+        if isinstance(document, dict) else None
+    if version != SCHEMA_VERSION:
+        raise InventoryError(SCHEMA_MISMATCH % (version, SCHEMA_VERSION))
+    return document
+
+
+def items_of(documents):
+    """Every catalogue item of the documents, each with its build."""
+    items = []
+    for document in documents:
+        catalogue = document.get('catalogue') or {}
+        for item in catalogue.get('items', []):
+            items.append(dict(item, build=catalogue.get('build')))
+    return items
+
+
+def restart_state(state_dir, signal, boot=BOOT_ID):
+    """(reboot required, since): the module's own marker of flashed firmware
+    this boot, or the system's signal naming the package."""
+    marker = os.path.join(state_dir, REBOOT_FILE)
+    try:
+        with open(marker) as handle:
+            ours = json.load(handle).get('boot_id') == boot_id(boot)
+        since = int(os.stat(marker).st_mtime)
+    except (IOError, OSError, ValueError, AttributeError):
+        ours, since = False, None
+    named, signalled = signal_state(signal)
+    if ours or named:
+        return True, signalled if signalled is not None else since
+    return False, None
+
+
+def outcome(adapters, items, catalogued, reboot_required):
+    """The server's compliance; None when without a catalogue nothing but
+    adapters could be seen."""
+    if reboot_required:
+        return REBOOT_REQUIRED
+    if not adapters and not items:
+        return NO_ADAPTER
+    if not catalogued:
+        return None
+    if any(item['action'] == 'upgrade' for item in items):
+        return UPDATE_AVAILABLE
+    return COMPLIANT
