@@ -1,22 +1,10 @@
 #!/usr/bin/python
+# Copyright: 2026 hbafw maintainers; proprietary, see LICENSE
 # Runs the hbafw firmware component on one server: a discovery, and for
 # state=updated the update itself, returning what it found and did; the run
 # itself is module_utils/server.py. With a bundle it places it first.
 
 from __future__ import absolute_import, division, print_function
-
-import base64
-import os
-import shutil
-import tempfile
-
-from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
-    BROKEN, CORRUPT, place as unpack_bundle, remove as remove_bundle)
-from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
-    STILL_FLASHING, VENDOR_BUILDS)
-from ansible_collections.hbafw.fleet.plugins.module_utils.server import (
-    Server, chosen_builds)
 
 __metaclass__ = type
 
@@ -51,7 +39,7 @@ description:
   - The component's exit code is returned as C(exit_code), never as C(rc),
     because 1 (flashed) and 3 (nothing done) are not failures.
 version_added: 1.0.0
-author: hbafw developers
+author: hbafw maintainers (!UNKNOWN)
 options:
   executable:
     description: Path of one vendor build on the server, absolute or relative
@@ -116,11 +104,15 @@ options:
     default: /var/lib/hbafw/runs
 attributes:
   check_mode:
+    description: Can run in check_mode and return changed status prediction
+      without modifying the target.
     support: full
     details: Runs the discovery only; C(changed) says whether an update would
       flash. The bundle folder is still placed, and removed with
       I(remove_bundle), as the discovery runs from it.
   diff_mode:
+    description: Returns details on what has changed (or would change in
+      check_mode), when in diff mode.
     support: full
     details: Shows each item's active version and the version it would get.
 notes:
@@ -253,6 +245,19 @@ report:
   type: str
 '''
 
+import base64
+import os
+import shutil
+import tempfile
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
+    BROKEN, CORRUPT, place as unpack_bundle, remove as remove_bundle)
+from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
+    STILL_FLASHING, VENDOR_BUILDS)
+from ansible_collections.hbafw.fleet.plugins.module_utils.server import (
+    Server, chosen_builds)
+
 
 def place_bundle(module):
     """Whether the bundle was unpacked to stay (a change)."""
@@ -275,7 +280,7 @@ def end(module, result, failed):
     """Exit, the bundle folder removed first when asked and no update is to
     follow."""
     if module.params['remove_bundle'] and not result['update_due']:
-        _, kept = remove_bundle(module.params['chdir'])
+        kept = remove_bundle(module.params['chdir'])[1]
         if kept:
             module.warn(kept)
     if failed:
