@@ -60,6 +60,7 @@ install(CODE "
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/deploy/ansible/ansible_collections
   DESTINATION ${CMAKE_INSTALL_DATADIR}/ansible/collections
   PATTERN "__pycache__" EXCLUDE PATTERN "*.pyc" EXCLUDE PATTERN "tests" EXCLUDE
+  PATTERN ".ansible-lint-ignore" EXCLUDE
   # Modules start with a #! line, so they are installed as the scripts they are.
   REGEX "/plugins/modules/[^/]+[.]py$" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
     GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
