@@ -318,6 +318,11 @@ std::string Set(MachineDescription& d, std::string_view key, std::string_view va
     } else if (key == "reboot.restart") {
         d.reboot = true;
         d.rebootRestart = text;
+    } else if (key.starts_with("file.")) {
+        std::string path(key.substr(5));
+        if (path.empty() || path.starts_with('/') || path.find("..") != std::string::npos)
+            return "file.PATH wants a path inside the machine folder";
+        d.files.emplace_back(path, text);
     } else if (key.starts_with("owner.")) {
         std::size_t colon = value.find(':');
         uid_t owner = 0;
