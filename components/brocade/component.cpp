@@ -77,7 +77,7 @@ void CComponent::DiscoverFirmware() {
 int CComponent::Flash() {
     const std::vector<std::string> program = {kTool, "boot", "--update", "bfa_boot_fw", "-a"};
     if (RefuseUnsafeTool(log, kTool)) return kExitFailure;
-    EngineOutcome outcome = RunFlashEngine(log, JoinWords(program), program);
+    EngineOutcome outcome = RunFlashEngine(log, runLock, JoinWords(program), program);
     return outcome.end == EngineOutcome::End::Exited && outcome.value == 0 ? kExitSuccess : kExitFailure;
 }
 

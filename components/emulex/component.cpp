@@ -238,7 +238,7 @@ int CComponent::Flash() {
     // blank is the mode's trailing one. The runner makes the redirection itself.
     const char* mode = force ? "/f" : "/update";
     std::string shown = std::string(kShownScript) + " /sysfs  " + mode + " " + LogRedirection(log).substr(1);
-    EngineOutcome outcome = RunFlashEngine(log, shown, {script_, "/sysfs", mode});
+    EngineOutcome outcome = RunFlashEngine(log, runLock, shown, {script_, "/sysfs", mode});
     if (outcome.end != EngineOutcome::End::Exited) return kExitFailure;
     return ReportScriptStatus(log, outcome.value);
 }
