@@ -21,7 +21,8 @@ using namespace hbafw;
 
 namespace {
 constexpr const char* kTool = "./bcu_bootupdate";
-constexpr const wchar_t* kDottedQuad = L".*(\\d+\\.\\d+\\.\\d+\\.\\d+).*";
+// The last dotted quad, each number whole: "BIOS_10.1.0.0_(x86)" is 10.1.0.0.
+constexpr const wchar_t* kDottedQuad = L"(?:.*\\D)?(\\d+\\.\\d+\\.\\d+\\.\\d+).*";
 constexpr const wchar_t* kKernelRelease = L"(\\d+\\.\\d+\\.\\d+).*";
 constexpr const char* kKernelUnreadable = "Failed to read kernel version.\n";
 

@@ -157,6 +157,9 @@ const Flow kFlows[] = {
      .output = kBcu + Ended(0, 1), .exitCode = 1, .calls = "boot --update bfa_boot_fw -a\n"},
     {.name = "BrocadeNothingToDo", .vendor = &kBrocade, .settings = {"image.0=3.2.0.0"},
      .output = kNothingDone, .exitCode = 3},
+    // Each number whole: 10.1.0.0 is newer than the catalogue's 3.2.0.0, no upgrade.
+    {.name = "BrocadeTenIsNewerThanThree", .vendor = &kBrocade, .settings = {"image.0=BIOS_10.1.0.0_(x86)"},
+     .output = kNothingDone, .exitCode = 3},
     {.name = "BrocadeForcedFailing", .vendor = &kBrocade, .settings = {"image.0=3.2.0.0", "flash=exit 2"},
      .arguments = {"/f"}, .output = kBcu + Ended(2, 7), .exitCode = 7, .calls = "boot --update bfa_boot_fw -a\n"},
     {.name = "BrocadeKilled", .vendor = &kBrocade, .settings = {"image.0=3.0.0.0", "flash=signal KILL"},
