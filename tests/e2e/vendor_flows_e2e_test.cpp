@@ -66,6 +66,8 @@ const std::string kKitMissing =
 const std::string kKitCorrupt =
     "Preparing the Emulex Kit...FAILED!\n"
     "ERROR! : The Emulex kit could not be unpacked: elxflashStandalone-sim-12.0.zip, unzip exit code 9.\n";
+const std::string kKitFoldersRefused = "Preparing the Emulex Kit...FAILED!\n"
+                                       "ERROR! : The Emulex kit could not be unpacked: no private folder in /var/vkx/kits.\n";
 void OlderKit(sim::MachineDescription& d) {
     d.files = {{"work/elxflashStandalone-0.9/lx/elxflash.sh", "#!/bin/sh\necho old kit; exit 0\n"}};
     d.attributes = {{.path = d.files[0].first, .mode = std::filesystem::perms(0755)}};
@@ -142,6 +144,10 @@ const Flow kFlows[] = {
      .output = kKitMissing, .exitCode = 7},
     {.name = "EmulexCorruptKit", .vendor = &kEmulex, .output = kKitCorrupt, .exitCode = 7, .adjust = CorruptKit,
      .moreFollows = true, .silentToo = true},
+    // The kit is unpacked only into a folder of root's alone, never the working folder.
+    {.name = "EmulexKitFoldersOfAnotherUser", .vendor = &kEmulex,
+     .settings = {"file.var/vkx/kits/stale=", "owner.var/vkx/kits=65534:65534"}, .output = kKitFoldersRefused,
+     .exitCode = 7},
     // The LPe16002 is compared against its fixed version, whatever the catalogue says.
     {.name = "EmulexDiscoveryReport", .vendor = &kEmulex, .settings = {kEmulexCurrent, kLPe16002Current},
      .arguments = {"/d", "report.xml"}, .output = kPrepared + kReported, .exitCode = 3,
