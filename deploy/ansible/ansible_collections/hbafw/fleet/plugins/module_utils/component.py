@@ -16,6 +16,8 @@ LOG_PATH = '/var/vkx/Component.log'
 LOCK_LINE = 'ERROR! : Another firmware update is running on this machine.'
 LOCK_MESSAGE = 'another firmware update is running on this machine'
 LOCK_PATH = '/var/vkx/Component.lock'
+# Where the Emulex build unpacks its kit, a folder per run.
+KITS_PATH = '/var/vkx/kits'
 NO_ADAPTER_LINE = 'WARNING! : No supported adapters found.'
 FLASH_COMPLETE = 'Flash complete ['
 # What the component's supervisor logs when the component was killed during
