@@ -33,7 +33,7 @@ CORRUPT = 'bundle corrupt'
 # own SHA256SUMS.
 ARCHIVE = 'the verified archive'
 SUMS_MISMATCH = '%s does not match its checksum'
-ARCHIVE_MISMATCH = '%s differs from the verified archive'
+ARCHIVE_MISMATCH = '%s does not match the verified archive'
 SUMS_LINE = re.compile(r'^([0-9a-f]{64}) [ *](.+)$')
 CHUNK = 1 << 20
 
@@ -152,7 +152,7 @@ def file_problem(info):
     return None
 
 
-def folder_check(folder, expected=None, tidy=True, lock=LOCK_PATH):
+def folder_check(folder, expected=None, tidy=True):
     """Problems of an unpacked bundle folder: it must be root's alone and
     hold exactly the files of expected ({name: digest} of the verified
     archive) or, without it, what its own SHA256SUMS lists. The kit folders
@@ -162,7 +162,7 @@ def folder_check(folder, expected=None, tidy=True, lock=LOCK_PATH):
     if problem:
         return ['the folder %s: %s' % (folder, problem)]
     if tidy:
-        remove_dead_kits(folder, OLD_KIT_PREFIX, lock)
+        remove_dead_kits(folder, OLD_KIT_PREFIX, LOCK_PATH)
     digests = {}
     for name in os.listdir(folder):
         path = os.path.join(folder, name)

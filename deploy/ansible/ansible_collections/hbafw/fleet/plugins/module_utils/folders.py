@@ -148,7 +148,7 @@ def remove_dead_kits(folder, prefix, lock=LOCK_PATH):
         return True
     try:
         for kit in kits:
-            shutil.rmtree(kit)
+            shutil.rmtree(kit, ignore_errors=True)
     finally:
         if held is not None:
             os.close(held)

@@ -304,7 +304,7 @@ def check_bundle_folder(module):
     chdir = module.params['chdir']
     try:
         check_way(chdir)
-    except FolderError as error:
+    except (FolderError, OSError) as error:
         fail_unsafe(module, error)
     expected = module.params['bundle_digests']
     if expected:
@@ -323,7 +323,7 @@ def prepare_state_dir(module):
             make_folders(state_dir)
         elif os.path.lexists(state_dir):
             check_way(state_dir)
-    except FolderError as error:
+    except (FolderError, OSError) as error:
         fail_unsafe(module, error)
 
 
