@@ -119,18 +119,6 @@ class ChecksumTest(unittest.TestCase):
         self.assertEqual(bundle.remove(folder), (False, None))
 
 
-def tamper(path, data=b'#!/bin/sh\nid\n'):
-    """Rewrites a placed file and its SHA256SUMS line, so the folder is
-    consistent with itself."""
-    os.chmod(path, 0o700)
-    with open(path, 'wb') as handle:
-        handle.write(data)
-    folder, name = os.path.split(path)
-    files = dict(FILES, **{name: data})
-    with open(os.path.join(folder, 'SHA256SUMS'), 'w') as handle:
-        handle.write(sums_of(files))
-
-
 class ServerFolderTest(unittest.TestCase):
     def test_what_a_local_user_prepared_is_refused(self):
         if os.geteuid() != 0:
@@ -152,7 +140,8 @@ class ServerFolderTest(unittest.TestCase):
             ('ROOT sticky and open', 0o022, lambda p: os.chmod(p.root, 0o1777),
              False, None, None),
             ('digest folder forged, consistent with itself', 0o022,
-             lambda p: tamper(p.dest + '/hbafw-qlogic'), True,
+             lambda p: bundle.place(forged, hashlib.sha256(forged).hexdigest(),
+                                    p.dest), False,
              'SHA256SUMS does not match the verified archive', None),
             ('digest folder a link', 0o022,
              lambda p: (os.rename(p.dest, p.root + '/elsewhere'),
@@ -177,6 +166,7 @@ class ServerFolderTest(unittest.TestCase):
         ]
         data = packed(FILES)
         digest = hashlib.sha256(data).hexdigest()
+        forged = packed(dict(FILES, **{'hbafw-qlogic': b'#!/bin/sh\nid\n'}))
         for name, umask, prepare, placed, error, kit in rows:
             with self.subTest(name):
                 p = mock.Mock(root=tempfile.mkdtemp())

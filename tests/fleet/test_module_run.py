@@ -216,8 +216,6 @@ class ModuleRunTest(unittest.TestCase):
             ({}, None, '/s\n', None),
             ({'component': '0' * 64}, None, '',
              'bundle corrupt: component does not match the verified archive'),
-            ({'calls': '0' * 64}, None, '',
-             'bundle corrupt: calls is missing'),
             (None, lambda bundle: os.chmod(bundle, 0o777), '',
              'unsafe server folder BUNDLE: group or others may write it'),
         ]
