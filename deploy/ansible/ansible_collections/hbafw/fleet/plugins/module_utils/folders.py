@@ -1,19 +1,18 @@
 # The module's own folders on a server (the bundles' and the runs' folders
 # and those above them): made root-only with exact modes whatever the umask,
-# and trusted only while no one but root can change what they hold. It also
-# clears the Emulex kit folders that dead component runs left behind. It
-# never changes a folder it did not make, and starts no process.
+# and trusted only while no one but root can change what they hold; and the
+# Emulex kit folders dead component runs left behind, removed. It never
+# repairs a folder's owner or mode, and starts no process.
 
 from __future__ import absolute_import, division, print_function
 
 import errno
-import fcntl
 import os
 import shutil
 import stat
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
-    LOCK_PATH)
+    LOCK_PATH, hold_run_lock)
 
 __metaclass__ = type
 
@@ -98,23 +97,6 @@ def open_private(path):
                          os.O_NOFOLLOW, 0o600)
     os.fchmod(descriptor, 0o600)
     return os.fdopen(descriptor, 'w')
-
-
-def hold_run_lock(lock=LOCK_PATH):
-    """(whether a component run, or a flash one started, is alive; a
-    descriptor holding the run lock when none is, or None). A component that
-    starts while it is held is refused, as it would be by a running update.
-    No lock file that can be opened: no run holds it."""
-    try:
-        descriptor = os.open(lock, os.O_RDONLY | os.O_NOFOLLOW)
-    except OSError:
-        return False, None
-    try:
-        fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
-    except (IOError, OSError):
-        os.close(descriptor)
-        return True, None
-    return False, descriptor
 
 
 def kit_folders(folder, prefix):
