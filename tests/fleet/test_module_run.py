@@ -63,9 +63,10 @@ def pack(files):
 class ModuleRunTest(unittest.TestCase):
     def run_module(self, report, code, state, check=False, force=False,
                    say='', after=FLASHED, slow=0, wait=60, folder=None,
-                   packed=None):
+                   packed=None, digests=None):
         """packed: the files go as a bundle archive, with these further
-        module arguments (a bundle_digest of None is the archive's)."""
+        module arguments (a bundle_digest of None is the archive's).
+        digests: the files' digests, changed so, go as bundle_digests."""
         if folder is None:
             folder = tempfile.mkdtemp(prefix='hbafw-module-')
             self.addCleanup(shutil.rmtree, folder)
@@ -83,6 +84,10 @@ class ModuleRunTest(unittest.TestCase):
                 with open(os.path.join(bundle, name), 'w') as handle:
                     handle.write(text)
             os.chmod(os.path.join(bundle, 'component'), 0o755)
+            if digests is not None:
+                more['bundle_digests'] = dict(dict(
+                    (name, hashlib.sha256(text.encode()).hexdigest())
+                    for name, text in files.items()), **digests)
         else:
             archive = pack(files)
             more['bundle_content'] = base64.b64encode(archive).decode()
@@ -204,6 +209,30 @@ class ModuleRunTest(unittest.TestCase):
                 if failed:
                     self.assertIn('bundle corrupt: the archive arrived',
                                   result['msg'])
+
+    def test_update_runs_only_from_the_verified_bundle(self):
+        # digests changed, what is done to the folder: calls, the error
+        rows = [
+            ({}, None, '/s\n', None),
+            ({'component': '0' * 64}, None, '',
+             'bundle corrupt: component does not match the verified archive'),
+            (None, lambda bundle: os.chmod(bundle, 0o777), '',
+             'unsafe server folder BUNDLE: group or others may write it'),
+        ]
+        for digests, prepare, calls, error in rows:
+            with self.subTest(digests=digests, error=error):
+                folder = tempfile.mkdtemp(prefix='hbafw-module-')
+                self.addCleanup(shutil.rmtree, folder)
+                bundle = os.path.join(folder, 'bundle')
+                os.mkdir(bundle)
+                if prepare:
+                    prepare(bundle)
+                result, flashed = self.run_module(
+                    REPORT, 1, 'updated', folder=folder, digests=digests)
+                self.assertEqual((flashed, result['msg'].replace(
+                    bundle, 'BUNDLE')[:len(error or '')] if error else
+                    result.get('outcome')),
+                    (calls, error or 'updated, reboot required'), result)
 
     def test_flash_outlasting_the_wait_is_picked_up_not_repeated(self):
         folder = tempfile.mkdtemp(prefix='hbafw-module-')

@@ -16,6 +16,8 @@ LOG_PATH = '/var/vkx/Component.log'
 LOCK_LINE = 'ERROR! : Another firmware update is running on this machine.'
 LOCK_MESSAGE = 'another firmware update is running on this machine'
 LOCK_PATH = '/var/vkx/Component.lock'
+# Where the Emulex build unpacks its kit, a folder per run.
+KITS_PATH = '/var/vkx/kits'
 NO_ADAPTER_LINE = 'WARNING! : No supported adapters found.'
 FLASH_COMPLETE = 'Flash complete ['
 # What the component's supervisor logs when the component was killed during
@@ -241,16 +243,30 @@ def worst(outcomes):
     return min(outcomes, key=OUTCOMES.index) if outcomes else NO_ADAPTER
 
 
-def lock_held(path=LOCK_PATH):
-    """Whether a component run (and so maybe a flash) holds the run lock.
-
-    The probe takes the lock for an instant when it is free; a run starting
-    in that instant would be refused, which the rollout never does.
-    """
+def hold_run_lock(path=LOCK_PATH):
+    """(whether a component run, or a flash one started, is alive; a
+    descriptor holding the run lock when none is, or None). A run starting
+    while the caller holds it is refused, which the rollout never does.
+    No lock file that can be opened: no run holds it."""
     try:
         descriptor = os.open(path, os.O_RDONLY | os.O_NOFOLLOW)
     except OSError:
-        return False
+        return False, None
+    try:
+        fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except (IOError, OSError):
+        os.close(descriptor)
+        return True, None
+    return False, descriptor
+
+
+def lock_held(path=LOCK_PATH):
+    """Whether a component run (and so maybe a flash) holds the run lock;
+    the probe holds it for an instant when it is free."""
+    alive, held = hold_run_lock(path)
+    if held is not None:
+        os.close(held)
+    return alive
     try:
         fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
     except (IOError, OSError):

@@ -16,6 +16,8 @@ from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     builds_for, exit_meaning, flash_end, flashed_items, lock_held, log_since,
     log_size, no_adapter, own_adapters, parse_report, pci_vendors,
     pending_items, unverified, update_outcome, worst, would_flash)
+from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
+    make_folder, open_private)
 
 __metaclass__ = type
 
@@ -23,7 +25,7 @@ __metaclass__ = type
 # The flash runs in a session of its own, so that no timeout or lost SSH
 # session of the caller reaches it; the shell records its exit code where a
 # later module run finds it.
-RUNNER = ('"$@"; echo $? > "$0/exit_code.new" && '
+RUNNER = ('umask 077; "$@"; echo $? > "$0/exit_code.new" && '
           'mv "$0/exit_code.new" "$0/exit_code"')
 RUN_FILE = 'run.json'
 EXIT_FILE = 'exit_code'
@@ -54,7 +56,7 @@ def read_json(path):
 
 
 def write_json(path, data):
-    with open(path + '.new', 'w') as handle:
+    with open_private(path + '.new') as handle:
         json.dump(data, handle)
     os.rename(path + '.new', path)
 
@@ -203,11 +205,11 @@ class Server(object):
                                            else [])
         if os.path.isdir(folder):
             shutil.rmtree(folder)
-        os.makedirs(folder, 0o700)
+        make_folder(folder)
         flashed = flashed_items(adapters, self.params['force'])
         write_json(os.path.join(folder, RUN_FILE),
                    dict(offset=log_size(), args=args, flashed=flashed))
-        with open(os.path.join(folder, OUTPUT_FILE), 'w') as out:
+        with open_private(os.path.join(folder, OUTPUT_FILE)) as out:
             process = subprocess.Popen(
                 ['/bin/sh', '-c', RUNNER, folder] + args, cwd=build.cwd,
                 stdin=subprocess.DEVNULL, stdout=out,
