@@ -63,9 +63,10 @@ def pack(files):
 class ModuleRunTest(unittest.TestCase):
     def run_module(self, report, code, state, check=False, force=False,
                    say='', after=FLASHED, slow=0, wait=60, folder=None,
-                   packed=None):
+                   packed=None, none=NO_ADAPTER, args=None):
         """packed: the files go as a bundle archive, with these further
-        module arguments (a bundle_digest of None is the archive's)."""
+        module arguments (a bundle_digest of None is the archive's); none:
+        what a discovery without report prints; args: module arguments."""
         if folder is None:
             folder = tempfile.mkdtemp(prefix='hbafw-module-')
             self.addCleanup(shutil.rmtree, folder)
@@ -75,8 +76,8 @@ class ModuleRunTest(unittest.TestCase):
         if report is not None:
             files['report'] = report
         elif code == 7:
-            files['none'] = NO_ADAPTER
-        more = dict(packed or {})
+            files['none'] = none
+        more = dict(packed or {}, **(args or {}))
         if packed is None:
             os.makedirs(bundle, exist_ok=True)
             for name, text in files.items():
@@ -139,10 +140,16 @@ class ModuleRunTest(unittest.TestCase):
             (CURRENT, 3, 'updated', False, False, {},
              False, False, 3, '', 'already current', 'nothing to flash'),
             (REPORT, 7, 'updated', False, False, {'say': LOCK},
-             True, False, 7, '/s\n', 'failed',
+             True, False, 7, '/s\n', 'busy',
+             'another firmware update is running'),
+            (None, 7, 'discovered', False, False, {'none': LOCK},
+             True, False, 7, '', 'busy',
              'another firmware update is running'),
             (REPORT, 12, 'updated', False, False, {},
              True, False, 12, '/s\n', 'failed', 'exit code 12: passed on'),
+            # Another run removed the bundle folder before the update.
+            (REPORT, 1, 'updated', False, False, {'args': {'chdir': '/-'}},
+             True, None, None, '', 'busy', 'bundle folder /- is gone'),
         ]
         for (report, code, state, check, force, more,
              failed, changed, exit_code, calls, outcome, words) in rows:
@@ -151,7 +158,8 @@ class ModuleRunTest(unittest.TestCase):
                 result, flashed = self.run_module(report, code, state,
                                                   check, force, **more)
                 self.assertEqual((bool(result.get('failed')),
-                                  result['changed'], result['exit_code'],
+                                  result.get('changed'),
+                                  result.get('exit_code'),
                                   flashed, result['outcome'],
                                   result['reboot_required']),
                                  (failed, changed, exit_code, calls, outcome,
@@ -185,6 +193,14 @@ class ModuleRunTest(unittest.TestCase):
             # The flash outlasts its wait and runs in the folder: it stays.
             (REPORT, 'updated', False, dict(remove, slow=2, wait=1),
              False, False, 'still flashing', True),
+            # Another run still uses the folder; a run's own use does not
+            # keep it.
+            (CURRENT, 'discovered', False, dict(remove, run_id='r2',
+                                                others=['r1']),
+             False, False, 'already current', True),
+            (CURRENT, 'discovered', False, dict(remove, run_id='r2',
+                                                others=['r2']),
+             False, False, 'already current', False),
         ]
         for (report, state, check, more,
              failed, due, outcome, left) in rows:
@@ -193,6 +209,9 @@ class ModuleRunTest(unittest.TestCase):
                 self.addCleanup(shutil.rmtree, folder)
                 timing = dict((key, more.pop(key)) for key in ('slow', 'wait')
                               if key in more)
+                for run in more.pop('others', []):
+                    os.makedirs(folder + '/runs/bundles/bundle')
+                    open(folder + '/runs/bundles/bundle/' + run, 'w').close()
                 result, _ = self.run_module(report, 1, state, check,
                                             folder=folder, packed=more,
                                             **timing)
@@ -212,7 +231,8 @@ class ModuleRunTest(unittest.TestCase):
         rows = [
             ('updated', True, None, 'still flashing', False),
             ('updated', False, 1, 'updated, reboot required', True),
-            ('discovered', False, 3, 'already current', True),
+            ('discovered', False, 3, 'already current, reboot required',
+             True),
             ('rebooted', False, 3, 'updated', False),
             ('updated', False, 3, 'already current', False),
         ]
