@@ -225,7 +225,7 @@ def remove(folder, check_mode=False):
 # A run's reference to a bundle folder: one empty file per run id in a folder
 # of references, so one run never removes a folder another still uses. A
 # reference older than this belongs to a run that died; it no longer counts.
-REFERENCE_LIFETIME = 7 * 24 * 3600
+REFERENCE_LIFETIME = 24 * 3600
 
 
 def hold(references, run_id):
