@@ -344,6 +344,7 @@ class FleetRolloutTest(unittest.TestCase):
                                                'srv06', 'srv07', 'srv08']
         code, out, _, rows = self.rollout('--check', '--diff')
         self.assertEqual(code, 0, out)
+        self.assertIn('finished: no server needs another run', out)
         for server in self.fleet.names:
             self.assertEqual(self.calls(server), [], server)
         self.assertIn('-%s Multiboot Image: 2.02\n+%s Multiboot Image: 3.10'

@@ -187,23 +187,12 @@ class FilesTest(unittest.TestCase):
             report_folder.write_run(dest, run, ['a'], {})
         self.assertEqual(os.listdir(os.path.join(dest, 'latest')), [])
 
-    def test_last_message_and_the_command_that_goes_on(self):
-        report = fleet_report.build_report(['a', 'b', 'c'], {
-            'a': {'discovery': FOUND, 'update': {'failed': True}},
-            'b': {'discovery': FOUND},
-            'c': {'discovery': dict(FOUND, outcome=fleet_report.CURRENT)}},
-            {'id': 'r1', 'finished': True})
+    def test_the_command_that_goes_on_takes_the_retry_list(self):
         argv = ['/usr/bin/ansible-playbook', '-i', 'my inv', '-l', 'srv*',
                 'hbafw.fleet.rollout', '--limit=x', '-lsrv1', '--check']
-        self.assertEqual(
-            report_folder.closing(report, ['a', 'b'], '/r/r1/retry.txt',
-                                  argv),
-            "Rollout r1 left 2 of 3 servers not updated (failed 1, skipped "
-            "1); to go on: ansible-playbook -i 'my inv' hbafw.fleet.rollout "
-            "--check --limit @/r/r1/retry.txt")
-        self.assertEqual(report_folder.closing(report, [], '', argv),
-                         'Rollout r1 finished: no server needs another run.')
-
+        self.assertEqual(report_folder.resume_command(argv, '/r/retry.txt'),
+                         "ansible-playbook -i 'my inv' hbafw.fleet.rollout "
+                         "--check --limit @/r/retry.txt")
 
 if __name__ == '__main__':
     unittest.main()
