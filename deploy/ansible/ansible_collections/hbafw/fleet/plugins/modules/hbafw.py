@@ -108,8 +108,8 @@ options:
     default: ""
   remove_bundle:
     description: At the end, remove I(chdir) unless an update is to follow
-      (C(update_due)) or a process still uses it (a flash that outlasts its
-      wait).
+      (C(update_due)), another run holds it (I(run_id)) or a process still
+      uses it (a flash that outlasts its wait).
     type: bool
     default: false
   state_dir:
