@@ -194,5 +194,6 @@ class FilesTest(unittest.TestCase):
                          "ansible-playbook -i 'my inv' hbafw.fleet.rollout "
                          "--check --limit @/r/retry.txt")
 
+
 if __name__ == '__main__':
     unittest.main()
