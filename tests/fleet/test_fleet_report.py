@@ -55,11 +55,6 @@ class OutcomeTest(unittest.TestCase):
             ({'discovery': FOUND, 'update': dict(
                 ok, outcome=fleet_report.STILL_FLASHING)},
              fleet_report.STILL_FLASHING, 1),
-            ({'discovery': FOUND, 'update': {'outcome': fleet_report.STARTED}},
-             fleet_report.STARTED, None),
-            ({'discovery': dict(FOUND, failed=True, exit_code=7,
-                                outcome=fleet_report.BUSY)},
-             fleet_report.BUSY, 7),
             ({'discovery': FOUND, 'update': {'exit_code': 3,
                                              'reboot_required': True}},
              fleet_report.CURRENT_REBOOT, 3),

@@ -63,10 +63,10 @@ def pack(files):
 class ModuleRunTest(unittest.TestCase):
     def run_module(self, report, code, state, check=False, force=False,
                    say='', after=FLASHED, slow=0, wait=60, folder=None,
-                   packed=None, none=NO_ADAPTER, args=None):
+                   packed=None, args=None):
         """packed: the files go as a bundle archive, with these further
-        module arguments (a bundle_digest of None is the archive's); none:
-        what a discovery without report prints; args: module arguments."""
+        module arguments (a bundle_digest of None is the archive's); args:
+        further module arguments."""
         if folder is None:
             folder = tempfile.mkdtemp(prefix='hbafw-module-')
             self.addCleanup(shutil.rmtree, folder)
@@ -76,7 +76,7 @@ class ModuleRunTest(unittest.TestCase):
         if report is not None:
             files['report'] = report
         elif code == 7:
-            files['none'] = none
+            files['none'] = NO_ADAPTER
         more = dict(packed or {}, **(args or {}))
         if packed is None:
             os.makedirs(bundle, exist_ok=True)
@@ -141,9 +141,6 @@ class ModuleRunTest(unittest.TestCase):
              False, False, 3, '', 'already current', 'nothing to flash'),
             (REPORT, 7, 'updated', False, False, {'say': LOCK},
              True, False, 7, '/s\n', 'busy',
-             'another firmware update is running'),
-            (None, 7, 'discovered', False, False, {'none': LOCK},
-             True, False, 7, '', 'busy',
              'another firmware update is running'),
             (REPORT, 12, 'updated', False, False, {},
              True, False, 12, '/s\n', 'failed', 'exit code 12: passed on'),
