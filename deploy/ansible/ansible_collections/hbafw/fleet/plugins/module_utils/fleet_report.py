@@ -35,7 +35,9 @@ UNCHANGED = (CURRENT, CURRENT_REBOOT, NO_ADAPTER, WOULD_UPDATE, SKIPPED,
              NOT_REACHED, BUSY)
 STOPPED_BEFORE = 'the rollout stopped before its batch'
 NOT_YET = 'its batch had not begun when this report was written'
-UNFINISHED = ('did not finish: servers whose update started may be '
+# Until a run's last write, its banner says so.
+NOT_FINISHED = 'did not finish'
+UNFINISHED = (NOT_FINISHED + ': servers whose update started may be '
               'flashing; last written %s')
 
 COLUMNS = ('server', 'device_id', 'product_id', 'type', 'active_before',
@@ -390,7 +392,9 @@ def _banner(run):
            '<dl class="summary">' % (
                ' check' if check else '',
                'Check run: nothing was flashed' if check
-               else 'Rollout run %s' % escape(run.get('id', '')))]
+               else 'Rollout run %s%s' % (
+                   escape(run.get('id', '')),
+                   '' if run.get('finished') else ': ' + NOT_FINISHED))]
     out.extend('<div><dt>%s</dt><dd>%s</dd></div>'
                % (escape(label), escape(str(value))) for label, value in facts)
     out.append('</dl></section>')
