@@ -63,10 +63,11 @@ def pack(files):
 class ModuleRunTest(unittest.TestCase):
     def run_module(self, report, code, state, check=False, force=False,
                    say='', after=FLASHED, slow=0, wait=60, folder=None,
-                   packed=None, digests=None):
+                   packed=None, digests=None, args=None):
         """packed: the files go as a bundle archive, with these further
         module arguments (a bundle_digest of None is the archive's).
-        digests: the files' digests, changed so, go as bundle_digests."""
+        digests: the files' digests, changed so, go as bundle_digests;
+        args: further module arguments."""
         if folder is None:
             folder = tempfile.mkdtemp(prefix='hbafw-module-')
             self.addCleanup(shutil.rmtree, folder)
@@ -77,7 +78,7 @@ class ModuleRunTest(unittest.TestCase):
             files['report'] = report
         elif code == 7:
             files['none'] = NO_ADAPTER
-        more = dict(packed or {})
+        more = dict(packed or {}, **(args or {}))
         if packed is None:
             os.makedirs(bundle, exist_ok=True)
             for name, text in files.items():
@@ -144,10 +145,13 @@ class ModuleRunTest(unittest.TestCase):
             (CURRENT, 3, 'updated', False, False, {},
              False, False, 3, '', 'already current', 'nothing to flash'),
             (REPORT, 7, 'updated', False, False, {'say': LOCK},
-             True, False, 7, '/s\n', 'failed',
+             True, False, 7, '/s\n', 'busy',
              'another firmware update is running'),
             (REPORT, 12, 'updated', False, False, {},
              True, False, 12, '/s\n', 'failed', 'exit code 12: passed on'),
+            # Another run removed the bundle folder before the update.
+            (REPORT, 1, 'updated', False, False, {'args': {'chdir': '/-'}},
+             True, None, None, '', 'busy', 'bundle folder /- is gone'),
         ]
         for (report, code, state, check, force, more,
              failed, changed, exit_code, calls, outcome, words) in rows:
@@ -156,7 +160,8 @@ class ModuleRunTest(unittest.TestCase):
                 result, flashed = self.run_module(report, code, state,
                                                   check, force, **more)
                 self.assertEqual((bool(result.get('failed')),
-                                  result['changed'], result['exit_code'],
+                                  result.get('changed'),
+                                  result.get('exit_code'),
                                   flashed, result['outcome'],
                                   result['reboot_required']),
                                  (failed, changed, exit_code, calls, outcome,
@@ -190,6 +195,14 @@ class ModuleRunTest(unittest.TestCase):
             # The flash outlasts its wait and runs in the folder: it stays.
             (REPORT, 'updated', False, dict(remove, slow=2, wait=1),
              False, False, 'still flashing', True),
+            # Another run still uses the folder; a run's own use does not
+            # keep it.
+            (CURRENT, 'discovered', False, dict(remove, run_id='r2',
+                                                others=['r1']),
+             False, False, 'already current', True),
+            (CURRENT, 'discovered', False, dict(remove, run_id='r2',
+                                                others=['r2']),
+             False, False, 'already current', False),
         ]
         for (report, state, check, more,
              failed, due, outcome, left) in rows:
@@ -198,6 +211,9 @@ class ModuleRunTest(unittest.TestCase):
                 self.addCleanup(shutil.rmtree, folder)
                 timing = dict((key, more.pop(key)) for key in ('slow', 'wait')
                               if key in more)
+                for run in more.pop('others', []):
+                    os.makedirs(folder + '/runs/bundles/bundle')
+                    open(folder + '/runs/bundles/bundle/' + run, 'w').close()
                 result, _ = self.run_module(report, 1, state, check,
                                             folder=folder, packed=more,
                                             **timing)
@@ -241,7 +257,8 @@ class ModuleRunTest(unittest.TestCase):
         rows = [
             ('updated', True, None, 'still flashing', False),
             ('updated', False, 1, 'updated, reboot required', True),
-            ('discovered', False, 3, 'already current', True),
+            ('discovered', False, 3, 'already current, reboot required',
+             True),
             ('rebooted', False, 3, 'updated', False),
             ('updated', False, 3, 'already current', False),
         ]

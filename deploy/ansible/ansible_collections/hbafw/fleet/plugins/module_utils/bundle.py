@@ -16,6 +16,7 @@ import shutil
 import stat
 import tarfile
 import tempfile
+import time
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     LOCK_PATH)
@@ -280,3 +281,43 @@ def remove(folder, check_mode=False):
     if not check_mode:
         shutil.rmtree(folder)
     return True, None
+
+
+# A run's reference to a bundle folder: one empty file per run id in a folder
+# of references, so one run never removes a folder another still uses. A
+# reference older than this belongs to a run that died; it no longer counts.
+REFERENCE_LIFETIME = 24 * 3600
+
+
+def hold(references, run_id):
+    """Notes that the run uses the bundle folder."""
+    make_folders(references)
+    descriptor = os.open(os.path.join(references, run_id),
+                         os.O_WRONLY | os.O_CREAT | os.O_NOFOLLOW, 0o600)
+    os.close(descriptor)
+    os.utime(os.path.join(references, run_id))
+
+
+def release(references, run_id):
+    """Drops the run's reference; the other runs that still use the folder,
+    in name order."""
+    try:
+        os.remove(os.path.join(references, run_id))
+    except OSError:
+        pass
+    others = []
+    try:
+        names = sorted(os.listdir(references))
+    except OSError:
+        return others
+    for name in names:
+        try:
+            age = time.time() - os.lstat(os.path.join(references,
+                                                      name)).st_mtime
+        except OSError:
+            continue
+        if age < REFERENCE_LIFETIME:
+            others.append(name)
+    if not others:
+        shutil.rmtree(references, ignore_errors=True)
+    return others

@@ -10,6 +10,9 @@ import fcntl
 import os
 import xml.etree.ElementTree as ElementTree
 
+from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
+    NO_ADAPTER, SEVERITY)
+
 __metaclass__ = type
 
 LOG_PATH = '/var/vkx/Component.log'
@@ -36,23 +39,6 @@ VENDOR_BUILDS = {
     '0x10df': 'hbafw-emulex',
     '0x1657': 'hbafw-brocade',
 }
-
-# A server's outcome, as the module and the fleet report name it.
-UPDATED = 'updated'
-UPDATED_REBOOT = 'updated, reboot required'
-CURRENT = 'already current'
-WOULD_UPDATE = 'would update'
-PENDING = 'update pending'
-NO_ADAPTER = 'no adapter'
-STILL_FLASHING = 'still flashing'
-NOT_VERIFIED = 'failed: not verified'
-FAILED = 'failed'
-UNREACHABLE = 'unreachable'
-# Worst first: a server with several builds takes the first of its builds'
-# outcomes in this order.
-OUTCOMES = (UNREACHABLE, FAILED, NOT_VERIFIED, STILL_FLASHING,
-            UPDATED_REBOOT, UPDATED, WOULD_UPDATE, PENDING, CURRENT,
-            NO_ADAPTER)
 
 EXIT_MEANINGS = {
     1: 'success: the flash engine reported success',
@@ -127,9 +113,7 @@ def update_outcome(code, stdout, log_text):
     if code == 3:
         return False, False, 'nothing to do (exit code 3: %s)' % (
             exit_meaning(3))
-    # A silent run prints nothing, so the lock's line may be in the log only.
-    if code == 7 and any(LOCK_LINE in text.splitlines()
-                         for text in (stdout, log_text)):
+    if busy(code, stdout + '\n' + log_text):
         return False, True, '%s (exit code 7)' % LOCK_MESSAGE
     return False, True, 'update failed with exit code %d: %s' % (
         code, exit_meaning(code))
@@ -235,12 +219,18 @@ def flash_end(log_text):
     return code
 
 
+def busy(code, text):
+    """Whether a run was refused because another update holds the lock; a
+    silent run prints nothing, so the lock's line may be in the log only."""
+    return code == 7 and LOCK_LINE in text.splitlines()
+
+
 def no_adapter(code, log_text):
     return code == 7 and NO_ADAPTER_LINE in log_text.splitlines()
 
 
 def worst(outcomes):
-    return min(outcomes, key=OUTCOMES.index) if outcomes else NO_ADAPTER
+    return min(outcomes, key=SEVERITY.index) if outcomes else NO_ADAPTER
 
 
 def hold_run_lock(path=LOCK_PATH):

@@ -11,13 +11,15 @@ import shutil
 import subprocess
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
-    CURRENT, FAILED, NO_ADAPTER, NOT_VERIFIED, PENDING, ReportError,
-    STILL_FLASHING, UPDATED, UPDATED_REBOOT, WOULD_UPDATE, boot_id,
-    builds_for, exit_meaning, flash_end, flashed_items, lock_held, log_since,
-    log_size, no_adapter, own_adapters, parse_report, pci_vendors,
-    pending_items, unverified, update_outcome, worst, would_flash)
+    LOCK_MESSAGE, ReportError, boot_id, builds_for, busy, exit_meaning,
+    flash_end, flashed_items, lock_held, log_since, log_size, no_adapter,
+    own_adapters, parse_report, pci_vendors, pending_items, unverified,
+    update_outcome, worst, would_flash)
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
     make_folder, open_private)
+from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
+    BUSY, CURRENT, CURRENT_REBOOT, FAILED, NO_ADAPTER, NOT_VERIFIED, PENDING,
+    STILL_FLASHING, UPDATED, UPDATED_REBOOT, WOULD_UPDATE)
 
 __metaclass__ = type
 
@@ -143,6 +145,8 @@ class Server(object):
             if no_adapter(code, text):
                 self.finish(build, entry, code, out, NO_ADAPTER,
                             'no supported adapter found')
+            elif busy(code, text):
+                self.finish(build, entry, code, out, BUSY, LOCK_MESSAGE)
             else:
                 self.finish(build, entry, code, out, FAILED,
                             'discovery wrote no report (exit code %d: %s)'
@@ -253,6 +257,8 @@ class Server(object):
             adapters = as_before(adapters, run['flashed'])
         if adapters is not None:
             self.result.setdefault('adapters_after', []).extend(adapters)
+        if failed and busy(code, out + '\n' + log_since(self.start)):
+            return self.finish(build, entry, code, out, BUSY, msg)
         if failed or code != 1:
             return self.finish(build, entry, code, out,
                                FAILED if failed else CURRENT, msg)
@@ -305,6 +311,9 @@ class Server(object):
         else:
             reboot = outcome == UPDATED_REBOOT or (
                 outcome != STILL_FLASHING and self.reboot_required())
+        # Current, but flashed firmware of an earlier run waits for a restart.
+        if outcome == CURRENT and reboot:
+            outcome = CURRENT_REBOOT
         msgs = missing + ['%s: %s' % (entry['build'], entry['msg'])
                           for entry in self.result['builds']]
         self.result.update(
@@ -313,4 +322,4 @@ class Server(object):
             update_due=outcome == PENDING and not self.module.check_mode,
             msg='; '.join(msgs) or 'no supported adapter found',
             log=log_since(self.start))
-        return self.result, outcome in (FAILED, NOT_VERIFIED)
+        return self.result, outcome in (FAILED, NOT_VERIFIED, BUSY)

@@ -12,12 +12,14 @@ import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
-    BROKEN, CORRUPT, folder_check, place as unpack_bundle,
+    BROKEN, CORRUPT, folder_check, hold, place as unpack_bundle, release,
     remove as remove_bundle)
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
-    KITS_PATH, STILL_FLASHING, VENDOR_BUILDS)
+    KITS_PATH, VENDOR_BUILDS)
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
     KIT_PREFIX, FolderError, check_way, make_folders, remove_dead_kits)
+from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
+    BUSY, STILL_FLASHING)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server import (
     Server, chosen_builds)
 
@@ -126,8 +128,8 @@ options:
     default: {}
   remove_bundle:
     description: At the end, remove I(chdir) unless an update is to follow
-      (C(update_due)) or a process still uses it (a flash that outlasts its
-      wait).
+      (C(update_due)), another run holds it (I(run_id)) or a process still
+      uses it (a flash that outlasts its wait).
     type: bool
     default: false
   state_dir:
@@ -135,6 +137,12 @@ options:
       module run and flashed firmware that waits for a restart.
     type: path
     default: /var/lib/hbafw/runs
+  run_id:
+    description: The rollout's run; while a run holds I(chdir) (from the
+      call that places or uses it to the one that would remove it), no
+      other run's I(remove_bundle) removes it. Empty, no run holds it.
+    type: str
+    default: ""
 attributes:
   check_mode:
     support: full
@@ -148,8 +156,9 @@ notes:
   - Needs only Python's standard library on the server.
   - An exit code of 7 because another firmware update holds the server is a
     failure whose message says so.
-  - 'Fails for C(failed) and C(failed: not verified); C(still flashing) and
-    C(no adapter) are not failures.'
+  - 'Fails for C(failed), C(failed: not verified) and C(busy) (another
+    update holds the server, or its bundle folder is gone when the update
+    starts); C(still flashing) and C(no adapter) are not failures.'
 '''
 
 EXAMPLES = r'''
@@ -176,7 +185,8 @@ outcome:
   description: "The server's outcome, the worst of its builds: one of
     C(updated), C(updated, reboot required), C(already current),
     C(update pending) (discovered only), C(would update) (check mode),
-    C(no adapter), C(still flashing), C(failed), C(failed: not verified).
+    C(no adapter), C(still flashing), C(busy), C(failed),
+    C(failed: not verified), C(already current, reboot required).
     C(reboot_required) says whether flashed firmware waits for a restart."
   returned: always
   type: str
@@ -327,13 +337,32 @@ def prepare_state_dir(module):
         fail_unsafe(module, error)
 
 
+# A bundle folder gone between the discovery and the update: another run or
+# a person removed it, so this run flashes nothing there.
+FOLDER_GONE = ('bundle folder %s is gone when the update starts; nothing '
+               'flashed')
+FOLDER_GONE_AT = 'bundle folder %s does not exist'
+KEPT_FOR_RUNS = 'kept %s: runs %s still use it'
+
+
+def references(params):
+    return os.path.join(params['state_dir'], 'bundles',
+                        os.path.basename(params['chdir'].rstrip('/')))
+
+
 def end(module, result, failed):
-    """Exit, the bundle folder removed first when asked and no update is to
-    follow."""
-    if module.params['remove_bundle'] and not result['update_due']:
-        _, kept = remove_bundle(module.params['chdir'])
-        if kept:
-            module.warn(kept)
+    """Exit, the bundle folder removed first when asked, no update is to
+    follow and no other run holds it."""
+    params = module.params
+    if params['remove_bundle'] and not result['update_due']:
+        others = release(references(params), params['run_id']) \
+            if params['run_id'] else []
+        if others:
+            module.warn(KEPT_FOR_RUNS % (params['chdir'], ', '.join(others)))
+        else:
+            _, kept = remove_bundle(params['chdir'])
+            if kept:
+                module.warn(kept)
     if failed:
         module.fail_json(**result)
     module.exit_json(**result)
@@ -355,14 +384,17 @@ def main():
             bundle_content=dict(type='str', default='', no_log=True),
             bundle_digests=dict(type='dict', default={}),
             remove_bundle=dict(type='bool', default=False),
+            run_id=dict(type='str', default=''),
         ),
         supports_check_mode=True,
     )
     kept = place_bundle(module)
     chdir = module.params['chdir']
     if not os.path.isdir(chdir):
-        module.fail_json(msg='bundle folder %s does not exist' % chdir,
-                         update_due=False)
+        if module.params['state'] == 'updated':
+            module.fail_json(msg=FOLDER_GONE % chdir, outcome=BUSY,
+                             update_due=False, reboot_required=False)
+        module.fail_json(msg=FOLDER_GONE_AT % chdir, update_due=False)
     if not module.params['bundle_content']:
         check_bundle_folder(module)
     prepare_state_dir(module)
@@ -371,6 +403,8 @@ def main():
     builds, missing = chosen_builds(module.params)
     workdir = tempfile.mkdtemp(prefix='hbafw-', dir=module.tmpdir)
     try:
+        if module.params['run_id'] and not module.check_mode:
+            hold(references(module.params), module.params['run_id'])
         server = Server(module, workdir)
         server.result['changed'] = kept
         for build in builds:
