@@ -257,13 +257,6 @@ def lock_held(path=LOCK_PATH):
     if held is not None:
         os.close(held)
     return alive
-    try:
-        fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
-    except (IOError, OSError):
-        return True
-    finally:
-        os.close(descriptor)
-    return False
 
 
 def boot_id(path=BOOT_ID):
