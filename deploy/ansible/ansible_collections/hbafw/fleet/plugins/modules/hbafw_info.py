@@ -1,19 +1,10 @@
 #!/usr/bin/python
-# Copyright 2026 hbafw maintainers. All rights reserved (see LICENSE).
+# Copyright: 2026 hbafw maintainers; proprietary, see LICENSE
 # Reads what a server runs without changing it: hbafw-inventory's adapters,
 # with a bundle already on the server each item's compliance, the restart
 # state and the last records of the server's update history.
 
 from __future__ import absolute_import, division, print_function
-
-import glob
-import os
-
-from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.hbafw.fleet.plugins.module_utils.compliance import (
-    InventoryError, items_of, outcome, read_document, restart_state)
-from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
-    history_path, read_history)
 
 __metaclass__ = type
 
@@ -144,6 +135,15 @@ history:
   type: list
   elements: dict
 '''
+
+import glob
+import os
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.hbafw.fleet.plugins.module_utils.compliance import (
+    InventoryError, items_of, outcome, read_document, restart_state)
+from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
+    history_path, read_history)
 
 # 0 adapters found, 3 none found: both are answers.
 ANSWERS = (0, 3)
