@@ -9,7 +9,9 @@ if(CMAKE_SCRIPT_MODE_FILE)
   # Inputs: HBAFW_BUNDLE_BINARIES (folder of the vendor builds),
   # HBAFW_BUNDLE_FILES (;-list: catalogue and vendor tools),
   # HBAFW_BUNDLE_VERSION, HBAFW_BUNDLE_OUTPUT (folder), and optionally
-  # HBAFW_BUNDLE_STRIP (program) and HBAFW_BUNDLE_SIGN_KEY (gpg key id).
+  # HBAFW_BUNDLE_STRIP (program), HBAFW_BUNDLE_SIGN_KEY (gpg key id),
+  # HBAFW_BUNDLE_OBJDUMP (program for the symbol check) and
+  # HBAFW_BUNDLE_ANY_SYMBOLS (ON: skip the symbol check).
   # COMMAND_ERROR_IS_FATAL needs CMake 3.19; the project supports 3.18.
   function(bundle_run)
     execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${work} RESULT_VARIABLE failed)
@@ -37,12 +39,30 @@ if(CMAKE_SCRIPT_MODE_FILE)
   if(NOT catalogue)
     message(FATAL_ERROR "bundle: no catalogue; add the vendor's reference.xml to the bundle's files")
   endif()
+  set(binaries "")
   foreach(vendor qlogic emulex brocade)
     set(binary ${HBAFW_BUNDLE_BINARIES}/hbafw-${vendor})
     if(NOT EXISTS ${binary})
       message(FATAL_ERROR "bundle: ${binary} is missing; build it first")
     endif()
-    file(COPY ${binary} DESTINATION ${folder})
+    list(APPEND binaries ${binary})
+  endforeach()
+  # The servers run old distributions: a build for a newer glibc or libstdc++
+  # would fail there at start, after the bundle was sent.
+  if(NOT HBAFW_BUNDLE_ANY_SYMBOLS)
+    if(NOT HBAFW_BUNDLE_OBJDUMP)
+      set(HBAFW_BUNDLE_OBJDUMP objdump)
+    endif()
+    execute_process(COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/../scripts/lib/symbol_floor.sh
+      ${HBAFW_BUNDLE_OBJDUMP} bundle ${binaries} RESULT_VARIABLE above)
+    if(above)
+      message(FATAL_ERROR "bundle: the vendor builds need more than the servers' distributions "
+        "provide (above); make the bundle from the portable builds (scripts/bundle), or "
+        "ship them anyway with -DHBAFW_BUNDLE_ANY_SYMBOLS=ON (scripts/bundle --any-symbols)")
+    endif()
+  endif()
+  foreach(vendor qlogic emulex brocade)
+    file(COPY ${HBAFW_BUNDLE_BINARIES}/hbafw-${vendor} DESTINATION ${folder})
     if(HBAFW_BUNDLE_STRIP)
       bundle_run(${HBAFW_BUNDLE_STRIP} --strip-unneeded ${folder}/hbafw-${vendor})
     endif()
@@ -83,14 +103,17 @@ set(HBAFW_BUNDLE_BINARIES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} CACHE PATH
 set(HBAFW_BUNDLE_FILES "" CACHE STRING
   "The vendor's catalogue (reference.xml) and flash tools the bundle carries (;-list)")
 set(HBAFW_BUNDLE_SIGN_KEY "" CACHE STRING "gpg key that signs the bundle's SHA256SUMS; empty: unsigned")
+option(HBAFW_BUNDLE_ANY_SYMBOLS "Bundle vendor builds that need a newer glibc or libstdc++ than the servers' floor" OFF)
 # A cache entry, so a tree whose vendor builds are of another architecture
 # can name that architecture's strip.
 find_program(HBAFW_STRIP NAMES ${CMAKE_STRIP} strip)
+find_program(HBAFW_OBJDUMP NAMES ${CMAKE_OBJDUMP} objdump)
 add_custom_target(bundle
   COMMAND ${CMAKE_COMMAND} -DHBAFW_BUNDLE_BINARIES=${HBAFW_BUNDLE_BINARIES}
     "-DHBAFW_BUNDLE_FILES=${HBAFW_BUNDLE_FILES}" -DHBAFW_BUNDLE_VERSION=${PROJECT_VERSION}
     -DHBAFW_BUNDLE_OUTPUT=${CMAKE_BINARY_DIR} -DHBAFW_BUNDLE_STRIP=${HBAFW_STRIP}
-    -DHBAFW_BUNDLE_SIGN_KEY=${HBAFW_BUNDLE_SIGN_KEY} -P ${CMAKE_CURRENT_LIST_FILE}
+    -DHBAFW_BUNDLE_SIGN_KEY=${HBAFW_BUNDLE_SIGN_KEY} -DHBAFW_BUNDLE_OBJDUMP=${HBAFW_OBJDUMP}
+    -DHBAFW_BUNDLE_ANY_SYMBOLS=${HBAFW_BUNDLE_ANY_SYMBOLS} -P ${CMAKE_CURRENT_LIST_FILE}
   COMMENT "Making hbafw-bundle-${PROJECT_VERSION}.tar.gz"
   VERBATIM)
 # Vendor builds from elsewhere (portable ones) need none of this tree's.

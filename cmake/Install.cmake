@@ -1,7 +1,11 @@
 # Install rules: the shipped binaries, manual pages, documentation, the
 # logrotate file and the Ansible collection. Nothing test-only is installed:
 # the simulated machine, its libraries and the test helpers stay in the tree.
+# Two install components, one package each: the component on the servers
+# (every rule without a COMPONENT) and the collection on the controller.
 include(GNUInstallDirs)
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME component)
+set(HBAFW_COLLECTION_PACKAGE ansible-collection-hbafw-fleet)
 
 # Named here because the Debian changelog and the package's control file must agree.
 set(HBAFW_MAINTAINER "hbafw maintainers <maintainers@hbafw.example.org>")
@@ -27,6 +31,8 @@ add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian
   DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian)
 add_custom_target(hbafw_changelog ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian.gz)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian.gz DESTINATION ${HBAFW_DOC_DIR})
+install(FILES packaging/copyright ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian.gz
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${HBAFW_COLLECTION_PACKAGE} COMPONENT collection)
 
 # The component reopens the log on every write, so rotating needs no signal and
 # no copytruncate. The folder follows GNUInstallDirs' rule (/usr -> /etc), but
@@ -58,8 +64,20 @@ install(CODE "
 # Installed where Ansible looks for system-wide collections, so
 # `hbafw.fleet.rollout` resolves without a path.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/deploy/ansible/ansible_collections
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/ansible/collections
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/ansible/collections COMPONENT collection
   PATTERN "__pycache__" EXCLUDE PATTERN "*.pyc" EXCLUDE PATTERN "tests" EXCLUDE
+  PATTERN ".ansible-lint-ignore" EXCLUDE
   # Modules start with a #! line, so they are installed as the scripts they are.
   REGEX "/plugins/modules/[^/]+[.]py$" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
     GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+# Ansible runs a module with the server's interpreter whatever its #! line says;
+# the installed copy names python3, as Debian's and Fedora's Python policies
+# want of a packaged script (the source keeps the line ansible-test requires).
+install(CODE "
+  file(GLOB hbafw_modules \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/ansible/collections/ansible_collections/hbafw/fleet/plugins/modules/*.py\")
+  foreach(module IN LISTS hbafw_modules)
+    file(READ \"\${module}\" text)
+    string(REGEX REPLACE \"^#!/usr/bin/python\\n\" \"#!/usr/bin/python3\\n\" text \"\${text}\")
+    file(WRITE \"\${module}\" \"\${text}\")
+  endforeach()
+" COMPONENT collection)

@@ -2,5 +2,5 @@
 # and the .rpm hold differently. Everything they share is in Package.cmake.
 if(CPACK_GENERATOR STREQUAL "RPM")
   # lintian's overrides mean nothing on an RPM system.
-  list(APPEND CPACK_RPM_USER_FILELIST "%exclude /usr/share/lintian/overrides/hbafw")
+  list(APPEND CPACK_RPM_COMPONENT_USER_FILELIST "%exclude /usr/share/lintian/overrides/hbafw")
 endif()

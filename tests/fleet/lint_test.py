@@ -1,8 +1,10 @@
-# ansible-lint on the rollout role and playbook. The role must be clean. The
-# playbook's one finding is ansible-lint's schema wanting a literal number for
-# max_fail_percentage, which Ansible itself templates; a copy with a literal
-# there must be clean, so nothing else hides behind that finding.
-# The example inventory must parse too.
+# ansible-lint's production profile on the whole collection, with the
+# collection on the collections path so its own modules' arguments are checked.
+# The one ignored finding (.ansible-lint-ignore) is ansible-lint's schema
+# wanting a literal number for max_fail_percentage, which Ansible itself
+# templates; a copy with a literal there must be clean, so nothing else hides
+# behind that finding. The role's argument specs run for each step of the
+# playbook, and the example inventory parses.
 # Usage: lint_test.py COLLECTION_DIR
 
 import json
@@ -16,6 +18,16 @@ import unittest
 COLLECTION = sys.argv[1]
 TEMPLATED = ('max_fail_percentage: '
              '"{{ hbafw_max_fail_percentage | default(0) }}"')
+# Extra vars -> Ansible's own validation message, before any server is touched.
+ARGUMENT_ROWS = [
+    ([], 'missing required arguments: hbafw_bundle'),
+    (['-e', 'hbafw_bundle=/nowhere.tar.gz', '-e', 'hbafw_reboot=yes'],
+     'value of hbafw_reboot must be one of: never, if_required, always, '
+     'got: yes'),
+    (['-e', 'hbafw_bundle=/nowhere.tar.gz', '-e', 'hbafw_task_timeout=soon'],
+     "argument 'hbafw_task_timeout' is of type <class 'str'> and we were "
+     "unable to convert to int"),
+]
 
 
 class LintTest(unittest.TestCase):
@@ -26,11 +38,13 @@ class LintTest(unittest.TestCase):
                        ANSIBLE_HOME=os.path.join(cls.dir, 'ansible'),
                        ANSIBLE_LOCAL_TEMP=os.path.join(cls.dir, 'local'),
                        XDG_CACHE_HOME=os.path.join(cls.dir, 'cache'),
-                       ANSIBLE_COLLECTIONS_PATH=os.path.normpath(
-                           os.path.join(COLLECTION, '..', '..', '..')),
+                       # With the slash, ansible-lint's runtime looks here
+                       # (it takes the parent of the last component).
+                       ANSIBLE_COLLECTIONS_PATH=cls.dir + '/',
                        NO_COLOR='1', PATH='/usr/bin:/bin')
         # Linted in a copy, so the lint's own files stay out of the tree.
-        cls.copy = os.path.join(cls.dir, 'fleet')
+        cls.copy = os.path.join(cls.dir, 'ansible_collections', 'hbafw',
+                                'fleet')
         shutil.copytree(COLLECTION, cls.copy)
 
     @classmethod
@@ -39,18 +53,29 @@ class LintTest(unittest.TestCase):
 
     def lint(self, *paths):
         done = subprocess.run(
-            ['ansible-lint', '--offline', '--nocolor', '-p'] + list(paths),
+            ['ansible-lint', '--offline', '--nocolor', '-p',
+             '--profile', 'production'] + list(paths),
             cwd=self.copy, env=self.env, stdout=subprocess.PIPE,
             stderr=subprocess.STDOUT, text=True, timeout=300)
-        findings = [line for line in done.stdout.splitlines()
-                    if line.startswith(('roles/', 'playbooks/'))]
+        # Findings listed as ignored (.ansible-lint-ignore) come before these.
+        _, listed, fatal = done.stdout.rpartition('that are fatal')
+        if not listed:
+            fatal = ''
+        findings = [line for line in fatal.splitlines()
+                    if line.startswith(('roles/', 'playbooks/', 'galaxy',
+                                        'meta/', 'changelogs/'))]
         return done.returncode, findings, done.stdout
 
-    def test_role_is_clean(self):
-        code, findings, out = self.lint('roles/rollout')
+    def test_collection_passes_production_profile(self):
+        code, findings, out = self.lint()
         self.assertEqual((code, findings), (0, []), out)
+        self.assertIn('Passed with production profile', out)
+        self.assertNotIn('Unable to resolve FQCN', out)
 
     def test_playbook_only_finding_is_the_templated_percentage(self):
+        ignore = os.path.join(self.copy, '.ansible-lint-ignore')
+        os.rename(ignore, ignore + '.off')
+        self.addCleanup(os.rename, ignore + '.off', ignore)
         code, findings, out = self.lint('playbooks/rollout.yml')
         self.assertNotEqual(code, 0, out)
         self.assertEqual(len(findings), 1, out)
@@ -65,6 +90,18 @@ class LintTest(unittest.TestCase):
             handle.write(text.replace(TEMPLATED, 'max_fail_percentage: 0'))
         code, findings, out = self.lint('playbooks/rollout.yml')
         self.assertEqual((code, findings), (0, []), out)
+
+    def test_role_arguments_are_validated_first(self):
+        for extra, message in ARGUMENT_ROWS:
+            done = subprocess.run(
+                ['ansible-playbook', '-i', 'localhost,', '-c', 'local',
+                 '-e', 'hbafw_target=localhost', 'hbafw.fleet.rollout']
+                + extra, cwd=self.dir, env=self.env, stdout=subprocess.PIPE,
+                stderr=subprocess.STDOUT, text=True, timeout=120)
+            self.assertNotEqual(done.returncode, 0, extra)
+            self.assertIn("Validating arguments against arg spec 'discover'",
+                          done.stdout, extra)
+            self.assertIn(message, done.stdout, extra)
 
     def test_example_inventory(self):
         done = subprocess.run(

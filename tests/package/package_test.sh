@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Packs this build tree into the Debian package and the RPM with CPack, unpacks
-# the .deb with dpkg-deb into a temporary root (never installing either) and
-# checks both packages' metadata and file lists against one install layout, and
-# that the unpacked binaries run. The binaries run inside sim/sandbox, since every component start creates
+# Packs this build tree into the Debian packages and the RPMs with CPack (the
+# component's and the collection's of each format), unpacks the .debs with
+# dpkg-deb into temporary roots (never installing any) and checks the packages'
+# metadata, scripts and file lists against one install layout, that purging
+# removes the component's state (in a private mount namespace), and that the
+# unpacked binaries run. The binaries run inside sim/sandbox, since every component start creates
 # /var/vkx; lintian is scripts/test's business, not this test's.
 set -uo pipefail
 readonly CPACK=$1 BUILD_DIR=$2 SOURCE_DIR=$3
@@ -13,8 +15,8 @@ readonly USAGE='TRXXXXXX.zelpak [options]
     /f = Force the installation
     /s = Execute silently
     /d [path] = Perform self-discovery and output to [path]'
-# Path, mode; the Ansible collection is checked apart, by its main parts. The
-# lintian override is in the .deb only.
+# Path, mode of the component's package; the collection's is checked by its
+# main parts. The lintian override is in the .deb only.
 readonly LINTIAN_OVERRIDE='./usr/share/lintian/overrides/hbafw 644'
 readonly LAYOUT='./etc/logrotate.d/hbafw 644
 ./usr/bin/hbafw-pattern 755
@@ -35,8 +37,20 @@ readonly LAYOUT='./etc/logrotate.d/hbafw 644
 ./usr/share/man/man8/hbafw-inventory.8.gz 644
 ./usr/share/man/man8/hbafw-qlogic.8.gz 644'
 readonly COLLECTION=./usr/share/ansible/collections/ansible_collections
-# The only folders the RPM may own: its own, never one that other packages share.
-readonly RPM_OWNED_DIRS='^(/usr/share/doc/hbafw|/var/vkx|/usr/share/ansible/collections/ansible_collections/hbafw(/.*)?)$'
+readonly COLLECTION_PACKAGE=ansible-collection-hbafw-fleet
+# The only folders the component's RPM may own: its own, never a shared one.
+readonly RPM_OWNED_DIRS='^(/usr/share/doc/hbafw|/var/vkx)$'
+# The collection's RPM owns the folders Ansible reads collections from too, so
+# erasing it leaves none behind.
+readonly COLLECTION_RPM_DIRS='/usr/share/ansible
+/usr/share/ansible/collections
+/usr/share/ansible/collections/ansible_collections
+/usr/share/ansible/collections/ansible_collections/hbafw
+/usr/share/ansible/collections/ansible_collections/hbafw/fleet'
+# postrm's argument | whether the component's state survives it
+readonly PURGE_ROWS='remove|kept
+upgrade|kept
+purge|removed'
 
 command -v dpkg-deb >/dev/null || { echo "dpkg-deb is not installed (package dpkg-dev): skipped"; exit 77; }
 command -v rpmbuild >/dev/null || { echo "rpmbuild is not installed (package rpm): skipped"; exit 77; }
@@ -62,11 +76,12 @@ for generator in DEB RPM; do
         exit 1
     fi
 done
-debs=("$work"/out/*.deb)
-rpms=("$work"/out/*.rpm)
-[[ ${#debs[@]} -eq 1 && -f ${debs[0]} && ${#rpms[@]} -eq 1 && -f ${rpms[0]} ]] || { ls "$work/out"; echo "FAIL: expected one .deb and one .rpm"; exit 1; }
-deb=${debs[0]}
-rpm=${rpms[0]}
+deb=$(echo "$work"/out/hbafw_*.deb)
+rpm=$(echo "$work"/out/hbafw-[0-9]*.rpm)
+collection_deb=$(echo "$work"/out/${COLLECTION_PACKAGE}_*_all.deb)
+collection_rpm=$(echo "$work"/out/$COLLECTION_PACKAGE-*.noarch.rpm)
+[[ -f $deb && -f $rpm && -f $collection_deb && -f $collection_rpm && $(ls "$work/out" | grep -cE '[.](deb|rpm)$') -eq 4 ]] ||
+    { ls "$work/out"; echo "FAIL: expected the component's and the collection's .deb and .rpm"; exit 1; }
 
 expect_field Package '^hbafw$'
 expect_field Section '^admin$'
@@ -92,13 +107,42 @@ expect_layout() {
 }
 expect_layout .deb "$LAYOUT" "$(cd "$root" && find . \( -type f -o -type l \) -printf '%p %m\n')"
 [[ -d $root/var/vkx ]] || fail ".deb does not own /var/vkx"
+[[ -e $root/$COLLECTION ]] && fail "the component's .deb holds the Ansible collection"
+
+# The collection's .deb: architecture-independent, for a controller with a recent
+# enough ansible-core, the collection and its documentation only.
+collection_root=$work/collection
+dpkg-deb -x "$collection_deb" "$collection_root" || { echo "FAIL: dpkg-deb -x (collection)"; exit 1; }
+[[ $(dpkg-deb -f "$collection_deb" Architecture) == all ]] || fail "the collection's .deb is not Architecture: all"
+[[ $(dpkg-deb -f "$collection_deb" Depends) == *"ansible-core (>= 2.14)"* ]] || fail "the collection's .deb does not depend on ansible-core >= 2.14"
 for part in galaxy.yml meta/runtime.yml plugins/modules/hbafw.py playbooks/rollout.yml roles/rollout/tasks/main.yml; do
-    [[ -f $root/$COLLECTION/hbafw/fleet/$part ]] || fail "the Ansible collection hbafw.fleet lacks $part"
+    [[ -f $collection_root/$COLLECTION/hbafw/fleet/$part ]] || fail "the Ansible collection hbafw.fleet lacks $part"
 done
-# Modules carry a #! line: packaged as executables, or rpmlint calls them broken scripts.
-for module in "$root/$COLLECTION"/hbafw/fleet/plugins/modules/*.py; do
+for doc in copyright changelog.Debian.gz; do
+    [[ -f $collection_root/usr/share/doc/$COLLECTION_PACKAGE/$doc ]] || fail "the collection's .deb lacks its $doc"
+done
+[[ -e $collection_root/usr/sbin || -e $collection_root/var ]] && fail "the collection's .deb holds the component"
+# Modules carry a #! line: packaged as executables naming python3, or lintian and
+# rpmlint call them broken scripts.
+for module in "$collection_root/$COLLECTION"/hbafw/fleet/plugins/modules/*.py; do
     [[ -x $module ]] || fail "module $(basename "$module") is not executable"
+    [[ $(head -1 "$module") == '#!/usr/bin/python3' ]] || fail "module $(basename "$module") starts '$(head -1 "$module")'"
 done
+
+# postrm on its own, in a private mount namespace over a scratch /var: a purge
+# removes the log folder and the rollouts' state, anything else keeps them.
+postrm=$work/postrm
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postrm >"$postrm" || fail "the component's .deb has no postrm"
+if [[ $(id -u) -eq 0 ]]; then
+    while IFS='|' read -r action expected; do
+        state=$(unshare --mount --propagation private sh -c '
+            mount -t tmpfs purge-test /var || exit 1
+            mkdir -p /var/vkx /var/lib/hbafw/runs && touch /var/vkx/Component.log /var/lib/hbafw/runs/record
+            sh "$1" "$2" >/dev/null || exit 1
+            if [ -e /var/vkx ] || [ -e /var/lib/hbafw ]; then echo kept; else echo removed; fi' purge "$postrm" "$action")
+        [[ $state == "$expected" ]] || fail "postrm $action: the state is '$state', expected $expected"
+    done <<<"$PURGE_ROWS"
+fi
 
 # The RPM: its header, file list, folders, dependencies, scripts and config files.
 rpm_query() { rpm -qp "$@" "$rpm" 2>/dev/null; }
@@ -126,7 +170,7 @@ for needed in unzip logrotate 'libxml2.so.2()(64bit)' 'libstdc++.so.6()(64bit)';
     grep -qxF "$needed" <<<"$requires" || fail "RPM does not require $needed"
 done
 grep -q python <<<"$requires" && fail "RPM requires a python the controller's Ansible brings: $requires"
-grep -vE '^[a-z]+ program: /bin/sh$' <<<"$(rpm_query --scripts)" | grep -q . && fail "RPM runs install scripts: $(rpm_query --scripts)"
+[[ -z $(rpm_query --scripts) ]] || fail "RPM has install scripts: $(rpm_query --scripts)"
 [[ $(rpm_query --queryformat '[%{FILENAMES} %{FILEFLAGS:fflags}\n]' | grep ' c') == "/etc/logrotate.d/hbafw cn" ]] ||
     fail "RPM does not keep /etc/logrotate.d/hbafw as %config(noreplace)"
 rotation=$(sed 's/#.*//' "$root/etc/logrotate.d/hbafw")
@@ -134,6 +178,15 @@ for directive in /var/vkx/Component.log weekly 'rotate 4' compress missingok not
     grep -qw -- "$directive" <<<"$rotation" || fail "logrotate file lacks '$directive'"
 done
 grep -qE 'copytruncate|postrotate' <<<"$rotation" && fail "logrotate file truncates or signals"
+# The collection's RPM: noarch, needs ansible-core, no scripts, and owns every
+# folder it adds.
+[[ $(rpm -qp --queryformat '%{ARCH}' "$collection_rpm") == noarch ]] || fail "the collection's RPM is not noarch"
+rpm -qp --requires "$collection_rpm" | grep -qx 'ansible-core >= 2.14' || fail "the collection's RPM does not require ansible-core >= 2.14"
+[[ -z $(rpm -qp --scripts "$collection_rpm") ]] || fail "the collection's RPM has install scripts"
+collection_dirs=$(rpm -qp --queryformat '[%{FILENAMES} %{FILEMODES:octal}\n]' "$collection_rpm" | sed -nE 's/ 40[0-7]{3}$//p')
+for dir in $COLLECTION_RPM_DIRS; do
+    grep -qxF "$dir" <<<"$collection_dirs" || fail "the collection's RPM does not own $dir: erasing it would leave it behind"
+done
 # logrotate's dry run (-d) parses the file as the daily job will; its own state file keeps it off the host's.
 output=$(logrotate -d -s "$work/logrotate.state" "$root/etc/logrotate.d/hbafw" 2>&1)
 [[ $? -eq 0 && $output == *"weekly (4 rotations)"* && $output != *error:* ]] || fail "logrotate rejects the file: $output"

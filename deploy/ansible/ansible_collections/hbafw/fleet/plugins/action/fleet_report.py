@@ -19,8 +19,8 @@ class ActionModule(ActionBase):
 
     def run(self, tmp=None, task_vars=None):
         result = super(ActionModule, self).run(tmp, task_vars)
-        _, args = self.validate_argument_spec(
-            argument_spec=report_folder.ARGUMENTS)
+        args = self.validate_argument_spec(
+            argument_spec=report_folder.ARGUMENTS)[1]
         try:
             # Ansible's own command line, for the command that goes on.
             result.update(report_folder.write_run(argv=sys.argv, **args))

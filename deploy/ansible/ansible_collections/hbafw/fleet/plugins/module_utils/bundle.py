@@ -268,7 +268,7 @@ def users(folder):
     Judged by the files themselves, not their names: a process that sees
     another folder under the same path (another mount namespace) is none."""
     ours = set()
-    for top, _, names in os.walk(folder):
+    for top, _folders, names in os.walk(folder):
         for path in [top] + [os.path.join(top, name) for name in names]:
             try:
                 info = os.stat(path)

@@ -8,7 +8,7 @@ from __future__ import absolute_import, division, print_function
 
 import fcntl
 import os
-import xml.etree.ElementTree as ElementTree
+from xml.etree import ElementTree
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
     NO_ADAPTER, SEVERITY)

@@ -378,9 +378,9 @@ def _table(headings, widths, rows):
 def _banner(run):
     check = run.get('check_mode')
     bundle = run.get('bundle') or {}
-    facts = [('Bundle', '%s (%s%s)' % (
-                  bundle.get('name', ''), bundle.get('digest', ''),
-                  ', signature verified' if bundle.get('signed') else '')),
+    signature = ', signature verified' if bundle.get('signed') else ''
+    facts = [('Bundle', '%s (%s%s)' % (bundle.get('name', ''),
+                                       bundle.get('digest', ''), signature)),
              ('Started', run.get('started', '')),
              ('Ended', run.get('ended', '') if run.get('finished')
               else UNFINISHED % run.get('ended', '')),
@@ -470,7 +470,7 @@ def render_fleet_html(fleet):
             name, known.get('outcome', ''),
             'yes' if known.get('reboot_required') else 'no', versions,
             known.get('last_seen', 'never'), known.get('run', ''))]))
-    present = set(known.get('outcome') for _, known in servers)
+    present = set(known.get('outcome') for _name, known in servers)
     return _page('hbafw fleet state', [
         '<h1>hbafw fleet state</h1><p>Every server\'s latest known state, '
         'merged across runs.</p>',

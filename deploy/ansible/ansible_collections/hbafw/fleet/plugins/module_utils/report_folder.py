@@ -105,7 +105,7 @@ def take_lock(dest, run_id, pid):
     mine = dict(run=run_id, holder=holder,
                 pid=pid, pid_start=process_start(pid),
                 since=time.strftime('%Y-%m-%d %H:%M:%S %Z'))
-    for _ in range(2):
+    for _attempt in range(2):
         try:
             descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL
                                  | os.O_NOFOLLOW, 0o644)

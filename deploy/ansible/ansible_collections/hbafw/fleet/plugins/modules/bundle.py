@@ -1,23 +1,10 @@
 #!/usr/bin/python
+# Copyright: 2026 hbafw maintainers; proprietary, see LICENSE
 # Verifies the bundle archive on the controller, and unpacks it into its own
 # digest-named folder on a server or removes that folder again. It never
 # rewrites a folder that is present: a flash may be running from it.
 
 from __future__ import absolute_import, division, print_function
-
-import base64
-import os
-import tarfile
-import tempfile
-
-from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
-    BROKEN, CORRUPT, SIGNATURE, SUMS, archive_check, archive_members,
-    check_folder, file_digest, member_digests, unpack)
-from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
-    place as unpack_bundle, remove as remove_bundle)
-from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
-    FolderError)
 
 __metaclass__ = type
 
@@ -45,7 +32,7 @@ description:
     a program from it (a flash that outlasted its wait); it is kept then.
   - Any mismatch fails with a message that starts with C(bundle corrupt).
 version_added: 1.0.0
-author: hbafw developers
+author: hbafw maintainers (!UNKNOWN)
 options:
   src:
     description: The bundle archive on the controller.
@@ -75,10 +62,14 @@ options:
     default: present
 attributes:
   check_mode:
+    description: Can run in check_mode and return changed status prediction
+      without modifying the target.
     support: full
     details: I(state=verified) only reads; the others report what they
       would change.
   diff_mode:
+    description: Returns details on what has changed (or would change in
+      check_mode), when in diff mode.
     support: none
 notes:
   - I(state=verified) needs C(gpgv) on the controller when I(keyring) is set.
@@ -137,6 +128,20 @@ kept:
   returned: state is absent and the folder is in use
   type: bool
 '''
+
+import base64
+import os
+import tarfile
+import tempfile
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
+    BROKEN, CORRUPT, SIGNATURE, SUMS, archive_check, archive_members,
+    check_folder, file_digest, member_digests, unpack)
+from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
+    place as unpack_bundle, remove as remove_bundle)
+from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
+    FolderError)
 
 
 def verify(module, src, keyring):

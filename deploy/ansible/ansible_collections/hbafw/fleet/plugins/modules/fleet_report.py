@@ -1,14 +1,11 @@
 #!/usr/bin/python
+# Copyright: 2026 hbafw maintainers; proprietary, see LICENSE
 # Writes one run's fleet report on the controller into REPORT_DIR/RUN_ID/,
 # points REPORT_DIR/latest at it and merges the run into REPORT_DIR/fleet.json
 # and fleet.html. Its action plugin does the same inside Ansible's own
 # process, sparing each call a module run.
 
 from __future__ import absolute_import, division, print_function
-
-from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.hbafw.fleet.plugins.module_utils import (
-    report_folder)
 
 __metaclass__ = type
 
@@ -35,7 +32,7 @@ description:
     server; a lock whose process is gone from this host is taken over.
   - Removes nothing, also not earlier runs.
 version_added: 1.0.0
-author: hbafw developers
+author: hbafw maintainers (!UNKNOWN)
 options:
   dest:
     description: The report folder; a relative path is taken from the
@@ -78,10 +75,14 @@ options:
     default: false
 attributes:
   check_mode:
+    description: Can run in check_mode and return changed status prediction
+      without modifying the target.
     support: none
     details: The role runs it with C(check_mode=false); a check-mode rollout
       gets its report too.
   diff_mode:
+    description: Returns details on what has changed (or would change in
+      check_mode), when in diff mode.
     support: none
 '''
 
@@ -136,6 +137,10 @@ closing:
   returned: when finished
   type: str
 '''
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.hbafw.fleet.plugins.module_utils import (
+    report_folder)
 
 
 def main():

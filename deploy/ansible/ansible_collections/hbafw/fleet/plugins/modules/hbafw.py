@@ -1,27 +1,10 @@
 #!/usr/bin/python
+# Copyright: 2026 hbafw maintainers; proprietary, see LICENSE
 # Runs the hbafw firmware component on one server: a discovery, and for
 # state=updated the update itself, returning what it found and did; the run
 # itself is module_utils/server.py. With a bundle it places it first.
 
 from __future__ import absolute_import, division, print_function
-
-import base64
-import os
-import shutil
-import tempfile
-
-from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
-    BROKEN, CORRUPT, folder_check, hold, place as unpack_bundle, release,
-    remove as remove_bundle)
-from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
-    KITS_PATH, VENDOR_BUILDS)
-from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
-    KIT_PREFIX, FolderError, check_way, make_folders, remove_dead_kits)
-from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
-    BUSY, STILL_FLASHING)
-from ansible_collections.hbafw.fleet.plugins.module_utils.server import (
-    Server, chosen_builds)
 
 __metaclass__ = type
 
@@ -68,7 +51,7 @@ description:
   - The component's exit code is returned as C(exit_code), never as C(rc),
     because 1 (flashed) and 3 (nothing done) are not failures.
 version_added: 1.0.0
-author: hbafw developers
+author: hbafw maintainers (!UNKNOWN)
 options:
   executable:
     description: Path of one vendor build on the server, absolute or relative
@@ -141,15 +124,20 @@ options:
     description: The rollout's run; while a run holds I(chdir) (from the
       call that places or uses it to the one that would remove it), no
       other run's I(remove_bundle) removes it. Empty, no run holds it.
+      Letters, digits, C(.), C(_) and C(-), starting with a letter or digit.
     type: str
     default: ""
 attributes:
   check_mode:
+    description: Can run in check_mode and return changed status prediction
+      without modifying the target.
     support: full
     details: Runs the discovery only; C(changed) says whether an update would
       flash. The bundle folder is still placed, and removed with
       I(remove_bundle), as the discovery runs from it.
   diff_mode:
+    description: Returns details on what has changed (or would change in
+      check_mode), when in diff mode.
     support: full
     details: Shows each item's active version and the version it would get.
 notes:
@@ -284,6 +272,25 @@ report:
   type: str
 '''
 
+import base64
+import os
+import re
+import shutil
+import tempfile
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
+    BROKEN, CORRUPT, folder_check, hold, place as unpack_bundle, release,
+    remove as remove_bundle)
+from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
+    KITS_PATH, VENDOR_BUILDS)
+from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
+    KIT_PREFIX, FolderError, check_way, make_folders, remove_dead_kits)
+from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
+    BUSY, FAILED, STILL_FLASHING)
+from ansible_collections.hbafw.fleet.plugins.module_utils.server import (
+    Server, chosen_builds)
+
 
 def place_bundle(module):
     """Whether the bundle was unpacked to stay (a change)."""
@@ -343,6 +350,9 @@ FOLDER_GONE = ('bundle folder %s is gone when the update starts; nothing '
                'flashed')
 FOLDER_GONE_AT = 'bundle folder %s does not exist'
 KEPT_FOR_RUNS = 'kept %s: runs %s still use it'
+# A run id names a file on the server.
+RUN_ID = re.compile(r'^[A-Za-z0-9][A-Za-z0-9._-]*$')
+BAD_RUN_ID = 'run_id %r cannot name a file'
 
 
 def references(params):
@@ -360,7 +370,7 @@ def end(module, result, failed):
         if others:
             module.warn(KEPT_FOR_RUNS % (params['chdir'], ', '.join(others)))
         else:
-            _, kept = remove_bundle(params['chdir'])
+            kept = remove_bundle(params['chdir'])[1]
             if kept:
                 module.warn(kept)
     if failed:
@@ -388,6 +398,10 @@ def main():
         ),
         supports_check_mode=True,
     )
+    if module.params['run_id'] and not RUN_ID.match(module.params['run_id']):
+        module.fail_json(msg=BAD_RUN_ID % module.params['run_id'],
+                         outcome=FAILED, update_due=False,
+                         reboot_required=False)
     kept = place_bundle(module)
     chdir = module.params['chdir']
     if not os.path.isdir(chdir):

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The bundle refuses vendor builds above the servers' symbol floor unless told
+# to ship them anyway: rows of (vendor builds, extra option, expected outcome).
+# This tree's own builds stand for a build on a new distribution; a library
+# linked against nothing stands for a build within the floor.
+set -uo pipefail
+readonly BUILD_DIR=$1 SOURCE_DIR=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=0
+
+mkdir -p "$work/floor" "$work/kit"
+echo '<catalogue/>' >"$work/kit/reference.xml"
+for vendor in qlogic emulex brocade; do
+    echo 'int hbafw_build(void) { return 1; }' | cc -x c -shared -nostdlib -o "$work/floor/hbafw-$vendor" - ||
+        { echo "FAIL: cannot compile the stand-in within the floor"; exit 1; }
+done
+objdump -T "$BUILD_DIR/bin/hbafw-qlogic" | grep -qE 'GLIBC_2\.(1[89]|[2-9][0-9])' ||
+    { echo "this machine's glibc is within the floor: its builds cannot stand for newer ones; skipped"; exit 77; }
+
+# binaries | option | made or refused | text the output must hold
+rows="$work/floor||made|hbafw-bundle-1.0.0.tar.gz
+$BUILD_DIR/bin||refused|(at most GLIBC_2.17 allowed)
+$BUILD_DIR/bin|-DHBAFW_BUNDLE_ANY_SYMBOLS=ON|made|hbafw-bundle-1.0.0.tar.gz"
+while IFS='|' read -r binaries option expected text; do
+    out=$work/out
+    rm -rf "$out" && mkdir -p "$out"
+    output=$(cmake "-DHBAFW_BUNDLE_BINARIES=$binaries" -DHBAFW_BUNDLE_VERSION=1.0.0 "-DHBAFW_BUNDLE_OUTPUT=$out" \
+        "-DHBAFW_BUNDLE_FILES=$work/kit/reference.xml" ${option:+"$option"} -P "$SOURCE_DIR/cmake/Bundle.cmake" 2>&1)
+    outcome=refused
+    [[ -f $out/hbafw-bundle-1.0.0.tar.gz ]] && outcome=made
+    row="row ($binaries${option:+ $option})"
+    [[ $outcome == "$expected" ]] || { echo "$output"; echo "FAIL: $row: $outcome, expected $expected"; failed=1; }
+    [[ $output == *"$text"* ]] || { echo "$output"; echo "FAIL: $row: the output lacks '$text'"; failed=1; }
+done <<<"$rows"
+[[ $failed -eq 0 ]] && echo "bundle symbol floor: every row passed"
+exit "$failed"
