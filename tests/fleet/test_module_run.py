@@ -149,6 +149,8 @@ class ModuleRunTest(unittest.TestCase):
              'another firmware update is running'),
             (REPORT, 12, 'updated', False, False, {},
              True, False, 12, '/s\n', 'failed', 'exit code 12: passed on'),
+            (REPORT, 1, 'updated', False, False, {'args': {'run_id': '../r'}},
+             True, None, None, '', 'failed', "run_id '../r' cannot name"),
             # Another run removed the bundle folder before the update.
             (REPORT, 1, 'updated', False, False, {'args': {'chdir': '/-'}},
              True, None, None, '', 'busy', 'bundle folder /- is gone'),

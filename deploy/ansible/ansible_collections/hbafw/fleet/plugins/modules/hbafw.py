@@ -124,6 +124,7 @@ options:
     description: The rollout's run; while a run holds I(chdir) (from the
       call that places or uses it to the one that would remove it), no
       other run's I(remove_bundle) removes it. Empty, no run holds it.
+      Letters, digits, C(.), C(_) and C(-), starting with a letter or digit.
     type: str
     default: ""
 attributes:
@@ -273,6 +274,7 @@ report:
 
 import base64
 import os
+import re
 import shutil
 import tempfile
 
@@ -285,7 +287,7 @@ from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
     KIT_PREFIX, FolderError, check_way, make_folders, remove_dead_kits)
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
-    BUSY, STILL_FLASHING)
+    BUSY, FAILED, STILL_FLASHING)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server import (
     Server, chosen_builds)
 
@@ -348,6 +350,9 @@ FOLDER_GONE = ('bundle folder %s is gone when the update starts; nothing '
                'flashed')
 FOLDER_GONE_AT = 'bundle folder %s does not exist'
 KEPT_FOR_RUNS = 'kept %s: runs %s still use it'
+# A run id names a file on the server.
+RUN_ID = re.compile(r'^[A-Za-z0-9][A-Za-z0-9._-]*$')
+BAD_RUN_ID = 'run_id %r cannot name a file'
 
 
 def references(params):
@@ -393,6 +398,10 @@ def main():
         ),
         supports_check_mode=True,
     )
+    if module.params['run_id'] and not RUN_ID.match(module.params['run_id']):
+        module.fail_json(msg=BAD_RUN_ID % module.params['run_id'],
+                         outcome=FAILED, update_due=False,
+                         reboot_required=False)
     kept = place_bundle(module)
     chdir = module.params['chdir']
     if not os.path.isdir(chdir):
