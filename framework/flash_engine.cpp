@@ -13,10 +13,10 @@
 #include <cerrno>
 #include <csignal>
 
+#include "framework/child_process.h"
 #include "framework/file_io.h"
 #include "framework/flash_signals.h"
 #include "framework/run_lock.h"
-#include "framework/shell_capture.h"
 #include "inventory/shell_pipe.h"
 
 namespace hbafw {
