@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/process_start.h"
 #include "inventory/adapter_enumeration.h"
 #include "inventory/hba_api.h"
 #include "inventory/system_paths.h"
@@ -171,6 +172,8 @@ int Probe(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // It runs find, grep, cat and wc as root, as the vendor builds do.
+    PrepareProcess();
     try {
         return Probe(argc, argv);
     } catch (const std::bad_alloc&) {

@@ -285,6 +285,11 @@ TEST_F(FaultsE2e, LocalUserGainsNothing) {
         {"tool others may write", {{"mode.work/qlafwupdate", "777"}}, "\"$@\"", kUpToDiscovery + refusedTool, 7},
         {"tool owned by another user", {{"owner.work/qlafwupdate", "65534:65534"}}, "\"$@\"",
          kUpToDiscovery + refusedTool, 7},
+        {"inventory under the caller's PATH", {},
+         "mkdir evil; for c in cat find grep wc; do\n"
+         "printf '#!/bin/sh\\ntouch /etc/hbafw-sim/pwned\\n' > evil/$c; chmod 755 evil/$c; done\n"
+         "PATH=$PWD/evil:$PATH \"${1%/*}/hbafw-inventory\" > /dev/null; code=$?\n"
+         "ls /etc/hbafw-sim/pwned > $FACTS 2>/dev/null; exit $code", "", 0},
         // The user holds the lock file an earlier build left readable; the run
         // goes on, and afterwards flock cannot even open the lock file (66).
         {"user holding the lock", {},
