@@ -134,12 +134,6 @@ EngineOutcome Await(int channel, int& stopRequest, FlashSignalShield& shield) {
 }
 }  // namespace
 
-bool RefuseUnsafeTool(ComponentLog& log, const std::string& path) {
-    if (PrepareTool(path, kToolMode) != ToolState::Unsafe) return false;
-    log.Write(kToolRefused + path + kToolRefusedWhy);
-    return true;
-}
-
 std::string JoinWords(const std::vector<std::string>& words) {
     std::string joined;
     for (const std::string& word : words) joined += (joined.empty() ? "" : " ") + word;
