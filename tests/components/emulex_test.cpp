@@ -195,6 +195,11 @@ TEST_F(EmulexComponent, KitThatCannotServeFailsDiscovery) {
              Script("kit/other/readme", "");
              ASSERT_EQ(std::system(("cd " + dir_.file("kit") + " && zip -qr ../elxflashStandalone-x.zip .").c_str()), 0);
          }, kKitWithoutScript},
+        {"kit whose script is a link", [&] {
+             Script("kit/elxflashStandalone-x/readme", "");
+             std::filesystem::create_directory_symlink("/etc", dir_.file("kit/elxflashStandalone-x/lx"));
+             ASSERT_EQ(std::system(("cd " + dir_.file("kit") + " && zip -qry ../elxflashStandalone-x.zip .").c_str()), 0);
+         }, hbafw::kToolRefused},
         {"kit others may write", [&] { Kit({}); chmod(dir_.file("elxflashStandalone-x.zip").c_str(), 0666); },
          std::string(hbafw::kToolRefused) + "./elxflashStandalone-x.zip" + hbafw::kToolRefusedWhy},
     };
