@@ -8,6 +8,7 @@
 
 #include "framework/component_log.h"
 #include "framework/records.h"
+#include "framework/run_lock.h"
 #include "inventory/adapter_record.h"
 #include "inventory/system_paths.h"
 
@@ -40,6 +41,8 @@ public:
     ReferenceCatalogue catalogue;
     DiscoveryResult result;
     std::string discoveryXmlPath;
+    // The run's lock, while the entry holds one; the flash engine keeps it.
+    const RunLock* runLock = nullptr;
 };
 
 }  // namespace hbafw

@@ -19,11 +19,12 @@ ComponentLog::ComponentLog(std::string path) : path_(std::move(path)) {
 
 int ComponentLog::OpenFile() const { return OpenRegularForAppend(path_); }
 
-void ComponentLog::Sync() const {
+bool ComponentLog::Sync() const {
     int fd = OpenFile();
-    if (fd < 0) return;
-    ::fsync(fd);
+    if (fd < 0) return false;
+    bool synced = ::fsync(fd) == 0;
     ::close(fd);
+    return synced;
 }
 
 ComponentLog& ComponentLog::Write(std::string_view text) { return WriteBytes(text); }

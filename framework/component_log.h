@@ -33,8 +33,9 @@ public:
     // An append descriptor of the log file for a tool's output, or -1 when the
     // log cannot be written; the caller closes it.
     int OpenFile() const;
-    // Flushes what the file holds to disk, so it outlives a power cut.
-    void Sync() const;
+    // Flushes what the file holds to disk, so it outlives a power cut; false
+    // when that failed.
+    bool Sync() const;
 
     // How many writes so far did not reach the file whole.
     std::size_t failures() const { return failures_; }

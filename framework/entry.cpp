@@ -33,9 +33,14 @@ int ParseAndRun(CBaseCmp& component, int argc, const char* const* argv) {
             return kExitFailure;
         }
         if (lock.EarlierFlashUnseen()) {
+            std::size_t failures = component.log.failures();
             component.log.Write(kEarlierFlashUnseen);
-            RunLock::MarkFlashing(false);
+            // The mark is that flash's only record until the warning is on disk;
+            // one that cannot be cleared is reported again next time.
+            if (component.log.failures() == failures && component.log.Sync())
+                static_cast<void>(lock.ClearFlashing());
         }
+        component.runLock = &lock;
         int code = Run(component);
         component.log.Sync();
         return code;

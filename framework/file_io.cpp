@@ -77,6 +77,16 @@ bool MakeFolders(const std::string& path) {
     return tight;
 }
 
+bool MakePrivateFolder(const std::string& path) {
+    if (!MakeFolders(FolderOf(path))) return false;
+    ::mkdir(path.c_str(), kPrivateFolderMode);
+    Descriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (folder.get() < 0 || ::fstat(folder.get(), &st) != 0 || st.st_uid != ::geteuid()) return false;
+    // Exact whatever the umask; an earlier mode open to others is closed.
+    return (st.st_mode & 07777) == kPrivateFolderMode || ::fchmod(folder.get(), kPrivateFolderMode) == 0;
+}
+
 int OpenRegularForAppend(const std::string& path) {
     int fd =
         ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, kLogMode);

@@ -25,6 +25,14 @@ std::string FolderOf(const std::string& path);
 // write access for group and others. True when path is such a folder afterwards.
 bool MakeFolders(const std::string& path);
 
+inline constexpr mode_t kPrivateFolderMode = 0700;
+
+// Makes path's missing folders as MakeFolders does and the last one
+// kPrivateFolderMode. True when path is then a folder of this user's, reached
+// without a link, that group and others cannot enter (an existing one of this
+// user's is closed to them; another user's is refused).
+bool MakePrivateFolder(const std::string& path);
+
 // An append descriptor (close-on-exec) of the regular file at path, created
 // with kLogMode when missing; -1 when path is a symbolic link, not a regular
 // file, or cannot be opened. Opening never blocks, not even on a FIFO.

@@ -88,7 +88,8 @@ int ExecEngine(int logFd, int lockFd, char* const* argv) {
     return errno;
 }
 
-[[noreturn]] void Supervise(int logFd, int lockFd, int channel, char* const* argv) {
+[[noreturn]] void Supervise(int logFd, const RunLock* lock, int channel, char* const* argv) {
+    const int lockFd = lock != nullptr ? lock->descriptor() : -1;
     ::setsid();
     FlashSignalShield::IgnoreInChild();
     NullStandardDescriptors();  // the caller's pipes must not wait for the flash
@@ -119,8 +120,9 @@ int ExecEngine(int logFd, int lockFd, char* const* argv) {
     }
     ::send(channel, &report, sizeof report, MSG_NOSIGNAL);
     char logged = 0;
-    if (!ReadWhole(channel, &logged, 1) && WriteAll(logFd, StoppedLine(report)) && ::fsync(logFd) == 0)
-        RunLock::MarkFlashing(false, lockFd);
+    bool endLogged = !ReadWhole(channel, &logged, 1) && WriteAll(logFd, StoppedLine(report)) && ::fsync(logFd) == 0;
+    // Nobody is left to tell of a mark that stays; the next run reports it.
+    if (endLogged && lock != nullptr) static_cast<void>(lock->ClearFlashing());
     ::_exit(0);
 }
 
@@ -145,7 +147,8 @@ std::string LogRedirection(const ComponentLog& log) {
     return " 1>> " + path + " 2>> " + path + " 3>> " + path;
 }
 
-EngineOutcome RunFlashEngine(ComponentLog& log, const std::string& shown, const std::vector<std::string>& program) {
+EngineOutcome RunFlashEngine(ComponentLog& log, const RunLock* lock, const std::string& shown,
+                             const std::vector<std::string>& program) {
     std::size_t failures = log.failures();
     log.Write(kExecuting).Write(shown).Write("\n");
     // A flash nobody logged could be neither audited nor recovered.
@@ -153,7 +156,14 @@ EngineOutcome RunFlashEngine(ComponentLog& log, const std::string& shown, const 
     int logFd = opened >= 0 ? ::fcntl(opened, F_DUPFD_CLOEXEC, kFirstFreeDescriptor) : -1;
     if (opened >= 0) ::close(opened);
     int channel[2] = {-1, -1};
-    if (logFd < 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) {
+    bool ready = logFd >= 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) == 0;
+    // Nor one whose mark would be lost with its component (a power cut).
+    if (ready && lock != nullptr && !lock->SetFlashing()) {
+        ::close(channel[0]);
+        ::close(channel[1]);
+        ready = false;
+    }
+    if (!ready) {
         if (logFd >= 0) ::close(logFd);
         log.Write(kEngineNotStarted);
         return {EngineOutcome::End::NotStarted, 0};
@@ -163,13 +173,12 @@ EngineOutcome RunFlashEngine(ComponentLog& log, const std::string& shown, const 
     EngineOutcome outcome{EngineOutcome::End::NotStarted, 0};
     int stopRequest = 0;
     pid_t supervisor;
-    RunLock::MarkFlashing(true);
     {
         FlashSignalShield shield;
         supervisor = ::fork();
         if (supervisor == 0) {
             ::close(channel[0]);
-            Supervise(logFd, RunLock::HeldDescriptor(), channel[1], argv.data());
+            Supervise(logFd, lock, channel[1], argv.data());
         }
         ::close(channel[1]);
         if (supervisor > 0) outcome = Await(channel[0], stopRequest, shield);
@@ -179,7 +188,9 @@ EngineOutcome RunFlashEngine(ComponentLog& log, const std::string& shown, const 
     if (stopRequest != 0) log.Write(StopNotice(stopRequest));
     std::size_t before = log.failures();
     log.Write(EndingLine(outcome));
-    if (outcome.end != EngineOutcome::End::NotSeen && log.failures() == before) RunLock::MarkFlashing(false);
+    // A mark that cannot be cleared only makes the next run warn.
+    bool endLogged = outcome.end != EngineOutcome::End::NotSeen && log.failures() == before && log.Sync();
+    if (endLogged && lock != nullptr) static_cast<void>(lock->ClearFlashing());
     char logged = 1;
     ::send(channel[0], &logged, 1, MSG_NOSIGNAL);
     ::close(channel[0]);

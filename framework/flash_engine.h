@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/component_log.h"
+#include "framework/run_lock.h"
 
 namespace hbafw {
 
@@ -43,16 +44,18 @@ std::string LogRedirection(const ComponentLog& log);
 // path, no shell) with descriptors 1, 2 and 3 appending to the log file and
 // standard input from /dev/null, and logs how it ended: "Flash Engine exit
 // code: " and the status, or an "ERROR! : " line. The engine is not started
-// unless its "Executing" line reached the log, nor when it cannot be executed.
+// unless its "Executing" line reached the log and the lock (when given) holds
+// the flashing mark on disk, nor when it cannot be executed.
 //
 // The engine runs under a supervising child in a session of its own, so no
 // signal to the caller's process group or terminal reaches either; both hold
-// the run lock (RunLock::HeldDescriptor) until the engine ends. If the
+// the run lock until the engine ends. If the
 // component is gone before it logged the end, the supervisor appends
 // kStoppedDuringFlash and the ending instead. SIGHUP, SIGINT, SIGQUIT, SIGTERM
 // and SIGPIPE are ignored by the engine and held off the component until the
 // engine ends; the log is then flushed to disk and a stop request that arrived
 // is logged as a NOTICE.
-EngineOutcome RunFlashEngine(ComponentLog& log, const std::string& shown, const std::vector<std::string>& program);
+EngineOutcome RunFlashEngine(ComponentLog& log, const RunLock* lock, const std::string& shown,
+                             const std::vector<std::string>& program);
 
 }  // namespace hbafw

@@ -17,7 +17,6 @@ constexpr int kOpenFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 constexpr mode_t kLockMode = 0600;
 constexpr int kAttempts = 5;
 constexpr char kFlashingMark[] = "flashing\n";
-int heldDescriptor = -1;
 
 bool RefusedError(int error) { return error == ELOOP || error == EISDIR || error == ENXIO; }
 
@@ -62,7 +61,6 @@ RunLock::RunLock(const std::string& path) {
                 state_ = errno == EWOULDBLOCK ? State::HeldElsewhere : State::Unavailable;
             } else if (SameFile(fd_, path)) {
                 state_ = State::Held;
-                heldDescriptor = fd_;
                 return;
             }
         }
@@ -73,16 +71,21 @@ RunLock::RunLock(const std::string& path) {
 }
 
 RunLock::~RunLock() {
-    if (fd_ < 0) return;
-    if (heldDescriptor == fd_) heldDescriptor = -1;
-    ::close(fd_);
+    if (fd_ >= 0) ::close(fd_);
 }
 
-int RunLock::HeldDescriptor() { return heldDescriptor; }
+bool RunLock::SetFlashing() const {
+    int fd = descriptor();
+    if (fd < 0) return true;
+    constexpr ssize_t size = sizeof kFlashingMark - 1;
+    // A full file system takes the log's lines into its last block but may
+    // have no block for the mark: only a mark on disk counts.
+    return ::ftruncate(fd, 0) == 0 && ::pwrite(fd, kFlashingMark, size, 0) == size && ::fsync(fd) == 0;
+}
 
-void RunLock::MarkFlashing(bool flashing, int fd) {
-    if (fd < 0 || ::ftruncate(fd, 0) != 0 || !flashing) return;
-    if (::pwrite(fd, kFlashingMark, sizeof kFlashingMark - 1, 0) > 0) ::fsync(fd);
+bool RunLock::ClearFlashing() const {
+    int fd = descriptor();
+    return fd < 0 || (::ftruncate(fd, 0) == 0 && ::fsync(fd) == 0);
 }
 
 bool RunLock::EarlierFlashUnseen() const {

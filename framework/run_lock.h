@@ -2,7 +2,7 @@
 // taken without waiting and held until the object goes. The file is 0600, so
 // only those who may run the component can hold it. The descriptor is
 // close-on-exec, but a flash engine and its supervisor are handed it on
-// purpose (HeldDescriptor), so the lock outlives a killed component for as long
+// purpose (descriptor()), so the lock outlives a killed component for as long
 // as the flash it started goes on.
 #pragma once
 
@@ -31,13 +31,16 @@ public:
 
     State state() const { return state_; }
 
-    // The descriptor of the lock this process holds, or -1.
-    static int HeldDescriptor();
+    // The descriptor of the held lock, or -1.
+    int descriptor() const { return state_ == State::Held ? fd_ : -1; }
 
-    // The lock file carries a mark while a flash's end is not yet logged:
-    // set before an engine starts, cleared (on the descriptor given, or the
-    // held one) once its end is in the log.
-    static void MarkFlashing(bool flashing, int fd = HeldDescriptor());
+    // The lock file carries a mark while a flash's end is not yet in the log.
+    // Set before an engine starts: false when it is not on disk, and the
+    // engine must then not start. A lock not held has nothing to mark (true).
+    [[nodiscard]] bool SetFlashing() const;
+    // Cleared once the end is in the log and synced; false leaves the mark for
+    // the next run to report. Also in a forked supervisor, on its inherited copy.
+    [[nodiscard]] bool ClearFlashing() const;
     // True when this held lock found the mark of an earlier flash.
     bool EarlierFlashUnseen() const;
 

@@ -24,7 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool loaded = hbafw::LoadCatalogue(catalogue, path);
     if (!loaded) FUZZ_CHECK(catalogue.devices.empty() && catalogue.discovery_app_path.empty());
     // A later non-empty bios does not bring biosPresent back to 2, so only its range is fixed.
-    for (const hbafw::ReferenceDevice& device : catalogue.devices)
+    for (const hbafw::ReferenceDevice& device : catalogue.devices) {
         FUZZ_CHECK(device.biosPresent == 0 || device.biosPresent == 2);
+        FUZZ_CHECK(device.model.size() <= hbafw::kMaxCatalogueValue);
+    }
     return 0;
 }

@@ -15,6 +15,9 @@ struct SystemPaths {
     std::string componentLog = "/var/vkx/Component.log";
     // Held (flock) by the run in progress, so one machine flashes once at a time.
     std::string runLock = "/var/vkx/Component.lock";
+    // Root's alone (0700): each run unpacks the Emulex kit into a folder of its
+    // own here, never in the working folder, which a fleet shares with others.
+    std::string kitFolders = "/var/vkx/kits";
     std::string hbaConf = "/etc/hba.conf";
     std::string sysRoot = "/sys";
     std::string redhatRelease = "/etc/redhat-release";

@@ -315,12 +315,11 @@ std::string Set(MachineDescription& d, std::string_view key, std::string_view va
             d.log = LogFolder::Full;
         else
             return "log is writable, unwritable or full";
-    } else if (key == "reboot") {
-        if (value != "standin" && value != "none") return "reboot is standin or none";
-        d.reboot = value == "standin";
-    } else if (key == "reboot.restart") {
-        d.reboot = true;
-        d.rebootRestart = text;
+    } else if (key.starts_with("file.")) {
+        std::string path(key.substr(5));
+        if (path.empty() || path.starts_with('/') || path.find("..") != std::string::npos)
+            return "file.PATH wants a path inside the machine folder";
+        d.files.emplace_back(path, text);
     } else if (key.starts_with("owner.")) {
         std::size_t colon = value.find(':');
         uid_t owner = 0;

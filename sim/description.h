@@ -78,10 +78,6 @@ struct MachineDescription {
     Elxflash elxflash = {};
     ToolState bcu = {};  // bcu_bootupdate and its boot image
     LogFolder log = LogFolder::Writable;
-    // The reboot stand-in: /sbin/reboot and /sbin/shutdown that make staged
-    // images active, count boots and run rebootRestart (see sim/machines/README.md).
-    bool reboot = false;
-    std::string rebootRestart = {};
     std::vector<std::pair<std::string, std::string>> files = {};  // further files: relative path, text
     std::vector<FileAttributes> attributes = {};                  // applied last
 };

@@ -133,12 +133,6 @@ void Lay(const MachineDescription& d, const fs::path& root) {
 
     if (d.log == LogFolder::Unwritable) Write(root / "sim/log-unwritable", "");
     if (d.log == LogFolder::Full) Write(root / "sim/log-full", "");
-    if (d.reboot) {
-        for (const char* name : {"usr/sbin/reboot", "usr/sbin/shutdown"})
-            Copy(tools / "reboot", root / name, kExecutable);
-        Write(root / "sim/reboot/boot-id", "1\n");
-        Write(root / "sim/reboot/restart", d.rebootRestart.empty() ? "" : d.rebootRestart + "\n");
-    }
     for (const auto& [relative, text] : d.files) Write(root / relative, text);
 
     for (const FileAttributes& a : d.attributes) {

@@ -333,13 +333,15 @@ class Fleet:
         return env
 
     def playbook(self, collections, *args, timeout=600):
-        """Run hbafw.fleet.rollout; (exit code, combined output)."""
-        done = subprocess.run(
-            ['ansible-playbook', 'hbafw.fleet.rollout'] + list(args),
-            env=self.environment(collections), cwd=self.dir,
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-            timeout=timeout)
-        return done.returncode, done.stdout
+        """Run hbafw.fleet.rollout; (exit code, combined output). While it
+        runs, self.running is its process (a test may kill it)."""
+        with subprocess.Popen(
+                ['ansible-playbook', 'hbafw.fleet.rollout'] + list(args),
+                env=self.environment(collections), cwd=self.dir,
+                stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                text=True) as self.running:
+            out = self.running.communicate(timeout=timeout)[0]
+        return self.running.returncode, out
 
 
 class SandboxExit(RuntimeError):

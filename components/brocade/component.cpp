@@ -23,7 +23,8 @@ using namespace hbafw;
 namespace {
 constexpr const char* kTool = "./bcu_bootupdate";
 constexpr const char* kImage = "./bfa_boot_fw";
-constexpr const wchar_t* kDottedQuad = L".*(\\d+\\.\\d+\\.\\d+\\.\\d+).*";
+// The last dotted quad, each number whole: "BIOS_10.1.0.0_(x86)" is 10.1.0.0.
+constexpr const wchar_t* kDottedQuad = L"(?:.*\\D)?(\\d+\\.\\d+\\.\\d+\\.\\d+).*";
 constexpr const wchar_t* kKernelRelease = L"(\\d+\\.\\d+\\.\\d+).*";
 constexpr const char* kKernelUnreadable = "Failed to read kernel version.\n";
 
@@ -80,7 +81,7 @@ int CComponent::Flash() {
     const std::vector<std::string> program = {kTool, "boot", "--update", "bfa_boot_fw", "-a"};
     // The image is judged before the tool is made executable: a refusal changes nothing.
     if (RefuseUnsafeImage(log, kImage) || RefuseUnsafeTool(log, kTool)) return kExitFailure;
-    EngineOutcome outcome = RunFlashEngine(log, JoinWords(program), program);
+    EngineOutcome outcome = RunFlashEngine(log, runLock, JoinWords(program), program);
     return outcome.end == EngineOutcome::End::Exited && outcome.value == 0 ? kExitSuccess : kExitFailure;
 }
 

@@ -30,9 +30,10 @@ namespace {
 
 constexpr const char* kPreparing = "Preparing the Emulex Kit...";
 constexpr const char* kPrepared = "done\n";
-constexpr const char* kKitFolderTemplate = ".hbafw-kit.XXXXXX";
+constexpr const char* kKitFolderTemplate = "/hbafw-kit.XXXXXX";
 constexpr const char* kScriptFolderPattern = "elxflashStandalone*";
 constexpr const char* kScriptInFolder = "/lx/elxflash.sh";
+constexpr const char* kNoKitFolder = "no private folder in ";
 // As the log shows the flash command; the script really run is the private copy.
 constexpr const char* kShownScript = "./elxflashStandalone*/lx/elxflash.sh";
 constexpr const char* kAdapterLine =
@@ -148,9 +149,10 @@ std::string CComponent::UnpackKit() {
     if (state == ToolState::Unsafe) return kToolRefused + kit + kToolRefusedWhy;
     if (state == ToolState::Missing) return kNoKit;
     // A folder of its own, so no earlier kit's files can be taken for this one's.
-    std::string folder = kKitFolderTemplate;
-    if (::mkdtemp(folder.data()) == nullptr) return kKitNotUnpacked + std::string("no private folder.\n");
-    kitFolder_ = "./" + folder;
+    std::string folder = paths.kitFolders + kKitFolderTemplate;
+    if (!MakePrivateFolder(paths.kitFolders) || ::mkdtemp(folder.data()) == nullptr)
+        return kKitNotUnpacked + std::string(kNoKitFolder) + paths.kitFolders + ".\n";
+    kitFolder_ = folder;
     std::string output;
     int status = RunProgram({"unzip", "-o", "-q", kit, "-d", kitFolder_}, output);
     if (status != 0)
@@ -244,7 +246,7 @@ int CComponent::Flash() {
     // blank is the mode's trailing one. The runner makes the redirection itself.
     const char* mode = force ? "/f" : "/update";
     std::string shown = std::string(kShownScript) + " /sysfs  " + mode + " " + LogRedirection(log).substr(1);
-    EngineOutcome outcome = RunFlashEngine(log, shown, {script_, "/sysfs", mode});
+    EngineOutcome outcome = RunFlashEngine(log, runLock, shown, {script_, "/sysfs", mode});
     if (outcome.end != EngineOutcome::End::Exited) return kExitFailure;
     return ReportScriptStatus(log, outcome.value);
 }

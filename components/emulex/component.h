@@ -16,8 +16,8 @@ public:
 
     bool DiscoverAdapters() override;
     std::wstring NormalizeVersion(std::wstring version) override;
-    // Unpacks the one kit of the working folder into a fresh private folder
-    // there; anything else (no kit, two kits, a tampered kit, an unpack
+    // Unpacks the one kit of the working folder into a fresh folder of its
+    // own under paths.kitFolders; anything else (no kit, two kits, a tampered kit, an unpack
     // failure, no script) is logged with its reason and fails discovery.
     int PrepareKit() override;
     int Flash() override;
@@ -30,7 +30,7 @@ private:
     // Empty when the kit is ready, else the reason it is not.
     std::string UnpackKit();
 
-    std::string kitFolder_;  // ./.hbafw-kit.XXXXXX once made
+    std::string kitFolder_;  // kitFolders/hbafw-kit.XXXXXX once made
     std::string script_;     // its elxflashStandalone*/lx/elxflash.sh
 };
 

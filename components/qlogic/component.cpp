@@ -144,7 +144,7 @@ int CComponent::Flash() {
     if (silent) program.push_back("/s");
     if (force) program.push_back("/f");
     if (RefuseUnsafeTool(log, kTool)) return kExitFailure;
-    EngineOutcome outcome = RunFlashEngine(log, JoinWords(program), program);
+    EngineOutcome outcome = RunFlashEngine(log, runLock, JoinWords(program), program);
     if (outcome.end != EngineOutcome::End::Exited) return kExitFailure;
     return ExitCodeForToolStatus(outcome.value);
 }

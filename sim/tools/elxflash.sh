@@ -5,14 +5,13 @@
 #   query      when present, printed verbatim as the "/q /sysfs" answer instead
 #   flash      "exit N" (default 0), "signal NAME", "hang SECONDS", "silent"
 #   flashed    when present, copied over adapters by an update that exits 0
-#              (to staged instead while the reboot stand-in is laid)
 # It records every update call's arguments in calls. It flashes nothing.
 state=/etc/hbafw-sim/elxflash
 
 # activate FLASHED ANSWER: what a successful update makes the next answer.
 activate() {
     [ -f "$1" ] || return 0
-    if [ -d /etc/hbafw-sim/reboot ]; then cp "$1" "$state/staged"; else cp "$1" "$2"; fi
+    cp "$1" "$2"
 }
 
 if [ "$1" = "/q" ]; then

@@ -32,7 +32,8 @@ TEST(Brocade, NormalizeVersion) {
     struct Row {
         std::wstring in, out;
     };
-    for (const Row& row : {Row{L"BIOS 3.0.3.2 (x86)", L"3.0.3.2"}, Row{L"rev 10.2.3.4", L"0.2.3.4"},
+    for (const Row& row : {Row{L"BIOS 3.0.3.2 (x86)", L"3.0.3.2"}, Row{L"rev 10.2.3.4", L"10.2.3.4"},
+                           Row{L"BIOS_10.1.0.0_(x86)", L"10.1.0.0"}, Row{L"1.2.3.4 then 5.6.7.8", L"5.6.7.8"},
                            Row{L"Undefined", L"Undefined"}, Row{L"3.0.3", L"3.0.3"}, Row{L"", L""},
                            Row{L"a\n1.2.3.4\nb", L"1.2.3.4"}})
         EXPECT_EQ(f.component->NormalizeVersion(row.in), row.out);

@@ -74,6 +74,7 @@ class EmulexComponent : public ::testing::Test {
 protected:
     EmulexComponent() : cwd_(dir_.path()) {
         paths_.componentLog = dir_.file("Component.log");
+        paths_.kitFolders = var_.file("vkx/kits");
         component_ = std::make_unique<CComponent>(paths_);
         component_->log.setQuiet(true);
     }
@@ -87,10 +88,11 @@ protected:
         ASSERT_EQ(std::system(("cd " + dir_.file("kit") + " && zip -qr ../elxflashStandalone-x.zip . && cd .. && rm -r kit").c_str()), 0);
         Script("elxflashStandalone-old/lx/elxflash.sh", "#!/bin/sh\necho old kit ran >&2\nexit 9\n");
     }
+    // The kit's private copies, kept outside the working folder.
     int KitFolders() const {
         int count = 0;
-        for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
-            count += entry.path().filename().string().starts_with(".hbafw-kit.");
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(var_.path()))
+            count += entry.path().filename().string().starts_with("hbafw-kit.");
         return count;
     }
     void Script(const std::string& path, const std::string& text) {
@@ -98,7 +100,7 @@ protected:
         WriteFile(dir_.file(path), text);
         std::filesystem::permissions(dir_.file(path), std::filesystem::perms::owner_all);
     }
-    TempDir dir_;
+    TempDir dir_, var_;
     ScopedCwd cwd_;
     hbafw::SystemPaths paths_;
     std::unique_ptr<CComponent> component_;
@@ -219,8 +221,10 @@ TEST_F(EmulexComponent, FlashCommands) {
     for (bool force : {false, true}) {
         TempDir log;
         Kit({}, "exit 11");
-        hbafw::SystemPaths paths;
+        hbafw::SystemPaths paths = paths_;
         paths.componentLog = log.file("Component.log");
+        std::filesystem::create_directories(paths.kitFolders);
+        chmod(paths.kitFolders.c_str(), 0777);
         {
             CComponent component(paths);
             component.log.setQuiet(true);
@@ -228,6 +232,7 @@ TEST_F(EmulexComponent, FlashCommands) {
             ASSERT_EQ(component.PrepareKit(), 0);
             EXPECT_EQ(component.Flash(), 7);
             EXPECT_EQ(KitFolders(), 1) << "a private copy per run";
+            EXPECT_EQ(std::filesystem::status(paths.kitFolders).permissions(), std::filesystem::perms::owner_all);
         }
         EXPECT_EQ(KitFolders(), 0) << "the private copy goes with the run";
         std::filesystem::remove(dir_.file("elxflashStandalone-x.zip"));

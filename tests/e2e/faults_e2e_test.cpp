@@ -18,6 +18,8 @@ namespace {
 
 const std::string kAnotherRun = "ERROR! : Another firmware update is running on this machine.\n";
 const std::string kLogFailed = "ERROR : Unable to write to log file\n";
+const std::string kEarlierFlashUnseen = "WARNING! : The end of the last flash on this machine was not seen.\n";
+const std::string kNotStarted = "ERROR! : The flash engine could not be started.\n";
 const std::string kToolOutput = kQlafwupdateOutput;
 const std::string kFlashHead = kUpToDiscovery + kFlashing + "Executing flash engine: ./qlafwupdate\n";
 const std::string kFlashEnd = "Flash Engine exit code: 0\nFlash complete [1]\n";
@@ -33,7 +35,7 @@ std::string EveryLogWriteFailed() {
          {std::string(51, '-') + "\n", std::string("Loading references..."), std::string("done.\n"),
           std::string("Performing discovery...\n"), kFlashing, std::string("Executing flash engine: "),
           std::string("./qlafwupdate"), std::string("\n"),
-          std::string("ERROR! : The flash engine could not be started.\n"), std::string("Flash complete ["),
+          kNotStarted, std::string("Flash complete ["),
           std::string("7"), std::string("]\n")})
         console += write + kLogFailed;
     return console;
@@ -328,8 +330,17 @@ TEST_F(FaultsE2e, LocalUserGainsNothing) {
         {"flash whose end nobody logged", {},
          "printf 'flashing\\n' > /var/vkx/Component.lock; chmod 600 /var/vkx/Component.lock; \"$@\"; code=$?\n"
          "stat -c %s /var/vkx/Component.lock > $FACTS; exit $code",
-         "WARNING! : The end of the last flash on this machine was not seen.\n" + kFlashHead + kFlashEnd, 1, "0\n",
+         kEarlierFlashUnseen + kFlashHead + kFlashEnd, 1, "0\n",
          "\n"},
+        // The log's last block takes the lines, but the file system has none
+        // for the mark: a flash it could not mark is not started.
+        {"full file system, room in the log", {{"log", "full"}, {"file.var/vkx/Component.log", "earlier run\n"}},
+         "\"$@\"", kFlashHead + kNotStarted + "Flash complete [7]\n", 7},
+        // That flash's warning cannot be logged either, so its mark stays.
+        {"unseen end on a full file system",
+         {{"log", "full"}, {"file.var/vkx/Component.lock", "flashing\n"}, {"mode.var/vkx/Component.lock", "600"}},
+         "\"$@\"; code=$?; cat /var/vkx/Component.lock > $FACTS; exit $code",
+         kEarlierFlashUnseen + kLogFailed + EveryLogWriteFailed(), 7, "flashing\n"},
         {"ignored SIGCHLD", {}, "trap '' CHLD; exec \"$@\"", kFlashHead + kFlashEnd, 1, "", "\n"},
         {"closed standard output", {},
          "\"$@\" >&-; code=$?; stat -c %s /var/vkx/Component.lock > $FACTS; exit $code", "", 1, "0\n", "\n"},

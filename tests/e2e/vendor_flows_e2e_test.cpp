@@ -66,6 +66,8 @@ const std::string kKitMissing =
 const std::string kKitCorrupt =
     "Preparing the Emulex Kit...FAILED!\n"
     "ERROR! : The Emulex kit could not be unpacked: elxflashStandalone-sim-12.0.zip, unzip exit code 9.\n";
+const std::string kKitFoldersRefused = "Preparing the Emulex Kit...FAILED!\n"
+                                       "ERROR! : The Emulex kit could not be unpacked: no private folder in /var/vkx/kits.\n";
 void OlderKit(sim::MachineDescription& d) {
     d.files = {{"work/elxflashStandalone-0.9/lx/elxflash.sh", "#!/bin/sh\necho old kit; exit 0\n"}};
     d.attributes = {{.path = d.files[0].first, .mode = std::filesystem::perms(0755)}};
@@ -145,6 +147,10 @@ const Flow kFlows[] = {
      .output = "Preparing the Emulex Kit...FAILED!\nERROR! : Refusing to run ", .exitCode = 7, .moreFollows = true},
     {.name = "EmulexCorruptKit", .vendor = &kEmulex, .output = kKitCorrupt, .exitCode = 7, .adjust = CorruptKit,
      .moreFollows = true, .silentToo = true},
+    // The kit is unpacked only into a folder of root's alone, never the working folder.
+    {.name = "EmulexKitFoldersOfAnotherUser", .vendor = &kEmulex,
+     .settings = {"file.var/vkx/kits/stale=", "owner.var/vkx/kits=65534:65534"}, .output = kKitFoldersRefused,
+     .exitCode = 7},
     // The LPe16002 is compared against its fixed version, whatever the catalogue says.
     {.name = "EmulexDiscoveryReport", .vendor = &kEmulex, .settings = {kEmulexCurrent, kLPe16002Current},
      .arguments = {"/d", "report.xml"}, .output = kPrepared + kReported, .exitCode = 3,
@@ -159,6 +165,9 @@ const Flow kFlows[] = {
     {.name = "BrocadeUpgradeFlashed", .vendor = &kBrocade, .settings = {"image.0=BIOS-3.0.3.2"},
      .output = kBcu + Ended(0, 1), .exitCode = 1, .calls = "boot --update bfa_boot_fw -a\n"},
     {.name = "BrocadeNothingToDo", .vendor = &kBrocade, .settings = {"image.0=3.2.0.0"},
+     .output = kNothingDone, .exitCode = 3},
+    // Each number whole: 10.1.0.0 is newer than the catalogue's 3.2.0.0, no upgrade.
+    {.name = "BrocadeTenIsNewerThanThree", .vendor = &kBrocade, .settings = {"image.0=BIOS_10.1.0.0_(x86)"},
      .output = kNothingDone, .exitCode = 3},
     {.name = "BrocadeForcedFailing", .vendor = &kBrocade, .settings = {"image.0=3.2.0.0", "flash=exit 2"},
      .arguments = {"/f"}, .output = kBcu + Ended(2, 7), .exitCode = 7, .calls = "boot --update bfa_boot_fw -a\n"},

@@ -10,13 +10,16 @@
 # Usage: fleet_rollout_test.py REPO BUILD_DIR
 
 import csv
+import fcntl
 import glob
 import hashlib
 import io
 import json
 import os
 import re
+import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tarfile
@@ -221,10 +224,11 @@ class FleetRolloutTest(unittest.TestCase):
         cls.fleet.stop()
         cls.fleet.remove()
 
-    def rollout(self, *args, bundle='signed', keyring=True):
-        """One rollout into the shared report folder: (exit code, output,
-        the run's report folder, its CSV rows)."""
-        code, out = self.fleet.playbook(
+    def rollout(self, *args, bundle='signed', keyring=True, exact=False):
+        """One rollout into the shared report folder (exact: with args
+        only): (exit code, output, the run's report folder, its CSV rows)."""
+        code, out = self.fleet.playbook(self.collections, *args) if exact \
+            else self.fleet.playbook(
             self.collections, '-e', BATCHES,
             '-e', 'hbafw_report_dir=' + self.reports,
             '-e', 'hbafw_bundle=' + self.bundles[bundle], '-e',
@@ -258,13 +262,15 @@ class FleetRolloutTest(unittest.TestCase):
             self.assertLess(time.monotonic(), deadline, server)
             time.sleep(0.1)
 
-    def when_flash_starts(self, server, act):
-        """Runs act in the background as soon as server's flash starts, if
-        it starts before the returned event is set."""
+    def when_flash_starts(self, server, act, *path):
+        """Runs act in the background as soon as server's flash starts (or
+        the file at path in its machine appears), if it does before the
+        returned event is set."""
         over = threading.Event()
+        path = path or ('sim', 'qlafwupdate', 'calls')
 
         def watch():
-            while not self.calls(server):
+            while not self.lines(server, *path):
                 if over.wait(0.05):
                     return
             act()
@@ -338,6 +344,7 @@ class FleetRolloutTest(unittest.TestCase):
                                                'srv06', 'srv07', 'srv08']
         code, out, _, rows = self.rollout('--check', '--diff')
         self.assertEqual(code, 0, out)
+        self.assertIn('finished: no server needs another run', out)
         for server in self.fleet.names:
             self.assertEqual(self.calls(server), [], server)
         self.assertIn('-%s Multiboot Image: 2.02\n+%s Multiboot Image: 3.10'
@@ -364,9 +371,22 @@ class FleetRolloutTest(unittest.TestCase):
         frozen = self.when_flash_starts('srv06', lambda: (
             stalled.append(time.monotonic()),
             self.fleet.stall_server('srv06'), self.release('srv06')))
+        # A second rollout into the same report folder, while the canary
+        # flashes, stops before touching any server.
+        second = []
+        overlap = self.when_flash_starts('srv01', lambda: second.append(
+            self.fleet.playbook(self.collections, '-e', 'hbafw_bundle='
+                                + self.bundles['signed'], '-e',
+                                'hbafw_report_dir=' + self.reports)))
         code, out, report, rows = self.rollout()
         lost.set()
         frozen.set()
+        overlap.set()
+        self.assertNotEqual(second[0][0], 0, second[0][1])
+        self.assertIn('another rollout is running into %s: run %s'
+                      % (self.reports, os.path.basename(report)),
+                      second[0][1])
+        self.assertNotIn('Copy the bundle to the server', second[0][1])
         # Well inside the minute the default keepalives would take, and the
         # hour of the async wait.
         self.assertLess(time.monotonic() - stalled[0], 50, out)
@@ -403,8 +423,15 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertEqual([row['reboot_required'] for row in rows
                           if row['server'] in ('srv01', 'srv04')],
                          ['False', 'False', 'True', 'True', 'True'])
+        # The servers the threshold stop left are in the retry list, and
+        # the last message says so, with the command that goes on.
         with open(os.path.join(report, 'retry.txt')) as handle:
-            self.assertEqual(handle.read(), 'srv05\nsrv06\n')
+            self.assertEqual(handle.read(), 'srv05\nsrv06\nsrv07\nsrv08\n')
+        resume = re.search(r'^Rollout \S+ left 4 of 8 servers not updated '
+                           r'\(unreachable 2, skipped 2\); to go on: '
+                           r'ansible-playbook hbafw.fleet.rollout (.* '
+                           r'--limit @%s/retry.txt)$' % report, out, re.M)
+        self.assertTrue(resume, out)
         self.assertLogTail(report, 'srv01', 'Flash complete [1]\n')
         self.assertFalse(os.path.exists(os.path.join(
             report, 'logs', 'srv07.update.log')))
@@ -423,65 +450,111 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertEqual((seen['rows'], seen['failedRows'],
                           seen['firstServer']), (22, 4, 'srv08'))
 
-        # srv07's flash outlasts its wait: the rollout stops before srv08.
-        code, out, _, rows = self.rollout('--limit', 'srv07,srv08')
-        self.assertEqual(code, 2, out)
-        self.assertEqual([self.calls('srv07'), self.calls('srv08')],
-                         [['/s'], []])
+        # The command that goes on reaches srv07 (its flash outlasts its
+        # wait); the controller is killed while srv07 flashes. The report
+        # says a flash may be running there and that the run did not finish.
+        killed = self.when_flash_starts('srv07', lambda: [
+            os.kill(pid, signal.SIGKILL)
+            for pid in simfleet.descendants(self.fleet.running.pid)])
+        code, out, report, rows = self.rollout(
+            *shlex.split(resume.group(1)), exact=True)
+        killed_pid = self.fleet.running.pid
+        killed.set()
+        self.assertEqual(code, -signal.SIGKILL, out)
+        started = 'update started: the flash may be running'
         self.assertRows(rows, [
-            lost_rows('srv07', 'still flashing'),
+            [('srv05', '', '', '', '', 'unreachable', '')],
+            [('srv06', '', '', '', '', 'unreachable', '')],
+            lost_rows('srv07', started),
             two_vendor_rows('srv08', 'skipped', '')])
-        self.release('srv07')
+        with open(os.path.join(report, 'report.json')) as handle, \
+                open(os.path.join(self.reports, 'fleet.json')) as fleet:
+            self.assertEqual((json.load(handle)['run'].get('finished'),
+                              json.load(fleet)['servers']['srv07']['outcome']),
+                             (None, started))
 
-        # The run removed its bundle folder from every server it took to the
-        # end. One already on a server (srv08 keeps its own, as both runs
-        # stopped before its batch) is checked, never rewritten: a damaged
-        # one stops that server.
+        # The bundle folder stays on srv08, whose batch no run reached; one
+        # already on a server is checked, never rewritten: a damaged one
+        # stops that server. The re-run after the kill finds srv07 still
+        # flashing: a failure, so nothing is updated and it exits 2.
         with open(self.bundles['signed'], 'rb') as handle:
             digest = hashlib.sha256(handle.read()).hexdigest()
         folder = '%s/%s' % (simfleet.REMOTE_BUNDLE, digest)
-        self.assertNotIn(digest, self.on_servers(
-            'srv01,srv02,srv03', 'ls -A ' + simfleet.REMOTE_BUNDLE))
         self.on_servers('srv08', 'test -d %s && echo >> %s/qlafwupdate'
                         % (folder, folder))
-        code, out, report, rows = self.rollout('--limit', 'srv08')
+        code, out, report, rows = self.rollout(
+            '--limit', '@%s/latest/retry.txt' % self.reports)
         self.assertEqual(code, 2, out)
-        self.assertEqual(self.calls('srv08'), [])
-        self.assertEqual([(row['server'], row['outcome']) for row in rows],
-                         [('srv08', 'bundle corrupt')])
+        self.assertRegex(out, r'srv07\s+: ok=\d+\s+changed=0\s+'
+                         r'unreachable=0\s+failed=1')
+        self.assertEqual([self.calls('srv07'), self.calls('srv08')],
+                         [['/s'], []])
+        self.assertEqual(dict((row['server'], row['outcome']) for row in rows),
+                         {'srv05': 'unreachable', 'srv06': 'unreachable',
+                          'srv07': 'still flashing',
+                          'srv08': 'bundle corrupt'})
         self.assertIn('qlafwupdate does not match', rows[0]['message'])
         self.on_servers('srv08', 'rm -r ' + folder)
+        self.release('srv07')
+        self.assertNotIn(digest, self.on_servers(
+            'srv01,srv02,srv03', 'ls -A ' + simfleet.REMOTE_BUNDLE))
 
-        # Nothing is flashed twice: srv07's flash is picked up; srv08, the
-        # canary, runs its QLogic and its Brocade build, both of which fail;
-        # nothing changes anywhere.
-        code, out, report, rows = self.rollout()
+        # Nothing is flashed twice. srv07's flash is picked up and, now with
+        # restarts if required, restarted: it does not come back (its boot
+        # id never changes, its sshd stops), which the restart gives up
+        # after its timeout. srv08 runs its QLogic and its Brocade build,
+        # both of which fail. srv04's flashed firmware still waits for a
+        # restart; another update holds srv02. One batch of both.
+        os.mkdir(self.fleet.path('host_vars'))
+        with open(self.fleet.path('host_vars', 'srv07.yml'), 'w') as handle:
+            handle.write('hbafw_reboot: if_required\n'
+                         'hbafw_reboot_command: shutdown -r +0\n'
+                         'hbafw_boot_id_command: echo 0\n'
+                         'hbafw_reboot_timeout: 6\n')
+        gone = self.when_flash_starts('srv07', lambda: self.fleet.stop_server(
+            'srv07'), 'sim', 'power')
+        holder = os.open(self.machine_file('srv02', 'var', 'vkx',
+                                           'Component.lock'),
+                         os.O_RDONLY | os.O_CREAT, 0o600)
+        fcntl.flock(holder, fcntl.LOCK_EX)
+        code, out, report, rows = self.rollout('-e', '{"hbafw_serial": [2]}')
+        os.close(holder)
+        gone.set()
         self.assertEqual(code, 2, out)
         self.assertChanged(out, [])
         self.assertEqual([self.calls(s) for s in self.fleet.names],
                          [['/s'], [], [], [], ['/s'], ['/s'], ['/s'], ['/s']])
         self.assertEqual(len(self.lines('srv04', 'sim', 'elxflash', 'calls')),
                          1)
+        self.assertEqual(self.lines('srv07', 'sim', 'power'),
+                         ['shutdown -r +0'])
         self.assertRows(rows, [
             expected_rows('srv01', '3.10', 'rewrite', '3.10', current, '3'),
-            expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
+            [('srv02', '', '', '', '', 'busy', '7')],
             [('srv03', '', '', '', '', 'no adapter', '')],
-            emulex_rows('srv04', KIT_FLASHED, 'rewrite', KIT_FLASHED, current,
-                        '3'),
+            emulex_rows('srv04', KIT_FLASHED, 'rewrite', KIT_FLASHED,
+                        'already current, reboot required', '3'),
             [('srv05', '', '', '', '', 'unreachable', '')],
             [('srv06', '', '', '', '', 'unreachable', '')],
-            expected_rows('srv07', '2.02', 'upgrade', '3.10',
-                          'updated, reboot required', '1', current),
+            expected_rows('srv07', '2.02', 'upgrade', '3.10', 'unreachable',
+                          '1'),
             two_vendor_rows('srv08', 'failed', '7')])
         self.assertEqual(self.lines('srv08', 'sim', 'bcu', 'calls'),
                          ['boot --update bfa_boot_fw -a'])
+        messages = dict((row['server'], row['message']) for row in rows)
+        self.assertIn('another firmware update is running', messages['srv02'])
+        self.assertIn('contact lost at "restart"', messages['srv07'])
+        self.assertIn('flashed and verified; activation unconfirmed',
+                      messages['srv07'])
         self.assertIn('exit code 12', rows[0]['message'])
         for server in ('srv05', 'srv06'):
             self.assertIn('contact lost at "discovery"', next(
                 row['message'] for row in rows if row['server'] == server))
-        self.assertEqual([row['reboot_required'] for row in rows
-                          if row['server'] in ('srv01', 'srv04', 'srv07')],
-                         ['False', 'False'] + ['True'] * 5)
+        self.assertEqual(sorted((row['server'], row['reboot_required'])
+                                for row in rows if row['server'] in (
+                                    'srv01', 'srv04', 'srv07')),
+                         [('srv01', 'False')] * 2 + [('srv04', 'True')] * 3
+                         + [('srv07', 'True')] * 2)
         self.assertLogTail(report, 'srv08', 'Flash complete [12]\n')
 
         # Every run kept its own folder beside the operator's files; the
@@ -499,18 +572,22 @@ class FleetRolloutTest(unittest.TestCase):
             fleet = json.load(handle)['servers']
         self.assertEqual(
             dict((name, known['outcome']) for name, known in fleet.items()),
-            {'srv01': current, 'srv02': current, 'srv03': 'no adapter',
-             'srv04': current, 'srv05': 'unreachable', 'srv06': 'unreachable',
-             'srv07': 'updated, reboot required', 'srv08': 'failed'})
+            {'srv01': current, 'srv02': 'busy', 'srv03': 'no adapter',
+             'srv04': 'already current, reboot required',
+             'srv05': 'unreachable', 'srv06': 'unreachable',
+             'srv07': 'unreachable', 'srv08': 'failed'})
 
         self.fleet.stop()
         for top in HOST_TREES:
             self.assertEqual(snapshot(top), self.before[top], top)
         for path in HOST_ABSENT:
             self.assertFalse(os.path.exists(path), path)
-        # Ansible's own temporary files stay in the run's folders, and go.
+        # Ansible's own temporary files stay in the run's folders, and go,
+        # but for the killed run's.
         for folder in ('ansible-local', 'controller-tmp'):
-            self.assertEqual(os.listdir(self.fleet.path(folder)), [], folder)
+            self.assertEqual([name for name in os.listdir(self.fleet.path(
+                folder)) if not name.startswith('ansible-local-%d'
+                                                % killed_pid)], [], folder)
 
     def test_report_for_500_servers(self):
         found = {'adapters': [{'device_id': QLE2562, 'product_id': 'QLE2562',

@@ -1,16 +1,21 @@
 # The bundle's checksum step: an archive's files against its SHA256SUMS, on
 # the controller (in the archive) and on a server (unpacked), one row per
-# way a bundle can be wrong.
+# way a bundle can be wrong; and its folders on a server, one row per way a
+# local user could have prepared them.
 
+import fcntl
 import hashlib
 import io
+import os
 import shutil
 import subprocess
 import tarfile
 import tempfile
 import unittest
+from unittest import mock
 
-from ansible_collections.hbafw.fleet.plugins.module_utils import bundle
+from ansible_collections.hbafw.fleet.plugins.module_utils import (
+    bundle, folders)
 
 TOP = 'hbafw-bundle-1.0.0/'
 FILES = {'hbafw-qlogic': b'\x7fELF', 'reference.xml': b'<catalogue/>'}
@@ -112,6 +117,92 @@ class ChecksumTest(unittest.TestCase):
                     process.wait()
         self.assertEqual(bundle.remove(folder), (True, None))
         self.assertEqual(bundle.remove(folder), (False, None))
+
+
+class ServerFolderTest(unittest.TestCase):
+    def test_what_a_local_user_prepared_is_refused(self):
+        if os.geteuid() != 0:
+            self.skipTest('needs root to give folders to another user')
+        user = 65534
+        # name, umask, what is done to ROOT (then HBAFW, BUNDLES, DEST) and
+        # whether the bundle is placed before: the start of the error (None:
+        # placed, the folders 0700) and whether a kit folder is left in DEST
+        rows = [
+            ('umask 000', 0, None, False, None, None),
+            ('bundles of a user', 0o022,
+             lambda p: (os.makedirs(p.bundles), os.chown(p.bundles, user, 0)),
+             False, 'unsafe server folder BUNDLES: it belongs to user 65534',
+             None),
+            ('hbafw open to others', 0o022,
+             lambda p: (os.makedirs(p.hbafw), os.chmod(p.hbafw, 0o777)),
+             False, 'unsafe server folder HBAFW: group or others may write '
+             'it (mode 0777)', None),
+            ('ROOT sticky and open', 0o022, lambda p: os.chmod(p.root, 0o1777),
+             False, None, None),
+            ('digest folder forged, consistent with itself', 0o022,
+             lambda p: bundle.place(forged, hashlib.sha256(forged).hexdigest(),
+                                    p.dest), False,
+             'SHA256SUMS does not match the verified archive', None),
+            ('digest folder a link', 0o022,
+             lambda p: (os.rename(p.dest, p.root + '/elsewhere'),
+                        os.symlink(p.root + '/elsewhere', p.dest)), True,
+             'the folder DEST: it is a symbolic link', None),
+            ('digest folder of a user', 0o022,
+             lambda p: os.chown(p.dest, user, 0), True,
+             'the folder DEST: it belongs to user 65534', None),
+            ('a file others may write', 0o022,
+             lambda p: os.chmod(p.dest + '/reference.xml', 0o666), True,
+             'reference.xml may be written by group or others', None),
+            ('a file of a user', 0o022,
+             lambda p: os.chown(p.dest + '/reference.xml', user, 0), True,
+             'reference.xml belongs to user 65534', None),
+            ("a dead run's kit folder", 0o022,
+             lambda p: os.makedirs(p.dest + '/.hbafw-kit.AbC123/lx'), True,
+             None, False),
+            ("a live run's kit folder", 0o022,
+             lambda p: (os.makedirs(p.dest + '/.hbafw-kit.AbC123/lx'),
+                        fcntl.flock(p.lock, fcntl.LOCK_EX)), True,
+             None, True),
+        ]
+        data = packed(FILES)
+        digest = hashlib.sha256(data).hexdigest()
+        forged = packed(dict(FILES, **{'hbafw-qlogic': b'#!/bin/sh\nid\n'}))
+        for name, umask, prepare, placed, error, kit in rows:
+            with self.subTest(name):
+                p = mock.Mock(root=tempfile.mkdtemp())
+                self.addCleanup(shutil.rmtree, p.root)
+                p.hbafw = p.root + '/hbafw'
+                p.bundles = p.hbafw + '/bundles'
+                p.dest = p.bundles + '/' + digest
+                p.lock = os.open(p.root + '/lock', os.O_CREAT | os.O_RDWR)
+                self.addCleanup(os.close, p.lock)
+                if placed:
+                    bundle.place(data, digest, p.dest)
+                if prepare:
+                    prepare(p)
+                umask = os.umask(umask)
+                try:
+                    with mock.patch.object(bundle, 'LOCK_PATH',
+                                           p.root + '/lock'):
+                        bundle.place(data, digest, p.dest)
+                    problem = None
+                except (bundle.BundleError, folders.FolderError) as failure:
+                    problem = str(failure)
+                finally:
+                    os.umask(umask)
+                for path in ('DEST', 'BUNDLES', 'HBAFW'):
+                    problem = problem and problem.replace(
+                        getattr(p, path.lower()), path)
+                self.assertEqual(problem if error is None
+                                 else problem and problem[:len(error)], error)
+                if error is None:
+                    self.assertEqual([oct(os.stat(path).st_mode & 0o7777)
+                                      for path in (p.hbafw, p.bundles,
+                                                   p.dest)],
+                                     ['0o700', '0o700', '0o700'])
+                if kit is not None:
+                    self.assertEqual(os.path.isdir(
+                        p.dest + '/.hbafw-kit.AbC123'), kit)
 
 
 if __name__ == '__main__':

@@ -9,7 +9,8 @@ import shutil
 import tempfile
 import unittest
 
-from ansible_collections.hbafw.fleet.plugins.module_utils import component
+from ansible_collections.hbafw.fleet.plugins.module_utils import (
+    component, outcomes)
 
 REPORT = '''<?xml version="1.0"?>
 <tellin_rom_discovery version="2.0.0.0">
@@ -151,14 +152,14 @@ class MachineTest(unittest.TestCase):
                  + '2\n', 7)]
         for text, code in rows:
             self.assertEqual(component.flash_end(text), code, text)
-        self.assertEqual(component.worst([component.UPDATED_REBOOT,
-                                          component.NO_ADAPTER]),
-                         component.UPDATED_REBOOT)
-        self.assertEqual(component.worst([component.CURRENT,
-                                          component.STILL_FLASHING,
-                                          component.FAILED]),
-                         component.FAILED)
-        self.assertEqual(component.worst([]), component.NO_ADAPTER)
+        self.assertEqual(component.worst([outcomes.UPDATED_REBOOT,
+                                          outcomes.NO_ADAPTER]),
+                         outcomes.UPDATED_REBOOT)
+        self.assertEqual(component.worst([outcomes.CURRENT,
+                                          outcomes.STILL_FLASHING,
+                                          outcomes.FAILED]),
+                         outcomes.FAILED)
+        self.assertEqual(component.worst([]), outcomes.NO_ADAPTER)
 
 
 class LogTest(unittest.TestCase):

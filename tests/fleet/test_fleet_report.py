@@ -55,30 +55,33 @@ class OutcomeTest(unittest.TestCase):
             ({'discovery': FOUND, 'update': dict(
                 ok, outcome=fleet_report.STILL_FLASHING)},
              fleet_report.STILL_FLASHING, 1),
+            ({'discovery': FOUND, 'update': {'exit_code': 3,
+                                             'reboot_required': True}},
+             fleet_report.CURRENT_REBOOT, 3),
         ]
         for record, outcome, code in rows:
             with self.subTest(record=record):
                 self.assertEqual(fleet_report.server_outcome(record)[:2],
                                  (outcome, code))
+        # Until the run ends, a server whose batch has not run is not said
+        # to be skipped for good.
+        self.assertEqual(fleet_report.server_outcome({'discovery': FOUND},
+                                                     False),
+                         (fleet_report.SKIPPED, None, fleet_report.NOT_YET))
 
-    def test_item_outcomes_and_versions_after(self):
-        update = {'exit_code': 1, 'changed': True}
-        # record extras, (outcome, active after) of the two items
-        rows = [
-            ({}, [(fleet_report.UPDATED, ''), (fleet_report.CURRENT, '')]),
-            ({'force': True},
-             [(fleet_report.UPDATED, ''), (fleet_report.UPDATED, '')]),
-        ]
-        for extra, expected in rows:
-            with self.subTest(extra=extra):
-                record = dict(extra, discovery=FOUND, update=update)
-                self.assertEqual(
-                    [(row['outcome'], row['active_after']) for row in
-                     fleet_report.server_rows('s', record)], expected)
-        failed = {'discovery': {'failed': True, 'exit_code': 7}}
-        row, = fleet_report.server_rows('s', failed)
-        self.assertEqual((row['device_id'], row['outcome'], row['exit_code']),
-                         ('', fleet_report.FAILED, 7))
+    def test_the_batch_that_stops_the_rollout(self):
+        report = fleet_report.build_report(['ok', 'bad', 'going'], {
+            'ok': {'discovery': FOUND, 'update': {'exit_code': 1}},
+            'bad': {'discovery': FOUND, 'update': {'failed': True}},
+            'going': {'discovery': FOUND, 'update': {
+                'outcome': fleet_report.STILL_FLASHING}}})
+        # batch, threshold: whether the rollout stops after it
+        for batch, threshold, stops in [
+                ([], 0, False), (['ok'], 0, False), (['bad'], 100, True),
+                (['ok', 'bad'], 0, True), (['ok', 'bad'], 50, False),
+                (['ok', 'going'], 100, True)]:
+            self.assertEqual(fleet_report.stops_after(report, batch,
+                                                      threshold), stops)
 
 
 class HtmlTest(unittest.TestCase):
@@ -135,37 +138,56 @@ class FilesTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, dest)
         with open(os.path.join(dest, 'hosts'), 'w') as handle:
             handle.write('operator file')
-        # run id, hosts, records of this call: what is refused, else the
-        # servers the run's report holds so far and its retry list
-        run = {'id': 'r1', 'check_mode': False}
+        # run id, hosts, records, further arguments of this call: what is
+        # refused, else the servers the run's report holds so far, its retry
+        # list and whether the run ended with the call
+        run, alive = {'id': 'r1', 'check_mode': False}, {'pid': os.getpid()}
+        current = {'discovery': dict(FOUND, outcome=fleet_report.CURRENT)}
         rows = [
-            ({'id': ''}, ['a'], {}, ValueError),
-            ({'id': '../up'}, ['a'], {}, ValueError),
-            ({'id': '.hidden'}, ['a'], {}, ValueError),
-            (run, ['a', 'b'], {'a': {'discovery': FOUND}},
-             (['a', 'b'], ['b'])),
-            (run, ['b'], {'b': {'discovery': FOUND}}, (['a', 'b'], [])),
+            ({'id': ''}, ['a'], {}, {}, ValueError),
+            ({'id': '../up'}, ['a'], {}, {}, ValueError),
+            ({'id': '.hidden'}, ['a'], {}, {}, ValueError),
+            (run, ['a', 'b'], {'a': {'discovery': FOUND}}, alive,
+             (['a', 'b'], ['b', 'a'], False)),
+            # A second rollout into the folder, while the first one runs.
+            ({'id': 'r2'}, ['a'], {}, alive, report_folder.RolloutRunning),
+            (run, ['b'], {'b': current}, dict(alive, batch=['b']),
+             (['a', 'b'], ['a'], False)),
+            (run, ['a'], {'a': current}, dict(alive, final=True),
+             (['a', 'b'], [], True)),
+            ({'id': 'r2'}, ['c'], {}, dict(alive, final=True),
+             (['c'], ['c'], True)),
         ]
-        for run_, hosts, records, expected in rows:
+        for run_, hosts, records, more, expected in rows:
             with self.subTest(run=run_, hosts=hosts):
                 try:
                     result = report_folder.write_run(dest, run_, hosts,
-                                                     records)
-                except ValueError:
-                    self.assertIs(expected, ValueError)
+                                                     records, **more)
+                except (ValueError, report_folder.RolloutRunning) as error:
+                    self.assertIsInstance(error, expected)
                     continue
                 with open(os.path.join(dest, 'latest', 'retry.txt')) as f:
                     retry = f.read().split()
-                self.assertEqual((result['summary']['servers'], retry),
-                                 (len(expected[0]), expected[1]))
+                self.assertEqual((result['summary']['servers'], retry,
+                                  result['finished'],
+                                  os.path.exists(dest + '/rollout.lock')),
+                                 (len(expected[0]), expected[1], expected[2],
+                                  not expected[2]))
         self.assertEqual(sorted(os.listdir(dest)),
                          ['fleet.html', 'fleet.json', 'hosts', 'latest',
-                          'r1'])
+                          'r1', 'r2'])
         os.remove(os.path.join(dest, 'latest'))
         os.mkdir(os.path.join(dest, 'latest'))
         with self.assertRaisesRegex(OSError, 'latest is not a link'):
             report_folder.write_run(dest, run, ['a'], {})
         self.assertEqual(os.listdir(os.path.join(dest, 'latest')), [])
+
+    def test_the_command_that_goes_on_takes_the_retry_list(self):
+        argv = ['/usr/bin/ansible-playbook', '-i', 'my inv', '-l', 'srv*',
+                'hbafw.fleet.rollout', '--limit=x', '-lsrv1', '--check']
+        self.assertEqual(report_folder.resume_command(argv, '/r/retry.txt'),
+                         "ansible-playbook -i 'my inv' hbafw.fleet.rollout "
+                         "--check --limit @/r/retry.txt")
 
 
 if __name__ == '__main__':

@@ -63,9 +63,11 @@ def pack(files):
 class ModuleRunTest(unittest.TestCase):
     def run_module(self, report, code, state, check=False, force=False,
                    say='', after=FLASHED, slow=0, wait=60, folder=None,
-                   packed=None):
+                   packed=None, digests=None, args=None):
         """packed: the files go as a bundle archive, with these further
-        module arguments (a bundle_digest of None is the archive's)."""
+        module arguments (a bundle_digest of None is the archive's).
+        digests: the files' digests, changed so, go as bundle_digests;
+        args: further module arguments."""
         if folder is None:
             folder = tempfile.mkdtemp(prefix='hbafw-module-')
             self.addCleanup(shutil.rmtree, folder)
@@ -76,13 +78,17 @@ class ModuleRunTest(unittest.TestCase):
             files['report'] = report
         elif code == 7:
             files['none'] = NO_ADAPTER
-        more = dict(packed or {})
+        more = dict(packed or {}, **(args or {}))
         if packed is None:
             os.makedirs(bundle, exist_ok=True)
             for name, text in files.items():
                 with open(os.path.join(bundle, name), 'w') as handle:
                     handle.write(text)
             os.chmod(os.path.join(bundle, 'component'), 0o755)
+            if digests is not None:
+                more['bundle_digests'] = dict(dict(
+                    (name, hashlib.sha256(text.encode()).hexdigest())
+                    for name, text in files.items()), **digests)
         else:
             archive = pack(files)
             more['bundle_content'] = base64.b64encode(archive).decode()
@@ -139,10 +145,13 @@ class ModuleRunTest(unittest.TestCase):
             (CURRENT, 3, 'updated', False, False, {},
              False, False, 3, '', 'already current', 'nothing to flash'),
             (REPORT, 7, 'updated', False, False, {'say': LOCK},
-             True, False, 7, '/s\n', 'failed',
+             True, False, 7, '/s\n', 'busy',
              'another firmware update is running'),
             (REPORT, 12, 'updated', False, False, {},
              True, False, 12, '/s\n', 'failed', 'exit code 12: passed on'),
+            # Another run removed the bundle folder before the update.
+            (REPORT, 1, 'updated', False, False, {'args': {'chdir': '/-'}},
+             True, None, None, '', 'busy', 'bundle folder /- is gone'),
         ]
         for (report, code, state, check, force, more,
              failed, changed, exit_code, calls, outcome, words) in rows:
@@ -151,7 +160,8 @@ class ModuleRunTest(unittest.TestCase):
                 result, flashed = self.run_module(report, code, state,
                                                   check, force, **more)
                 self.assertEqual((bool(result.get('failed')),
-                                  result['changed'], result['exit_code'],
+                                  result.get('changed'),
+                                  result.get('exit_code'),
                                   flashed, result['outcome'],
                                   result['reboot_required']),
                                  (failed, changed, exit_code, calls, outcome,
@@ -185,6 +195,14 @@ class ModuleRunTest(unittest.TestCase):
             # The flash outlasts its wait and runs in the folder: it stays.
             (REPORT, 'updated', False, dict(remove, slow=2, wait=1),
              False, False, 'still flashing', True),
+            # Another run still uses the folder; a run's own use does not
+            # keep it.
+            (CURRENT, 'discovered', False, dict(remove, run_id='r2',
+                                                others=['r1']),
+             False, False, 'already current', True),
+            (CURRENT, 'discovered', False, dict(remove, run_id='r2',
+                                                others=['r2']),
+             False, False, 'already current', False),
         ]
         for (report, state, check, more,
              failed, due, outcome, left) in rows:
@@ -193,6 +211,9 @@ class ModuleRunTest(unittest.TestCase):
                 self.addCleanup(shutil.rmtree, folder)
                 timing = dict((key, more.pop(key)) for key in ('slow', 'wait')
                               if key in more)
+                for run in more.pop('others', []):
+                    os.makedirs(folder + '/runs/bundles/bundle')
+                    open(folder + '/runs/bundles/bundle/' + run, 'w').close()
                 result, _ = self.run_module(report, 1, state, check,
                                             folder=folder, packed=more,
                                             **timing)
@@ -205,6 +226,30 @@ class ModuleRunTest(unittest.TestCase):
                     self.assertIn('bundle corrupt: the archive arrived',
                                   result['msg'])
 
+    def test_update_runs_only_from_the_verified_bundle(self):
+        # digests changed, what is done to the folder: calls, the error
+        rows = [
+            ({}, None, '/s\n', None),
+            ({'component': '0' * 64}, None, '',
+             'bundle corrupt: component does not match the verified archive'),
+            (None, lambda bundle: os.chmod(bundle, 0o777), '',
+             'unsafe server folder BUNDLE: group or others may write it'),
+        ]
+        for digests, prepare, calls, error in rows:
+            with self.subTest(digests=digests, error=error):
+                folder = tempfile.mkdtemp(prefix='hbafw-module-')
+                self.addCleanup(shutil.rmtree, folder)
+                bundle = os.path.join(folder, 'bundle')
+                os.mkdir(bundle)
+                if prepare:
+                    prepare(bundle)
+                result, flashed = self.run_module(
+                    REPORT, 1, 'updated', folder=folder, digests=digests)
+                self.assertEqual((flashed, result['msg'].replace(
+                    bundle, 'BUNDLE')[:len(error or '')] if error else
+                    result.get('outcome')),
+                    (calls, error or 'updated, reboot required'), result)
+
     def test_flash_outlasting_the_wait_is_picked_up_not_repeated(self):
         folder = tempfile.mkdtemp(prefix='hbafw-module-')
         self.addCleanup(shutil.rmtree, folder)
@@ -212,7 +257,8 @@ class ModuleRunTest(unittest.TestCase):
         rows = [
             ('updated', True, None, 'still flashing', False),
             ('updated', False, 1, 'updated, reboot required', True),
-            ('discovered', False, 3, 'already current', True),
+            ('discovered', False, 3, 'already current, reboot required',
+             True),
             ('rebooted', False, 3, 'updated', False),
             ('updated', False, 3, 'already current', False),
         ]

@@ -1,5 +1,5 @@
 // Catalogue reading: structure variants, value attributes, CDATA paths, and
-// inputs that must fail cleanly (missing, malformed, external entities).
+// inputs that must fail cleanly (missing, malformed, entities, huge values).
 #include <gtest/gtest.h>
 
 #include "framework/reference_catalogue.h"
@@ -47,6 +47,18 @@ TEST(Catalogue, StructureVariants) {
         {"not well-formed", "<orvane_fchba_reference><devices>", false, {}},
         {"empty file", "", false, {}},
         {"binary junk", std::string("\x00\xff\xfe<<<", 6), false, {}},
+        // Entities are never substituted, so a catalogue that needs them is refused.
+        {"internal entity", "<!DOCTYPE r [<!ENTITY e \"a\">]><orvane_fchba_reference><devices>" + Device("&e;") +
+             "</devices></orvane_fchba_reference>", false, {}},
+        {"unused parameter entity", "<!DOCTYPE r [<!ENTITY % p \"a\">]><orvane_fchba_reference><devices>" +
+             Device("a") + "</devices></orvane_fchba_reference>", false, {}},
+        {"document type without entities", "<!DOCTYPE r><orvane_fchba_reference><devices>" + Device("a") +
+             "</devices></orvane_fchba_reference>", true, {L"a"}},
+        {"value beyond the limit",
+         "<orvane_fchba_reference><devices>" + Device("a") + Device(std::string(kMaxCatalogueValue + 1, 'x')) +
+             "</devices></orvane_fchba_reference>", false, {}},
+        {"path beyond the limit", "<orvane_fchba_reference><discovery_app_path><![CDATA[" +
+             std::string(kMaxCatalogueValue + 1, 'x') + "]]></discovery_app_path></orvane_fchba_reference>", false, {}},
     };
     for (const CatalogueRow& row : rows) {
         testing::TempDir dir;

@@ -65,7 +65,7 @@ TEST(FlashEngine, OutcomesAndTheirReport) {
         // The shell closes its pipe ends while ls lists them: those vanishing entries are no error.
         {{"sh", "-c",
           "read -r _ _ _ group _ sid _ < /proc/$$/stat; [ $sid != " + sid + " ] && [ $group != " + group +
-              " ] && [ $(readlink /proc/$$/fd/0) = /dev/null ] && ls -l /proc/$$/fd 2>/dev/null | grep -q " + lock + " && exit 5"},
+              " ] && [ $(readlink /proc/$$/fd/0) = /dev/null ] && ls -l /proc/$$/fd 2>/dev/null | grep -q " + lock + " && grep -qx flashing " + lock + " && exit 5"},
          EngineOutcome::End::Exited, 5, "Flash Engine exit code: 5\n"},
     };
     RunLock held(lock);
@@ -74,10 +74,11 @@ TEST(FlashEngine, OutcomesAndTheirReport) {
         testing::TempDir logDir;
         ComponentLog log(logDir.file("Component.log"));
         log.setQuiet(true);
-        EngineOutcome outcome = RunFlashEngine(log, "engine", row.program);
+        EngineOutcome outcome = RunFlashEngine(log, &held, "engine", row.program);
         EXPECT_EQ(outcome.end, row.end) << row.program.back();
         EXPECT_EQ(outcome.value, row.value) << row.program.back();
         EXPECT_EQ(testing::ReadFile(log.path()), Logged(row.tail)) << row.program.back();
+        EXPECT_EQ(testing::ReadFile(lock), "") << row.program.back();
     }
 }
 
@@ -86,7 +87,7 @@ TEST(FlashEngine, RedirectionAppendsAllThreeStreamsToTheLog) {
     ComponentLog log(dir.file("log dir/Component.log"));
     log.setQuiet(true);
     log.Write("before\n");
-    RunFlashEngine(log, "engine", {"sh", "-c", "echo one; echo two >&2; echo three >&3"});
+    RunFlashEngine(log, nullptr, "engine", {"sh", "-c", "echo one; echo two >&2; echo three >&3"});
     log.Write("after\n");
     EXPECT_EQ(testing::ReadFile(log.path()), "before\n" + Logged("one\ntwo\nthree\nFlash Engine exit code: 0\nafter\n"));
     EXPECT_EQ(LogRedirection(ComponentLog(dir.file("x"))).find(" 1>> "), 0u);
@@ -111,7 +112,7 @@ TEST(FlashEngine, StopRequestsWaitForTheEngine) {
         ComponentLog log(dir.file("Component.log"));
         log.setQuiet(true);
         EngineOutcome outcome = RunFlashEngine(
-            log, "engine",
+            log, nullptr, "engine",
             {"sh", "-c", "for s in " + row.signals + "; do kill -$s " + std::to_string(getpid()) + "; done; echo flashed; exit 4"});
         EXPECT_EQ(outcome.end, EngineOutcome::End::Exited) << row.signals;
         EXPECT_EQ(outcome.value, 4) << row.signals;
@@ -134,7 +135,7 @@ TEST(FlashEngine, EndOfAFlashOutlivesItsComponent) {
     if (component == 0) {
         RunLock held(lock);
         log.setQuiet(true);
-        RunFlashEngine(log, "engine", {"sh", "-c", "kill -KILL $0; while [ ! -e $1 ]; do sleep 0.05; done; exit 3",
+        RunFlashEngine(log, &held, "engine", {"sh", "-c", "kill -KILL $0; while [ ! -e $1 ]; do sleep 0.05; done; exit 3",
                                         std::to_string(getpid()), release});
         _exit(0);
     }

@@ -4,7 +4,10 @@
 
 from __future__ import absolute_import, division, print_function
 
+import sys
+
 from ansible.plugins.action import ActionBase
+from ansible.utils.display import Display
 from ansible_collections.hbafw.fleet.plugins.module_utils import (
     report_folder)
 
@@ -19,10 +22,17 @@ class ActionModule(ActionBase):
         _, args = self.validate_argument_spec(
             argument_spec=report_folder.ARGUMENTS)
         try:
-            result.update(report_folder.write_run(**args))
+            # Ansible's own command line, for the command that goes on.
+            result.update(report_folder.write_run(argv=sys.argv, **args))
+        except report_folder.RolloutRunning as error:
+            result.update(failed=True, msg=str(error))
+            return result
         except (OSError, ValueError, KeyError) as error:
             result.update(failed=True,
                           msg='cannot write the report: %s' % error)
             return result
         result['changed'] = True
+        if result.get('closing'):
+            # As it is, not as JSON: the command in it is to be copied.
+            Display().display(result['closing'])
         return result

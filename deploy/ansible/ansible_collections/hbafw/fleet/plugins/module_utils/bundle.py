@@ -1,9 +1,10 @@
 # Reading and checking a bundle, hbafw-bundle-VERSION.tar.gz: one folder
 # holding the vendor builds, the vendor's tools and catalogue, SHA256SUMS over
 # every other file and, when signed, SHA256SUMS.sig; and its digest-named
-# folder on a server. Standard library only, as it runs on the controller and
-# on every server; it starts no process and leaves verifying the signature to
-# the caller.
+# folder on a server, trusted only while root's alone and holding exactly the
+# verified archive's files. Standard library only, as it runs on the
+# controller and on every server; it starts no process and leaves verifying
+# the signature to the caller.
 
 from __future__ import absolute_import, division, print_function
 
@@ -15,6 +16,12 @@ import shutil
 import stat
 import tarfile
 import tempfile
+import time
+
+from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
+    LOCK_PATH)
+from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
+    OLD_KIT_PREFIX, OPEN_BITS, make_folders, owner_problem, remove_dead_kits)
 
 __metaclass__ = type
 
@@ -23,6 +30,11 @@ SIGNATURE = 'SHA256SUMS.sig'
 # Every message of a bundle that does not match starts so.
 CORRUPT = 'bundle corrupt'
 # A line of sha256sum's output: digest, a space, ' ' or '*', the file name.
+# Where the digests a folder is checked against come from, when not from its
+# own SHA256SUMS.
+ARCHIVE = 'the verified archive'
+SUMS_MISMATCH = '%s does not match its checksum'
+ARCHIVE_MISMATCH = '%s does not match the verified archive'
 SUMS_LINE = re.compile(r'^([0-9a-f]{64}) [ *](.+)$')
 CHUNK = 1 << 20
 
@@ -57,16 +69,18 @@ def parse_sums(text):
     return sums
 
 
-def check_sums(sums, digests):
-    """What is wrong when files with these digests should match sums."""
+def check_sums(sums, digests, source=SUMS):
+    """What is wrong when files with these digests should match sums, which
+    come from source."""
     problems = []
     for name in sorted(set(sums) | set(digests)):
         if name not in digests:
             problems.append('%s is missing' % name)
         elif name not in sums:
-            problems.append('%s is not in %s' % (name, SUMS))
+            problems.append('%s is not in %s' % (name, source))
         elif sums[name] != digests[name]:
-            problems.append('%s does not match its checksum' % name)
+            problems.append((SUMS_MISMATCH if source == SUMS
+                             else ARCHIVE_MISMATCH) % name)
     return problems
 
 
@@ -99,33 +113,83 @@ def archive_members(tar):
     return members
 
 
-def archive_check(tar, members):
-    """Problems of an opened bundle archive against its own SHA256SUMS."""
+def member_digests(tar, members):
+    """{file name: SHA-256} of the archive's members."""
+    return dict((name, stream_digest(tar.extractfile(member)))
+                for name, member in members.items())
+
+
+def archive_check(tar, members, digests=None):
+    """Problems of an opened bundle archive against its own SHA256SUMS;
+    digests, when given, are its member_digests."""
     sums = parse_sums(tar.extractfile(members[SUMS]).read().decode())
-    digests = dict((name, stream_digest(tar.extractfile(member)))
-                   for name, member in members.items()
-                   if name not in (SUMS, SIGNATURE))
+    digests = dict(digests or member_digests(tar, members))
+    for name in (SUMS, SIGNATURE):
+        digests.pop(name, None)
     return check_sums(sums, digests)
 
 
-def folder_check(folder):
-    """Problems of an unpacked bundle folder against its SHA256SUMS."""
+def archive_digests(archive, digest):
+    """{file name: SHA-256} of every file of the archive (bytes whose
+    SHA-256 must be digest), SHA256SUMS and its signature included."""
+    copied = hashlib.sha256(archive).hexdigest()
+    if copied != digest:
+        raise BundleError('the archive arrived with digest %s, not %s'
+                          % (copied, digest))
+    with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
+        return member_digests(tar, archive_members(tar))
+
+
+def file_problem(info):
+    """Why a file of a bundle folder with this lstat result may not be run,
+    or None."""
+    if not stat.S_ISREG(info.st_mode):
+        return 'is not a plain file'
+    if info.st_uid not in (0, os.geteuid()):
+        return 'belongs to user %d, not root' % info.st_uid
+    if info.st_mode & OPEN_BITS:
+        return 'may be written by group or others (mode %04o)' % (
+            stat.S_IMODE(info.st_mode))
+    return None
+
+
+def folder_check(folder, expected=None, tidy=True):
+    """Problems of an unpacked bundle folder: it must be root's alone and
+    hold exactly the files of expected ({name: digest} of the verified
+    archive) or, without it, what its own SHA256SUMS lists. The kit folders
+    an older component left in it are removed (tidy) when their run is dead
+    and passed over while it may be flashing from them."""
+    problem = owner_problem(os.lstat(folder))
+    if problem:
+        return ['the folder %s: %s' % (folder, problem)]
+    if tidy:
+        remove_dead_kits(folder, OLD_KIT_PREFIX, LOCK_PATH)
+    digests = {}
+    for name in os.listdir(folder):
+        path = os.path.join(folder, name)
+        info = os.lstat(path)
+        if name.startswith(OLD_KIT_PREFIX) and stat.S_ISDIR(info.st_mode):
+            continue
+        problem = file_problem(info)
+        if problem:
+            return ['%s %s' % (name, problem)]
+        digests[name] = file_digest(path)
+    if expected is not None:
+        return check_sums(expected, digests, ARCHIVE)
     try:
-        with open(os.path.join(folder, SUMS)) as handle:
-            sums = parse_sums(handle.read())
+        sums = parse_sums(open_text(os.path.join(folder, SUMS)))
     except (IOError, OSError) as error:
         return ['%s cannot be read: %s' % (SUMS, error)]
     except BundleError as error:
         return [str(error)]
-    digests = {}
-    for name in os.listdir(folder):
-        if name in (SUMS, SIGNATURE):
-            continue
-        path = os.path.join(folder, name)
-        if not stat.S_ISREG(os.lstat(path).st_mode):
-            return ['%s is not a plain file' % name]
-        digests[name] = file_digest(path)
+    for name in (SUMS, SIGNATURE):
+        digests.pop(name, None)
     return check_sums(sums, digests)
+
+
+def open_text(path):
+    with open(path) as handle:
+        return handle.read()
 
 
 def unpack(tar, members, folder):
@@ -141,26 +205,24 @@ def unpack(tar, members, folder):
         os.chmod(path, 0o700 if member.mode & 0o111 else 0o600)
 
 
-def check_folder(folder):
-    problems = folder_check(folder)
+def check_folder(folder, expected=None, tidy=True):
+    problems = folder_check(folder, expected, tidy)
     if problems:
         raise BundleError('; '.join(problems))
 
 
 def place(archive, digest, dest):
     """Unpacks the archive (bytes whose SHA-256 must be digest) into the
-    folder dest, mode 0700; a dest already there is checked, never rewritten,
-    as a flash may run from it. True when it unpacked. Raises BundleError
-    when the archive or the folder does not match."""
-    if os.path.isdir(dest):
-        check_folder(dest)
-        return False
-    copied = hashlib.sha256(archive).hexdigest()
-    if copied != digest:
-        raise BundleError('the archive arrived with digest %s, not %s'
-                          % (copied, digest))
+    folder dest, mode 0700, its parents made root-only; a dest already there
+    is checked against the archive, never rewritten, as a flash may run from
+    it. True when it unpacked. Raises BundleError when the archive or the
+    folder does not match, FolderError when a parent is not root's alone."""
+    expected = archive_digests(archive, digest)
     parent = os.path.dirname(dest)
-    os.makedirs(parent, mode=0o700, exist_ok=True)
+    make_folders(parent)
+    if os.path.lexists(dest):
+        check_folder(dest, expected)
+        return False
     # Unpacked beside its final name and renamed, so no run ever sees half a
     # bundle under the digest's name.
     partial = tempfile.mkdtemp(dir=parent,
@@ -168,13 +230,13 @@ def place(archive, digest, dest):
     try:
         with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
             unpack(tar, archive_members(tar), partial)
-        check_folder(partial)
+        check_folder(partial, expected)
         os.rename(partial, dest)
     except OSError:
         # Another run placed it first; that one is checked instead.
-        if not os.path.isdir(dest):
+        if not os.path.lexists(dest):
             raise
-        check_folder(dest)
+        check_folder(dest, expected)
         return False
     finally:
         shutil.rmtree(partial, ignore_errors=True)
@@ -219,3 +281,43 @@ def remove(folder, check_mode=False):
     if not check_mode:
         shutil.rmtree(folder)
     return True, None
+
+
+# A run's reference to a bundle folder: one empty file per run id in a folder
+# of references, so one run never removes a folder another still uses. A
+# reference older than this belongs to a run that died; it no longer counts.
+REFERENCE_LIFETIME = 24 * 3600
+
+
+def hold(references, run_id):
+    """Notes that the run uses the bundle folder."""
+    make_folders(references)
+    descriptor = os.open(os.path.join(references, run_id),
+                         os.O_WRONLY | os.O_CREAT | os.O_NOFOLLOW, 0o600)
+    os.close(descriptor)
+    os.utime(os.path.join(references, run_id))
+
+
+def release(references, run_id):
+    """Drops the run's reference; the other runs that still use the folder,
+    in name order."""
+    try:
+        os.remove(os.path.join(references, run_id))
+    except OSError:
+        pass
+    others = []
+    try:
+        names = sorted(os.listdir(references))
+    except OSError:
+        return others
+    for name in names:
+        try:
+            age = time.time() - os.lstat(os.path.join(references,
+                                                      name)).st_mtime
+        except OSError:
+            continue
+        if age < REFERENCE_LIFETIME:
+            others.append(name)
+    if not others:
+        shutil.rmtree(references, ignore_errors=True)
+    return others

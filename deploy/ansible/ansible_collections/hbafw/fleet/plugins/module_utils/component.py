@@ -10,12 +10,17 @@ import fcntl
 import os
 import xml.etree.ElementTree as ElementTree
 
+from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
+    NO_ADAPTER, SEVERITY)
+
 __metaclass__ = type
 
 LOG_PATH = '/var/vkx/Component.log'
 LOCK_LINE = 'ERROR! : Another firmware update is running on this machine.'
 LOCK_MESSAGE = 'another firmware update is running on this machine'
 LOCK_PATH = '/var/vkx/Component.lock'
+# Where the Emulex build unpacks its kit, a folder per run.
+KITS_PATH = '/var/vkx/kits'
 NO_ADAPTER_LINE = 'WARNING! : No supported adapters found.'
 FLASH_COMPLETE = 'Flash complete ['
 # What the component's supervisor logs when the component was killed during
@@ -34,23 +39,6 @@ VENDOR_BUILDS = {
     '0x10df': 'hbafw-emulex',
     '0x1657': 'hbafw-brocade',
 }
-
-# A server's outcome, as the module and the fleet report name it.
-UPDATED = 'updated'
-UPDATED_REBOOT = 'updated, reboot required'
-CURRENT = 'already current'
-WOULD_UPDATE = 'would update'
-PENDING = 'update pending'
-NO_ADAPTER = 'no adapter'
-STILL_FLASHING = 'still flashing'
-NOT_VERIFIED = 'failed: not verified'
-FAILED = 'failed'
-UNREACHABLE = 'unreachable'
-# Worst first: a server with several builds takes the first of its builds'
-# outcomes in this order.
-OUTCOMES = (UNREACHABLE, FAILED, NOT_VERIFIED, STILL_FLASHING,
-            UPDATED_REBOOT, UPDATED, WOULD_UPDATE, PENDING, CURRENT,
-            NO_ADAPTER)
 
 EXIT_MEANINGS = {
     1: 'success: the flash engine reported success',
@@ -125,9 +113,7 @@ def update_outcome(code, stdout, log_text):
     if code == 3:
         return False, False, 'nothing to do (exit code 3: %s)' % (
             exit_meaning(3))
-    # A silent run prints nothing, so the lock's line may be in the log only.
-    if code == 7 and any(LOCK_LINE in text.splitlines()
-                         for text in (stdout, log_text)):
+    if busy(code, stdout + '\n' + log_text):
         return False, True, '%s (exit code 7)' % LOCK_MESSAGE
     return False, True, 'update failed with exit code %d: %s' % (
         code, exit_meaning(code))
@@ -233,31 +219,44 @@ def flash_end(log_text):
     return code
 
 
+def busy(code, text):
+    """Whether a run was refused because another update holds the lock; a
+    silent run prints nothing, so the lock's line may be in the log only."""
+    return code == 7 and LOCK_LINE in text.splitlines()
+
+
 def no_adapter(code, log_text):
     return code == 7 and NO_ADAPTER_LINE in log_text.splitlines()
 
 
 def worst(outcomes):
-    return min(outcomes, key=OUTCOMES.index) if outcomes else NO_ADAPTER
+    return min(outcomes, key=SEVERITY.index) if outcomes else NO_ADAPTER
 
 
-def lock_held(path=LOCK_PATH):
-    """Whether a component run (and so maybe a flash) holds the run lock.
-
-    The probe takes the lock for an instant when it is free; a run starting
-    in that instant would be refused, which the rollout never does.
-    """
+def hold_run_lock(path=LOCK_PATH):
+    """(whether a component run, or a flash one started, is alive; a
+    descriptor holding the run lock when none is, or None). A run starting
+    while the caller holds it is refused, which the rollout never does.
+    No lock file that can be opened: no run holds it."""
     try:
         descriptor = os.open(path, os.O_RDONLY | os.O_NOFOLLOW)
     except OSError:
-        return False
+        return False, None
     try:
         fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
     except (IOError, OSError):
-        return True
-    finally:
         os.close(descriptor)
-    return False
+        return True, None
+    return False, descriptor
+
+
+def lock_held(path=LOCK_PATH):
+    """Whether a component run (and so maybe a flash) holds the run lock;
+    the probe holds it for an instant when it is free."""
+    alive, held = hold_run_lock(path)
+    if held is not None:
+        os.close(held)
+    return alive
 
 
 def boot_id(path=BOOT_ID):

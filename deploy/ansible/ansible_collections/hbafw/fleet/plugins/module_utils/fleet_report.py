@@ -16,33 +16,29 @@ from urllib.parse import quote
 
 __metaclass__ = type
 
-# The outcomes the hbafw module names (it names "pending" for a server it
-# found something to flash on), and those only the report knows.
-from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
-    CURRENT, FAILED, NO_ADAPTER, NOT_VERIFIED, PENDING, STILL_FLASHING,
-    UNREACHABLE, UPDATED, UPDATED_REBOOT, WOULD_UPDATE)
+from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
+    BUNDLE_CORRUPT, BUSY, CURRENT, CURRENT_REBOOT, FAILED, NEEDS_PERSON,
+    NO_ADAPTER, NOT_REACHED, NOT_VERIFIED, PENDING, REPORT_ORDER as OUTCOMES,
+    RETRY, SKIPPED, STARTED, STILL_FLASHING, UNREACHABLE, UPDATED,
+    UPDATED_REBOOT, WOULD_UPDATE)
 
-CURRENT_REBOOT = 'already current, reboot required'
-BUNDLE_CORRUPT = 'bundle corrupt'
-SKIPPED = 'skipped'
-NOT_REACHED = 'not reached'
-# The order of the summary and of the table: what needs the operator first.
-OUTCOMES = (FAILED, NOT_VERIFIED, BUNDLE_CORRUPT, UNREACHABLE,
-            STILL_FLASHING, NOT_REACHED, SKIPPED, UPDATED_REBOOT,
-            CURRENT_REBOOT, UPDATED, WOULD_UPDATE, CURRENT, NO_ADAPTER)
-# Servers a re-run with --limit @retry.txt should take again.
-RETRY = (FAILED, NOT_VERIFIED, BUNDLE_CORRUPT, UNREACHABLE, STILL_FLASHING,
-         NOT_REACHED)
 COLOURS = {FAILED: '#c62828', NOT_VERIFIED: '#ad1457',
            BUNDLE_CORRUPT: '#6a1b9a', UNREACHABLE: '#4e342e',
-           STILL_FLASHING: '#f9a825', NOT_REACHED: '#6d4c41',
-           SKIPPED: '#ef6c00', UPDATED_REBOOT: '#00838f',
-           CURRENT_REBOOT: '#78909c', UPDATED: '#2e7d32',
-           WOULD_UPDATE: '#1565c0', CURRENT: '#607d8b', NO_ADAPTER: '#9e9e9e'}
+           STARTED: '#d84315', STILL_FLASHING: '#f9a825', BUSY: '#8d6e63',
+           NOT_REACHED: '#6d4c41', SKIPPED: '#ef6c00',
+           UPDATED_REBOOT: '#00838f', CURRENT_REBOOT: '#78909c',
+           UPDATED: '#2e7d32', WOULD_UPDATE: '#1565c0', CURRENT: '#607d8b',
+           NO_ADAPTER: '#9e9e9e'}
 FLASHED = (UPDATED, UPDATED_REBOOT, WOULD_UPDATE)
 # Outcomes after which a server runs what it ran before.
 UNCHANGED = (CURRENT, CURRENT_REBOOT, NO_ADAPTER, WOULD_UPDATE, SKIPPED,
-             NOT_REACHED)
+             NOT_REACHED, BUSY)
+STOPPED_BEFORE = 'the rollout stopped before its batch'
+NOT_YET = 'its batch had not begun when this report was written'
+# Until a run's last write, its banner says so.
+NOT_FINISHED = 'did not finish'
+UNFINISHED = (NOT_FINISHED + ': servers whose update started may be '
+              'flashing; last written %s')
 
 COLUMNS = ('server', 'device_id', 'product_id', 'type', 'active_before',
            'package_version', 'action', 'active_after', 'outcome',
@@ -56,8 +52,9 @@ LOG_KINDS = ('bundle', 'discovery', 'update')
 FORMULA_START = ('=', '+', '-', '@', '\t', '\r')
 
 
-def server_outcome(record):
-    """(outcome, exit code or None, message) of one server's records."""
+def server_outcome(record, finished=True):
+    """(outcome, exit code or None, message) of one server's records, in a
+    run that finished or did not (yet)."""
     discovery = record.get('discovery') or {}
     update = record.get('update') or {}
     bundle = record.get('bundle') or {}
@@ -73,10 +70,12 @@ def server_outcome(record):
         if step.get('failed') and message.startswith(BUNDLE_CORRUPT):
             return BUNDLE_CORRUPT, None, message
     if discovery.get('failed'):
-        return FAILED, discovery.get('exit_code'), discovery.get('msg', '')
+        outcome = discovery.get('outcome')
+        return (outcome if outcome in NEEDS_PERSON else FAILED,
+                discovery.get('exit_code'), discovery.get('msg', ''))
     if not update or update.get('skipped'):
         if discovery.get('outcome') in (None, PENDING):
-            return SKIPPED, None, 'the rollout stopped before its batch'
+            return SKIPPED, None, STOPPED_BEFORE if finished else NOT_YET
         return (discovery['outcome'], discovery.get('exit_code'),
                 discovery.get('msg', ''))
     code, message = update.get('exit_code'), update.get('msg', '')
@@ -91,6 +90,8 @@ def server_outcome(record):
         if update.get('reboot_required'):
             return UPDATED_REBOOT, code, message
         return UPDATED, code, message
+    if update.get('reboot_required'):
+        return CURRENT_REBOOT, code, message
     return CURRENT, code, message
 
 
@@ -102,8 +103,8 @@ def _item_outcome(server, item, forced):
     return server
 
 
-def server_rows(host, record):
-    outcome, code, message = server_outcome(record)
+def server_rows(host, record, finished=True):
+    outcome, code, message = server_outcome(record, finished)
     discovery = record.get('discovery') or {}
     update = record.get('update') or {}
     before = discovery.get('adapters') or []
@@ -166,16 +167,17 @@ def build_report(hosts, records, run=None):
     """The whole report as plain data: run, summary, servers and rows, the
     servers that need attention first."""
     rank = dict((outcome, number) for number, outcome in enumerate(RETRY))
+    finished = bool((run or {}).get('finished'))
     servers, rows = [], []
     for host in hosts:
         record = records.get(host, {})
-        outcome, code, message = server_outcome(record)
+        outcome, code, message = server_outcome(record, finished)
         servers.append(dict(
             server=host, outcome=outcome, exit_code=code, message=message,
             reboot_required=bool((record.get('update') or record.get(
                 'discovery') or {}).get('reboot_required')),
             logs=sorted(server_files(host, record)),
-            rows=server_rows(host, record)))
+            rows=server_rows(host, record, finished)))
     servers.sort(key=lambda server: rank.get(server['outcome'], len(rank)))
     for server in servers:
         rows.extend(server.pop('rows'))
@@ -185,6 +187,18 @@ def build_report(hosts, records, run=None):
     summary = dict(servers=len(servers), adapters=sum(
         1 for row in rows if row['device_id']), outcomes=counts)
     return dict(run=run or {}, summary=summary, servers=servers, rows=rows)
+
+
+def stops_after(report, batch, threshold):
+    """Whether the rollout stops after this update batch, as Ansible's
+    max_fail_percentage judges it: more than threshold percent of the batch
+    (or all of it) needs a person, or a flash goes on."""
+    outcomes = dict((server['server'], server['outcome'])
+                    for server in report['servers'])
+    found = [outcomes.get(host) for host in batch]
+    failed = sum(1 for outcome in found if outcome in NEEDS_PERSON)
+    return bool(batch) and (STILL_FLASHING in found or failed == len(batch)
+                            or failed * 100.0 / len(batch) > threshold)
 
 
 def retry_hosts(report):
@@ -368,7 +382,8 @@ def _banner(run):
                   bundle.get('name', ''), bundle.get('digest', ''),
                   ', signature verified' if bundle.get('signed') else '')),
              ('Started', run.get('started', '')),
-             ('Ended', run.get('ended', '')),
+             ('Ended', run.get('ended', '') if run.get('finished')
+              else UNFINISHED % run.get('ended', '')),
              ('Operator', run.get('operator', '')),
              ('Ansible', run.get('ansible_version', '')),
              ('Ramp', json.dumps(run.get('ramp', ''))),
@@ -377,7 +392,9 @@ def _banner(run):
            '<dl class="summary">' % (
                ' check' if check else '',
                'Check run: nothing was flashed' if check
-               else 'Rollout run %s' % escape(run.get('id', '')))]
+               else 'Rollout run %s%s' % (
+                   escape(run.get('id', '')),
+                   '' if run.get('finished') else ': ' + NOT_FINISHED))]
     out.extend('<div><dt>%s</dt><dd>%s</dd></div>'
                % (escape(label), escape(str(value))) for label, value in facts)
     out.append('</dl></section>')

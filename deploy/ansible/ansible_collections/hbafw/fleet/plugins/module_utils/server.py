@@ -11,11 +11,15 @@ import shutil
 import subprocess
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
-    CURRENT, FAILED, NO_ADAPTER, NOT_VERIFIED, PENDING, ReportError,
-    STILL_FLASHING, UPDATED, UPDATED_REBOOT, WOULD_UPDATE, boot_id,
-    builds_for, exit_meaning, flash_end, flashed_items, lock_held, log_since,
-    log_size, no_adapter, own_adapters, parse_report, pci_vendors,
-    pending_items, unverified, update_outcome, worst, would_flash)
+    LOCK_MESSAGE, ReportError, boot_id, builds_for, busy, exit_meaning,
+    flash_end, flashed_items, lock_held, log_since, log_size, no_adapter,
+    own_adapters, parse_report, pci_vendors, pending_items, unverified,
+    update_outcome, worst, would_flash)
+from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
+    make_folder, open_private)
+from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
+    BUSY, CURRENT, CURRENT_REBOOT, FAILED, NO_ADAPTER, NOT_VERIFIED, PENDING,
+    STILL_FLASHING, UPDATED, UPDATED_REBOOT, WOULD_UPDATE)
 
 __metaclass__ = type
 
@@ -23,7 +27,7 @@ __metaclass__ = type
 # The flash runs in a session of its own, so that no timeout or lost SSH
 # session of the caller reaches it; the shell records its exit code where a
 # later module run finds it.
-RUNNER = ('"$@"; echo $? > "$0/exit_code.new" && '
+RUNNER = ('umask 077; "$@"; echo $? > "$0/exit_code.new" && '
           'mv "$0/exit_code.new" "$0/exit_code"')
 RUN_FILE = 'run.json'
 EXIT_FILE = 'exit_code'
@@ -54,7 +58,7 @@ def read_json(path):
 
 
 def write_json(path, data):
-    with open(path + '.new', 'w') as handle:
+    with open_private(path + '.new') as handle:
         json.dump(data, handle)
     os.rename(path + '.new', path)
 
@@ -141,6 +145,8 @@ class Server(object):
             if no_adapter(code, text):
                 self.finish(build, entry, code, out, NO_ADAPTER,
                             'no supported adapter found')
+            elif busy(code, text):
+                self.finish(build, entry, code, out, BUSY, LOCK_MESSAGE)
             else:
                 self.finish(build, entry, code, out, FAILED,
                             'discovery wrote no report (exit code %d: %s)'
@@ -203,11 +209,11 @@ class Server(object):
                                            else [])
         if os.path.isdir(folder):
             shutil.rmtree(folder)
-        os.makedirs(folder, 0o700)
+        make_folder(folder)
         flashed = flashed_items(adapters, self.params['force'])
         write_json(os.path.join(folder, RUN_FILE),
                    dict(offset=log_size(), args=args, flashed=flashed))
-        with open(os.path.join(folder, OUTPUT_FILE), 'w') as out:
+        with open_private(os.path.join(folder, OUTPUT_FILE)) as out:
             process = subprocess.Popen(
                 ['/bin/sh', '-c', RUNNER, folder] + args, cwd=build.cwd,
                 stdin=subprocess.DEVNULL, stdout=out,
@@ -251,6 +257,8 @@ class Server(object):
             adapters = as_before(adapters, run['flashed'])
         if adapters is not None:
             self.result.setdefault('adapters_after', []).extend(adapters)
+        if failed and busy(code, out + '\n' + log_since(self.start)):
+            return self.finish(build, entry, code, out, BUSY, msg)
         if failed or code != 1:
             return self.finish(build, entry, code, out,
                                FAILED if failed else CURRENT, msg)
@@ -303,6 +311,9 @@ class Server(object):
         else:
             reboot = outcome == UPDATED_REBOOT or (
                 outcome != STILL_FLASHING and self.reboot_required())
+        # Current, but flashed firmware of an earlier run waits for a restart.
+        if outcome == CURRENT and reboot:
+            outcome = CURRENT_REBOOT
         msgs = missing + ['%s: %s' % (entry['build'], entry['msg'])
                           for entry in self.result['builds']]
         self.result.update(
@@ -311,4 +322,4 @@ class Server(object):
             update_due=outcome == PENDING and not self.module.check_mode,
             msg='; '.join(msgs) or 'no supported adapter found',
             log=log_since(self.start))
-        return self.result, outcome in (FAILED, NOT_VERIFIED)
+        return self.result, outcome in (FAILED, NOT_VERIFIED, BUSY)

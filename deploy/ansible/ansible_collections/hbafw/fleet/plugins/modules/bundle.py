@@ -13,9 +13,11 @@ import tempfile
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
     BROKEN, CORRUPT, SIGNATURE, SUMS, archive_check, archive_members,
-    check_folder, file_digest, unpack)
+    check_folder, file_digest, member_digests, unpack)
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
     place as unpack_bundle, remove as remove_bundle)
+from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
+    FolderError)
 
 __metaclass__ = type
 
@@ -31,8 +33,14 @@ description:
     servers.
   - I(state=present) sends I(src) to the server as one archive (the action
     plugin passes it to the module), checks its digest, unpacks it into
-    I(dest) (mode 0700) and checks every file against C(SHA256SUMS). A
-    I(dest) that is already there is checked, never rewritten.
+    I(dest) (mode 0700, its missing parents made 0700 whatever the umask)
+    and checks every file against the digests of the archive's own files. A
+    I(dest) that is already there is checked so, never rewritten.
+  - A folder on the way to I(dest) that is not root's, or that group or
+    others may write (but a sticky one above, such as C(/tmp)), is refused
+    with a message that names it and starts with C(unsafe server folder);
+    so is a I(dest) that is a link, not root's or open to others (C(bundle
+    corrupt)), or that holds a file that is not a plain file of root's alone.
   - I(state=absent) removes I(dest), unless a process still runs in it or
     a program from it (a flash that outlasted its wait); it is kept then.
   - Any mismatch fails with a message that starts with C(bundle corrupt).
@@ -104,6 +112,13 @@ name:
   returned: state is verified
   type: str
   sample: hbafw-bundle-1.0.0.tar.gz
+digests:
+  description: SHA-256 of every file of the archive, C(SHA256SUMS) and its
+    signature included, by file name; M(hbafw.fleet.hbafw) checks the
+    bundle's folder against them (I(bundle_digests)).
+  returned: state is verified
+  type: dict
+  sample: {hbafw-qlogic: 5d41...b2a, SHA256SUMS: 0c7e...91f}
 files:
   description: Names of the files C(SHA256SUMS) covers.
   returned: state is verified
@@ -131,7 +146,8 @@ def verify(module, src, keyring):
     digest = file_digest(src)
     with tarfile.open(src) as tar:
         members = archive_members(tar)
-        problems = archive_check(tar, members)
+        digests = member_digests(tar, members)
+        problems = archive_check(tar, members, digests)
         if problems:
             module.fail_json(msg='%s: %s' % (CORRUPT, '; '.join(problems)))
         if keyring:
@@ -148,15 +164,15 @@ def verify(module, src, keyring):
                 module.fail_json(msg='bundle signature does not verify with '
                                  '%s: %s' % (keyring, (err or out).strip()))
     module.exit_json(changed=False, digest=digest, name=os.path.basename(src),
-                     signed=bool(keyring), files=sorted(
+                     signed=bool(keyring), digests=digests, files=sorted(
                          name for name in members
                          if name not in (SUMS, SIGNATURE)))
 
 
 def place(module, content, digest, dest):
     if module.check_mode:
-        if os.path.isdir(dest):
-            check_folder(dest)
+        if os.path.lexists(dest):
+            check_folder(dest, tidy=False)
         module.exit_json(changed=not os.path.isdir(dest), path=dest)
     changed = unpack_bundle(base64.b64decode(content), digest, dest)
     module.exit_json(changed=changed, path=dest)
@@ -198,6 +214,8 @@ def main():
         remove(module, params['dest'])
     except BROKEN as error:
         module.fail_json(msg='%s: %s' % (CORRUPT, error))
+    except FolderError as error:
+        module.fail_json(msg=str(error))
     except (IOError, OSError) as error:
         module.fail_json(msg='bundle: %s' % error)
 

@@ -29,6 +29,10 @@ description:
     latest state into I(dest)/fleet.json and fleet.html; a check run
     (I(run.check_mode)) leaves those two as they are, since it changed no
     server.
+  - Until the run ends, its banner says it did not finish, and
+    I(dest)/rollout.lock (run id, holder, process, start time) refuses every
+    other run's report, so that a second rollout stops before touching a
+    server; a lock whose process is gone from this host is taken over.
   - Removes nothing, also not earlier runs.
 version_added: 1.0.0
 author: hbafw developers
@@ -54,6 +58,24 @@ options:
       C(discovery), C(update), C(force)).
     type: dict
     default: {}
+  starting:
+    description: 'Servers whose update begins now; each is
+      C(update started: the flash may be running), and in C(retry.txt),
+      until a later call gives its outcome.'
+    type: list
+    elements: str
+    default: []
+  batch:
+    description: The update batch this write follows; the run ends with it
+      when more than C(run.threshold) percent of it (or all of it) needs a
+      person, or a flash goes on.
+    type: list
+    elements: str
+    default: []
+  final:
+    description: No batch follows this write; the run ends with it.
+    type: bool
+    default: false
 attributes:
   check_mode:
     support: none
@@ -104,6 +126,15 @@ retry:
   returned: always
   type: list
   elements: str
+finished:
+  description: Whether the run ended with this write.
+  returned: always
+  type: bool
+closing:
+  description: The run's last message, how many servers were not updated
+    and the command that goes on with them.
+  returned: when finished
+  type: str
 '''
 
 
@@ -111,6 +142,8 @@ def main():
     module = AnsibleModule(argument_spec=report_folder.ARGUMENTS)
     try:
         result = report_folder.write_run(**module.params)
+    except report_folder.RolloutRunning as error:
+        module.fail_json(msg=str(error))
     except (OSError, ValueError, KeyError) as error:
         module.fail_json(msg='cannot write the report: %s' % error)
     module.exit_json(changed=True, **result)

@@ -12,9 +12,14 @@ import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
-    BROKEN, CORRUPT, place as unpack_bundle, remove as remove_bundle)
+    BROKEN, CORRUPT, folder_check, hold, place as unpack_bundle, release,
+    remove as remove_bundle)
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
-    STILL_FLASHING, VENDOR_BUILDS)
+    KITS_PATH, VENDOR_BUILDS)
+from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
+    KIT_PREFIX, FolderError, check_way, make_folders, remove_dead_kits)
+from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
+    BUSY, STILL_FLASHING)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server import (
     Server, chosen_builds)
 
@@ -32,6 +37,18 @@ description:
     M(hbafw.fleet.bundle) does (in the same connection, also in check mode,
     as the discovery runs from it); a bundle that does not match fails with
     a message that starts with C(bundle corrupt) and nothing runs.
+  - Nothing runs from I(chdir) unless every folder on its way is root's and
+    none that group or others may write (but a sticky one above it, such as
+    C(/tmp)); else the run fails with a message that names the folder and
+    starts with C(unsafe server folder). The folders it makes (I(chdir)'s
+    parents, I(state_dir)) are 0700 whatever the umask. With I(bundle) or
+    I(bundle_digests), I(chdir) must also be a root-only folder holding
+    exactly the verified archive's files, each a plain file of root's alone
+    with its digest (C(bundle corrupt) otherwise).
+  - Emulex kit folders of component runs that are no longer alive (none
+    holds the run lock C(/var/vkx/Component.lock)) are removed, in
+    C(/var/vkx/kits) and in I(chdir), where older builds made them; while a
+    run is alive they stay and are passed over.
   - Without I(executable), it picks the builds from the PCI vendor ids of the
     server's devices (C(/sys/bus/pci/devices/*/vendor)) through I(builds), so
     a server with adapters of two vendors gets both builds, and one without a
@@ -103,10 +120,16 @@ options:
       I(bundle), not by the task.
     type: str
     default: ""
+  bundle_digests:
+    description: Without I(bundle), the SHA-256 of every file of the
+      verified bundle archive by name (C(digests) of M(hbafw.fleet.bundle)
+      with I(state=verified)); I(chdir) must hold exactly these files.
+    type: dict
+    default: {}
   remove_bundle:
     description: At the end, remove I(chdir) unless an update is to follow
-      (C(update_due)) or a process still uses it (a flash that outlasts its
-      wait).
+      (C(update_due)), another run holds it (I(run_id)) or a process still
+      uses it (a flash that outlasts its wait).
     type: bool
     default: false
   state_dir:
@@ -114,6 +137,12 @@ options:
       module run and flashed firmware that waits for a restart.
     type: path
     default: /var/lib/hbafw/runs
+  run_id:
+    description: The rollout's run; while a run holds I(chdir) (from the
+      call that places or uses it to the one that would remove it), no
+      other run's I(remove_bundle) removes it. Empty, no run holds it.
+    type: str
+    default: ""
 attributes:
   check_mode:
     support: full
@@ -127,8 +156,9 @@ notes:
   - Needs only Python's standard library on the server.
   - An exit code of 7 because another firmware update holds the server is a
     failure whose message says so.
-  - 'Fails for C(failed) and C(failed: not verified); C(still flashing) and
-    C(no adapter) are not failures.'
+  - 'Fails for C(failed), C(failed: not verified) and C(busy) (another
+    update holds the server, or its bundle folder is gone when the update
+    starts); C(still flashing) and C(no adapter) are not failures.'
 '''
 
 EXAMPLES = r'''
@@ -155,7 +185,8 @@ outcome:
   description: "The server's outcome, the worst of its builds: one of
     C(updated), C(updated, reboot required), C(already current),
     C(update pending) (discovered only), C(would update) (check mode),
-    C(no adapter), C(still flashing), C(failed), C(failed: not verified).
+    C(no adapter), C(still flashing), C(busy), C(failed),
+    C(failed: not verified), C(already current, reboot required).
     C(reboot_required) says whether flashed firmware waits for a restart."
   returned: always
   type: str
@@ -266,18 +297,72 @@ def place_bundle(module):
                                params['bundle_digest'], params['chdir'])
     except BROKEN as error:
         module.fail_json(msg='%s: %s' % (CORRUPT, error), update_due=False)
+    except FolderError as error:
+        fail_unsafe(module, error)
     except (IOError, OSError) as error:
         module.fail_json(msg='bundle: %s' % error, update_due=False)
     return placed and not params['remove_bundle']
 
 
+def fail_unsafe(module, error):
+    module.fail_json(msg=str(error), update_due=False)
+
+
+def check_bundle_folder(module):
+    """Without the archive at hand: chdir's way, and with bundle_digests its
+    files, before anything runs from it."""
+    chdir = module.params['chdir']
+    try:
+        check_way(chdir)
+    except (FolderError, OSError) as error:
+        fail_unsafe(module, error)
+    expected = module.params['bundle_digests']
+    if expected:
+        problems = folder_check(chdir, expected,
+                                tidy=not module.check_mode)
+        if problems:
+            module.fail_json(msg='%s: %s' % (CORRUPT, '; '.join(problems)),
+                             update_due=False)
+
+
+def prepare_state_dir(module):
+    """The state folder, made root-only, or checked when it is there."""
+    state_dir = module.params['state_dir']
+    try:
+        if not module.check_mode:
+            make_folders(state_dir)
+        elif os.path.lexists(state_dir):
+            check_way(state_dir)
+    except (FolderError, OSError) as error:
+        fail_unsafe(module, error)
+
+
+# A bundle folder gone between the discovery and the update: another run or
+# a person removed it, so this run flashes nothing there.
+FOLDER_GONE = ('bundle folder %s is gone when the update starts; nothing '
+               'flashed')
+FOLDER_GONE_AT = 'bundle folder %s does not exist'
+KEPT_FOR_RUNS = 'kept %s: runs %s still use it'
+
+
+def references(params):
+    return os.path.join(params['state_dir'], 'bundles',
+                        os.path.basename(params['chdir'].rstrip('/')))
+
+
 def end(module, result, failed):
-    """Exit, the bundle folder removed first when asked and no update is to
-    follow."""
-    if module.params['remove_bundle'] and not result['update_due']:
-        _, kept = remove_bundle(module.params['chdir'])
-        if kept:
-            module.warn(kept)
+    """Exit, the bundle folder removed first when asked, no update is to
+    follow and no other run holds it."""
+    params = module.params
+    if params['remove_bundle'] and not result['update_due']:
+        others = release(references(params), params['run_id']) \
+            if params['run_id'] else []
+        if others:
+            module.warn(KEPT_FOR_RUNS % (params['chdir'], ', '.join(others)))
+        else:
+            _, kept = remove_bundle(params['chdir'])
+            if kept:
+                module.warn(kept)
     if failed:
         module.fail_json(**result)
     module.exit_json(**result)
@@ -297,21 +382,29 @@ def main():
             bundle=dict(type='path'),
             bundle_digest=dict(type='str', default=''),
             bundle_content=dict(type='str', default='', no_log=True),
+            bundle_digests=dict(type='dict', default={}),
             remove_bundle=dict(type='bool', default=False),
+            run_id=dict(type='str', default=''),
         ),
         supports_check_mode=True,
     )
     kept = place_bundle(module)
     chdir = module.params['chdir']
     if not os.path.isdir(chdir):
-        module.fail_json(msg='bundle folder %s does not exist' % chdir,
-                         update_due=False)
+        if module.params['state'] == 'updated':
+            module.fail_json(msg=FOLDER_GONE % chdir, outcome=BUSY,
+                             update_due=False, reboot_required=False)
+        module.fail_json(msg=FOLDER_GONE_AT % chdir, update_due=False)
+    if not module.params['bundle_content']:
+        check_bundle_folder(module)
+    prepare_state_dir(module)
+    if not module.check_mode:
+        remove_dead_kits(KITS_PATH, KIT_PREFIX)
     builds, missing = chosen_builds(module.params)
     workdir = tempfile.mkdtemp(prefix='hbafw-', dir=module.tmpdir)
     try:
-        if not module.check_mode and not os.path.isdir(
-                module.params['state_dir']):
-            os.makedirs(module.params['state_dir'], 0o700)
+        if module.params['run_id'] and not module.check_mode:
+            hold(references(module.params), module.params['run_id'])
         server = Server(module, workdir)
         server.result['changed'] = kept
         for build in builds:
