@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "framework/process_start.h"
 #include "inventory/adapter_enumeration.h"
+#include "inventory/file_trust.h"
 #include "inventory/hba_api.h"
 #include "inventory/system_paths.h"
 
@@ -30,6 +32,7 @@ constexpr const char* kUsage =
     "Lists the HBA API libraries of /etc/hba.conf and the adapters the firmware component would see.\n"
     "Exit status: 0 adapters found, 3 none found, 2 bad command line.\n";
 constexpr const char* kNoConfiguration = "No HBA API configuration could be read: ";
+constexpr const char* kLibraryRefused = "  Not loaded: ";
 constexpr const char* kNoAdaptersFound = "No adapters found.\n";
 constexpr const char* kOutOfMemory = "ERROR! : out of memory\n";
 
@@ -90,6 +93,8 @@ void PrintText(const Inventory& inventory, const SystemPaths& paths) {
     for (const LibraryRow& library : inventory.libraries)
         std::cout << "  slot " << library.slot << ": " << library.name << "  " << library.path << "  ["
                   << library.status << "]\n";
+    for (const LibraryRefusal& refusal : RefusedLibraries())
+        std::cout << kLibraryRefused << refusal.path << ": " << refusal.reason << ".\n";
     if (inventory.adapters.empty()) std::cout << kNoAdaptersFound;
     for (std::size_t i = 0; i < inventory.adapters.size(); ++i) {
         const EnumeratedAdapter& adapter = inventory.adapters[i];
@@ -171,6 +176,8 @@ int Probe(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // It runs find, grep, cat and wc as root, as the vendor builds do.
+    PrepareProcess();
     try {
         return Probe(argc, argv);
     } catch (const std::bad_alloc&) {
