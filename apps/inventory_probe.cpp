@@ -19,6 +19,8 @@
 #include "apps/inventory_metrics.h"
 #include "apps/inventory_view.h"
 #include "framework/file_io.h"
+#include "framework/process_start.h"
+#include "inventory/file_trust.h"
 #include "inventory/hba_api.h"
 
 namespace {
@@ -39,6 +41,7 @@ constexpr const char* kUsage =
     "Exit status: 0 adapters found, 3 none found, 4 catalogue unreadable or metrics not written,\n"
     "2 bad command line.\n";
 constexpr const char* kNoConfiguration = "No HBA API configuration could be read: ";
+constexpr const char* kLibraryRefused = "  Not loaded: ";
 constexpr const char* kNoAdaptersFound = "No adapters found.\n";
 constexpr const char* kOutOfMemory = "ERROR! : out of memory\n";
 constexpr const char* kCatalogueUnreadable = "ERROR! : the catalogue could not be read: ";
@@ -92,6 +95,8 @@ void PrintText(const Inventory& inventory, const SystemPaths& paths) {
     for (const LibraryRow& library : inventory.libraries)
         std::cout << "  slot " << library.slot << ": " << library.name << "  " << library.path << "  ["
                   << library.status << "]\n";
+    for (const LibraryRefusal& refusal : RefusedLibraries())
+        std::cout << kLibraryRefused << refusal.path << ": " << refusal.reason << ".\n";
     if (inventory.adapters.empty()) std::cout << kNoAdaptersFound;
     for (std::size_t i = 0; i < inventory.adapters.size(); ++i) {
         const EnumeratedAdapter& adapter = inventory.adapters[i];
@@ -211,6 +216,8 @@ int Probe(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // It runs find, grep, cat and wc as root, as the vendor builds do.
+    PrepareProcess();
     try {
         return Probe(argc, argv);
     } catch (const std::bad_alloc&) {

@@ -4,6 +4,7 @@
 #include <wchar.h>
 
 #include "framework/discovery_report.h"
+#include "framework/trust_refusals.h"
 #include "inventory/adapter_enumeration.h"
 
 namespace hbafw {
@@ -16,6 +17,7 @@ CBaseCmp::~CBaseCmp() = default;
 
 bool CBaseCmp::DiscoverAdapters() {
     EnumerateAdapters(adapters, paths);
+    LogRefusedLibraries(log);
     if (adapters.empty()) {
         log.Write(kNoAdapters);
         return false;

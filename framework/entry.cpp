@@ -2,12 +2,6 @@
 // usage text and the command-line error work while another run holds it.
 #include "framework/entry.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <csignal>
-
 #include "framework/run_lock.h"
 
 namespace hbafw {
@@ -19,21 +13,6 @@ void ReportRefusal(ComponentLog& log, const std::string& text) {
     log.Write(text);
 }
 }  // namespace
-
-void PrepareProcess() {
-    // A closed standard descriptor would otherwise be taken by the first file
-    // opened (console text would land in the lock file).
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) >= 0) continue;
-        int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0 && null != fd) ::close(null);
-    }
-    // An inherited "ignore" would make the kernel reap the flash's supervisor
-    // before its end could be waited for.
-    std::signal(SIGCHLD, SIG_DFL);
-    // Commands are found where root's are, never through the caller's PATH.
-    ::setenv("PATH", kCommandPath, 1);
-}
 
 int ParseAndRun(CBaseCmp& component, int argc, const char* const* argv) {
     try {

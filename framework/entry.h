@@ -8,6 +8,7 @@
 #include "framework/command_line.h"
 #include "framework/console.h"
 #include "framework/flash_signals.h"
+#include "framework/process_start.h"
 #include "framework/run_sequence.h"
 
 namespace hbafw {
@@ -15,10 +16,6 @@ namespace hbafw {
 inline constexpr std::string_view kBadCommandLine = "ERROR! : Failed to parse command line\n";
 inline constexpr std::string_view kOutOfMemory = "ERROR! : Out of memory\n";
 inline constexpr std::string_view kAnotherRun = "ERROR! : Another firmware update is running on this machine.\n";
-
-// Before anything else: descriptors 0 to 2 open (on /dev/null when closed),
-// SIGCHLD at its default, and the fixed PATH for every command run.
-void PrepareProcess();
 
 // Parses, then runs the component while holding the machine's run lock, and
 // flushes the log to disk at the end. Allocation failure anywhere ends in exit

@@ -157,14 +157,4 @@ bool ReplaceFile(const std::string& path, std::string_view content) {
     return true;
 }
 
-ToolState PrepareTool(const std::string& path, mode_t mode) {
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.get() < 0) return errno == ENOENT ? ToolState::Missing : ToolState::Unsafe;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ToolState::Unsafe;
-    if ((st.st_uid != 0 && st.st_uid != ::geteuid()) || (st.st_mode & 022) != 0) return ToolState::Unsafe;
-    if (mode != 0 && ::fchmod(fd.get(), mode) != 0) return ToolState::Unsafe;
-    return ToolState::Ready;
-}
-
 }  // namespace hbafw

@@ -53,12 +53,4 @@ bool ReadWholeFile(const std::string& path, std::string& content);
 // kReportMode, a replaced one its old permission bits.
 bool ReplaceFile(const std::string& path, std::string_view content);
 
-// A program file the component is about to run as root.
-enum class ToolState { Ready, Missing, Unsafe };
-
-// Ready when path is a regular file owned by root or this user and writable by
-// neither group nor others, as found; it is then given mode (0: left as is).
-// Unsafe files are never changed.
-ToolState PrepareTool(const std::string& path, mode_t mode);
-
 }  // namespace hbafw

@@ -13,10 +13,10 @@
 #include <cerrno>
 #include <csignal>
 
+#include "framework/child_process.h"
 #include "framework/file_io.h"
 #include "framework/flash_signals.h"
 #include "framework/run_lock.h"
-#include "framework/shell_capture.h"
 #include "inventory/shell_pipe.h"
 
 namespace hbafw {
@@ -135,12 +135,6 @@ EngineOutcome Await(int channel, int& stopRequest, FlashSignalShield& shield) {
     return {report.end, report.value};
 }
 }  // namespace
-
-bool RefuseUnsafeTool(ComponentLog& log, const std::string& path) {
-    if (PrepareTool(path, kToolMode) != ToolState::Unsafe) return false;
-    log.Write(kToolRefused + path + kToolRefusedWhy);
-    return true;
-}
 
 std::string JoinWords(const std::vector<std::string>& words) {
     std::string joined;

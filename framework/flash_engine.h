@@ -34,15 +34,6 @@ struct EngineOutcome {
     int value = 0;  // exit status 0..255, or the signal number
 };
 
-inline constexpr const char* kToolRefused = "ERROR! : Refusing to run ";
-inline constexpr const char* kToolRefusedWhy = ": it is writable by group or others, or owned by another user.\n";
-
-// Before a vendor tool runs as root: a tool that is not a regular file of root
-// or this user, or that group or others may write, is refused with an
-// "ERROR! : " line (true); otherwise it is made executable (0755), and false.
-// A missing tool is left for its run to report.
-bool RefuseUnsafeTool(ComponentLog& log, const std::string& path);
-
 // The words joined by blanks, as the "Executing" line shows a command.
 std::string JoinWords(const std::vector<std::string>& words);
 

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/child_process.h"
+
 namespace hbafw {
 
 std::string RunAndCapture(const std::string& command) {
@@ -26,16 +28,11 @@ std::string RunAndCapture(const std::string& command) {
 
 int RunProgram(const std::vector<std::string>& program, std::string& output) {
     if (program.empty()) return -1;
-    std::vector<char*> argv = ArgumentVector(program);
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0) return -1;
-    pid_t child = ::fork();
-    if (child == 0) {
-        int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(pipe[1], 1) < 0 || ::dup2(pipe[1], 2) < 0) ::_exit(127);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
+    int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    pid_t child = StartProgram(program, null, pipe[1], pipe[1]);
+    if (null >= 0) ::close(null);
     ::close(pipe[1]);
     char buffer[4096];
     ssize_t n;
@@ -44,20 +41,6 @@ int RunProgram(const std::vector<std::string>& program, std::string& output) {
     ::close(pipe[0]);
     int status = 0;
     return child > 0 && WaitForChild(child, status) && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::vector<char*> ArgumentVector(const std::vector<std::string>& program) {
-    std::vector<char*> argv;
-    for (const std::string& word : program) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    return argv;
-}
-
-bool WaitForChild(pid_t child, int& status) {
-    pid_t waited;
-    while ((waited = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
-    }
-    return waited == child;
 }
 
 std::wstring WidenText(const char* text) {

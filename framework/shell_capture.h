@@ -2,8 +2,6 @@
 // what tools print. Exit statuses of captured commands are not examined.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
@@ -19,13 +17,6 @@ std::string RunAndCapture(const std::string& command);
 // standard output and error together. Its exit status, or -1 when it could not
 // run or was ended by a signal.
 int RunProgram(const std::vector<std::string>& program, std::string& output);
-
-// program's words as execvp takes them, ending in a null; valid while program lives.
-std::vector<char*> ArgumentVector(const std::vector<std::string>& program);
-
-// Waits for child through interrupting signals: true when it was reaped, its
-// wait status in status.
-bool WaitForChild(pid_t child, int& status);
 
 // Converts under the process's locale; the result ends before the first byte
 // that cannot be converted.

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "inventory/file_trust.h"
+
 namespace hbafw {
 
 namespace {
@@ -61,7 +63,7 @@ void LoadSlot(HbaLibraryEntry& library, const HbaConfigLine& line) {
     CopyBounded(library.name, sizeof library.name, line.name);
     CopyBounded(library.path, sizeof library.path, line.path);
     std::memset(&library.entryPoints, 0, sizeof library.entryPoints);
-    library.handle = ::dlopen(library.path, RTLD_LAZY | RTLD_LOCAL);
+    library.handle = OpenTrustedLibrary(library.path);
     if (library.handle == nullptr) return;
     auto registerLibrary = reinterpret_cast<HBARegisterLibraryFunc>(::dlsym(library.handle, "HBA_RegisterLibrary"));
     if (registerLibrary != nullptr) {

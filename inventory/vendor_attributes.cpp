@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "inventory/file_trust.h"
+
 namespace hbafw {
 
 namespace {
@@ -165,7 +167,7 @@ int FindVendorAttributes(const HBA_WWN& nodeWwn, char (&adapterName)[kVendorSear
     VendorChoice vendor = ChooseVendor(adapterName);
     void* library = nullptr;
     for (const std::string& path : paths.*vendor.libraries) {
-        library = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+        library = OpenTrustedLibrary(path);
         if (library != nullptr) break;
     }
     if (library == nullptr) {

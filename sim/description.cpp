@@ -292,6 +292,9 @@ std::string Set(MachineDescription& d, std::string_view key, std::string_view va
     } else if (key == "tools") {
         if (value != "none") return "tools takes none";
         d.qlafwupdate.installed = d.elxflash.installed = d.bcu.installed = false;
+    } else if (key == "kit.link") {
+        if (!d.elxflash.installed) return "kit.link wants the Emulex kit";
+        d.elxflash.scriptLink = text;
     } else if (key == "fault") {
         d.faults.push_back(text);
     } else if (key == "filler") {

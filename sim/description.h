@@ -45,6 +45,7 @@ struct Qlafwupdate : ToolState {
 struct Elxflash : ToolState {
     std::vector<EmulexAdapter> adapters;
     std::vector<EmulexAdapter> flashed;
+    std::string scriptLink = {};  // not empty: the kit's lx/elxflash.sh is a link to this path
 };
 
 // An hba.conf library laid at its path from a build variant of the simulated one.

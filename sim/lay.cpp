@@ -3,6 +3,7 @@
 // unprivileged or read-only is not written again afterwards.
 #include "sim/lay.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "framework/child_process.h"
 #include "sim/sysfs_tree.h"
 
 namespace hbafw::sim {
@@ -61,6 +63,22 @@ PciFunction KitPciFunction(const EmulexAdapter& a, std::size_t index) {
             .subsystemDevice = hex(a.subsystemId)};
 }
 
+// The kit zipped again with its script as a link, as a hostile kit could hold it.
+void ZipKitWithLinkedScript(const fs::path& kit, const std::string& target, const fs::path& scratch) {
+    fs::path folder = scratch / kit.stem() / "lx";
+    fs::create_directories(folder);
+    fs::create_symlink(target, folder / "elxflash.sh");
+    int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    pid_t zip = StartProgram({"/bin/sh", "-c", "cd \"$1\" && exec zip -q -r -y \"$2\" \"$3\"", "sh",
+                              scratch.string(), fs::absolute(kit).string(), kit.stem().string()},
+                             null, null, null);
+    int status = -1;
+    bool zipped = zip > 0 && WaitForChild(zip, status) && status == 0;
+    close(null);
+    fs::remove_all(scratch);
+    if (!zipped) throw std::runtime_error("cannot zip " + kit.string());
+}
+
 void LayToolState(const ToolState& tool, const fs::path& state) {
     Write(state / "flash", tool.flash + "\n");
     if (tool.query) Write(state / "query", *tool.query);
@@ -99,7 +117,10 @@ void Lay(const MachineDescription& d, const fs::path& root) {
     }
     if (d.elxflash.installed) {
         const fs::path kit = HBAFW_SIM_KIT;
-        Copy(kit, root / "work" / kit.filename());
+        if (d.elxflash.scriptLink.empty())
+            Copy(kit, root / "work" / kit.filename());
+        else
+            ZipKitWithLinkedScript(root / "work" / kit.filename(), d.elxflash.scriptLink, root / "sim/kit-build");
         LayToolState(d.elxflash, root / "sim/elxflash");
         Write(root / "sim/elxflash/adapters", KitLines(d.elxflash.adapters));
         if (!d.elxflash.flashed.empty()) Write(root / "sim/elxflash/flashed", KitLines(d.elxflash.flashed));

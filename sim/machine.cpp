@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "framework/child_process.h"
 #include "sim/lay.h"
 
 namespace hbafw::sim {
@@ -55,26 +56,15 @@ void DrainPipes(int outFd, int errFd, RunResult& result) {
     }
 }
 
-// Starts argv with the three descriptors as its standard streams; the child
-// ends with 126 when it cannot set them up, 127 when exec fails.
-pid_t Spawn(std::vector<std::string> words, int in, int out, int err) {
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    pid_t child = fork();
+pid_t Spawn(const std::vector<std::string>& words, int in, int out, int err) {
+    pid_t child = StartProgram(words, in, out, err);
     if (child < 0) throw std::system_error(errno, std::generic_category(), "fork");
-    if (child == 0) {
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
     return child;
 }
 
 int WaitStatus(pid_t child) {
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    WaitForChild(child, status);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 

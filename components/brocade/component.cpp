@@ -12,6 +12,7 @@
 #include "framework/flash_engine.h"
 #include "framework/run_sequence.h"
 #include "framework/shell_capture.h"
+#include "framework/trust_refusals.h"
 #include "framework/version_compare.h"
 #include "pattern/pattern.h"
 
@@ -21,6 +22,7 @@ using namespace hbafw;
 
 namespace {
 constexpr const char* kTool = "./bcu_bootupdate";
+constexpr const char* kImage = "./bfa_boot_fw";
 // The last dotted quad, each number whole: "BIOS_10.1.0.0_(x86)" is 10.1.0.0.
 constexpr const wchar_t* kDottedQuad = L"(?:.*\\D)?(\\d+\\.\\d+\\.\\d+\\.\\d+).*";
 constexpr const wchar_t* kKernelRelease = L"(\\d+\\.\\d+\\.\\d+).*";
@@ -77,7 +79,8 @@ void CComponent::DiscoverFirmware() {
 
 int CComponent::Flash() {
     const std::vector<std::string> program = {kTool, "boot", "--update", "bfa_boot_fw", "-a"};
-    if (RefuseUnsafeTool(log, kTool)) return kExitFailure;
+    // The image is judged before the tool is made executable: a refusal changes nothing.
+    if (RefuseUnsafeImage(log, kImage) || RefuseUnsafeTool(log, kTool)) return kExitFailure;
     EngineOutcome outcome = RunFlashEngine(log, runLock, JoinWords(program), program);
     return outcome.end == EngineOutcome::End::Exited && outcome.value == 0 ? kExitSuccess : kExitFailure;
 }

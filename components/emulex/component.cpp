@@ -17,7 +17,9 @@
 #include "framework/run_sequence.h"
 #include "framework/shell_capture.h"
 #include "framework/tool_output.h"
+#include "framework/trust_refusals.h"
 #include "framework/version_compare.h"
+#include "inventory/file_trust.h"
 #include "inventory/shell_pipe.h"
 
 namespace EmulexComp {
@@ -156,9 +158,13 @@ std::string CComponent::UnpackKit() {
     if (status != 0)
         return kKitNotUnpacked + kits.front() + ", unzip exit code " + std::to_string(status) + ".\n" + output;
     std::vector<std::string> folders = Matching(kitFolder_, kScriptFolderPattern);
-    std::string script = folders.size() == 1 ? kitFolder_ + "/" + folders.front() + kScriptInFolder : "";
-    if (script.empty() || PrepareTool(script, kToolMode) != ToolState::Ready) return kKitWithoutScript;
-    script_ = script;
+    if (folders.size() != 1) return kKitWithoutScript;
+    // The kit chose every name below its folder: none may be a link out of it.
+    std::string entry = folders.front() + kScriptInFolder;
+    ToolState script = PrepareTool(kitFolder_, entry, kToolMode);
+    if (script == ToolState::Unsafe) return kToolRefused + kitFolder_ + "/" + entry + kToolRefusedWhy;
+    if (script == ToolState::Missing) return kKitWithoutScript;
+    script_ = kitFolder_ + "/" + entry;
     return "";
 }
 

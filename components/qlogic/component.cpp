@@ -13,6 +13,7 @@
 #include "framework/run_sequence.h"
 #include "framework/shell_capture.h"
 #include "framework/tool_output.h"
+#include "framework/trust_refusals.h"
 #include "framework/version_compare.h"
 #include "pattern/pattern.h"
 

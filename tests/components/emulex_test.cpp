@@ -9,6 +9,7 @@
 
 #include "../framework/temp_dir.h"
 #include "components/emulex/component.h"
+#include "framework/trust_refusals.h"
 
 namespace EmulexComp {
 namespace {
@@ -196,9 +197,13 @@ TEST_F(EmulexComponent, KitThatCannotServeFailsDiscovery) {
              Script("kit/other/readme", "");
              ASSERT_EQ(std::system(("cd " + dir_.file("kit") + " && zip -qr ../elxflashStandalone-x.zip .").c_str()), 0);
          }, kKitWithoutScript},
+        {"kit whose script is a link", [&] {
+             Script("kit/elxflashStandalone-x/readme", "");
+             std::filesystem::create_directory_symlink("/etc", dir_.file("kit/elxflashStandalone-x/lx"));
+             ASSERT_EQ(std::system(("cd " + dir_.file("kit") + " && zip -qry ../elxflashStandalone-x.zip .").c_str()), 0);
+         }, hbafw::kToolRefused},
         {"kit others may write", [&] { Kit({}); chmod(dir_.file("elxflashStandalone-x.zip").c_str(), 0666); },
-         "ERROR! : Refusing to run ./elxflashStandalone-x.zip: it is writable by group or others, or owned by "
-         "another user.\n"},
+         std::string(hbafw::kToolRefused) + "./elxflashStandalone-x.zip" + hbafw::kToolRefusedWhy},
     };
     for (const Row& row : rows) {
         for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) std::filesystem::remove_all(entry);

@@ -277,7 +277,8 @@ TEST_F(FaultsE2e, LocalUserGainsNothing) {
     };
     const std::string refusedLock = "ERROR! : The lock file is not a regular file of this user: /var/vkx/Component.lock\n";
     const std::string refusedTool =
-        "ERROR! : Refusing to run ./qlafwupdate: it is writable by group or others, or owned by another user.\n";
+        "ERROR! : Refusing to run ./qlafwupdate: it is a link or not a regular file, owned by another user, or writable "
+        "by group or others.\n";
     const Row rows[] = {
         {"report over another user's set-uid file", {},
          "mkdir -m 1777 drop; $ATTACKER sh -c 'echo mine > drop/discovery.xml; chmod 6777 drop/discovery.xml'\n"
@@ -287,6 +288,20 @@ TEST_F(FaultsE2e, LocalUserGainsNothing) {
         {"tool others may write", {{"mode.work/qlafwupdate", "777"}}, "\"$@\"", kUpToDiscovery + refusedTool, 7},
         {"tool owned by another user", {{"owner.work/qlafwupdate", "65534:65534"}}, "\"$@\"",
          kUpToDiscovery + refusedTool, 7},
+        // A root-only file behind the link is neither made executable nor run.
+        {"tool that is a link", {},
+         "printf 'touch /etc/hbafw-sim/ran\\n' > /etc/hbafw-sim/secret; chmod 600 /etc/hbafw-sim/secret\n"
+         "ln -sf /etc/hbafw-sim/secret qlafwupdate; \"$@\"; code=$?\n"
+         "stat -c %a /etc/hbafw-sim/secret > $FACTS; [ ! -e /etc/hbafw-sim/ran ] || echo ran >> $FACTS; exit $code",
+         kUpToDiscovery + refusedTool, 7, "600\n"},
+        {"library others may write", {{"mode.usr/lib/libqlsdm.so", "666"}}, "\"$@\"",
+         kUpToDiscovery + "WARNING! : Not loading the library /usr/lib/libqlsdm.so: it is writable by group or others.\n"
+         "WARNING! : No supported adapters found.\n", 7},
+        {"inventory under the caller's PATH", {},
+         "mkdir evil; for c in cat find grep wc; do\n"
+         "printf '#!/bin/sh\\ntouch /etc/hbafw-sim/pwned\\n' > evil/$c; chmod 755 evil/$c; done\n"
+         "PATH=$PWD/evil:$PATH \"${1%/*}/hbafw-inventory\" > /dev/null; code=$?\n"
+         "ls /etc/hbafw-sim/pwned > $FACTS 2>/dev/null; exit $code", "", 0},
         // The user holds the lock file an earlier build left readable; the run
         // goes on, and afterwards flock cannot even open the lock file (66).
         {"user holding the lock", {},

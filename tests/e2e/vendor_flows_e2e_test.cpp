@@ -142,6 +142,9 @@ const Flow kFlows[] = {
     // A missing or corrupt kit is a failure, not "nothing to do", and the log says why.
     {.name = "EmulexMissingKit", .vendor = &kEmulex, .settings = {"tools=none"}, .arguments = {"/f"},
      .output = kKitMissing, .exitCode = 7},
+    // A link in the kit is refused before anything behind it is changed or run.
+    {.name = "EmulexKitScriptIsALink", .vendor = &kEmulex, .settings = {"kit.link=/etc/hbafw-sim/elxflash/flash"},
+     .output = "Preparing the Emulex Kit...FAILED!\nERROR! : Refusing to run ", .exitCode = 7, .moreFollows = true},
     {.name = "EmulexCorruptKit", .vendor = &kEmulex, .output = kKitCorrupt, .exitCode = 7, .adjust = CorruptKit,
      .moreFollows = true, .silentToo = true},
     // The kit is unpacked only into a folder of root's alone, never the working folder.
@@ -170,6 +173,12 @@ const Flow kFlows[] = {
      .arguments = {"/f"}, .output = kBcu + Ended(2, 7), .exitCode = 7, .calls = "boot --update bfa_boot_fw -a\n"},
     {.name = "BrocadeKilled", .vendor = &kBrocade, .settings = {"image.0=3.0.0.0", "flash=signal KILL"},
      .output = kBcu + kKilled + "9.\nFlash complete [7]\n", .exitCode = 7, .calls = "boot --update bfa_boot_fw -a\n"},
+    // The image is judged as found, like the tool: one others could rewrite is never flashed.
+    {.name = "BrocadeImageOthersMayWrite", .vendor = &kBrocade,
+     .settings = {"image.0=BIOS-3.0.3.2", "mode.work/bfa_boot_fw=666"},
+     .output = kFlashing + "ERROR! : Refusing to flash ./bfa_boot_fw: it is a link or not a regular file, owned by "
+                           "another user, or writable by group or others.\nFlash complete [7]\n",
+     .exitCode = 7},
     {.name = "BrocadeMissingTool", .vendor = &kBrocade, .settings = {"tools=none"}, .output = kBcu + kNotStarted,
      .exitCode = 7},
     // The description format has no blanks, hence the underscores.

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "framework/file_io.h"
+#include "inventory/file_trust.h"
 #include "temp_dir.h"
 
 namespace hbafw {
@@ -120,24 +121,33 @@ TEST(PrepareTool, RefusesWhatOthersCouldHaveWritten) {
         uid_t owner;
         ToolState state;
         int modeAfter;
+        std::string entry = "tool";  // as the kit names it, inside the folder
     };
     const Row rows[] = {
         {"root's, read-only for others", 0744, 0, ToolState::Ready, 0755},
         {"writable by all", 0777, 0, ToolState::Unsafe, 0777},
         {"writable by the group", 0775, 0, ToolState::Unsafe, 0775},
         {"another user's", 0755, 65534, ToolState::Unsafe, 0755},
+        {"a link to root's own file", 0600, 0, ToolState::Unsafe, 0600, "link"},
+        {"below a linked folder", 0600, 0, ToolState::Unsafe, 0600, "folder/tool"},
+        {"out of the folder and back", 0600, 0, ToolState::Unsafe, 0600, "../kit/tool"},
     };
     for (const Row& row : rows) {
         testing::TempDir dir;
-        testing::WriteFile(dir.file("tool"), "#!/bin/sh\n");
-        chmod(dir.file("tool").c_str(), row.mode);
-        if (chown(dir.file("tool").c_str(), row.owner, 0) != 0) GTEST_SKIP() << "needs root to give files away";
-        EXPECT_EQ(PrepareTool(dir.file("tool"), kToolMode), row.state) << row.name;
-        EXPECT_EQ(static_cast<int>(fs::status(dir.file("tool")).permissions()), row.modeAfter) << row.name;
+        fs::create_directory(dir.file("kit"));
+        testing::WriteFile(dir.file("kit/tool"), "#!/bin/sh\n");
+        fs::create_symlink("tool", dir.file("kit/link"));
+        fs::create_directory_symlink(".", dir.file("kit/folder"));
+        chmod(dir.file("kit/tool").c_str(), row.mode);
+        if (chown(dir.file("kit/tool").c_str(), row.owner, 0) != 0) GTEST_SKIP() << "needs root to give files away";
+        EXPECT_EQ(PrepareTool(dir.file("kit"), row.entry, kToolMode), row.state) << row.name;
+        EXPECT_EQ(static_cast<int>(fs::status(dir.file("kit/tool")).permissions()), row.modeAfter) << row.name;
     }
     testing::TempDir dir;
     EXPECT_EQ(PrepareTool(dir.file("absent"), kToolMode), ToolState::Missing);
     EXPECT_EQ(PrepareTool(dir.path().string(), kToolMode), ToolState::Unsafe);
+    fs::create_symlink("/bin/true", dir.file("link"));
+    EXPECT_EQ(PrepareTool(dir.file("link"), kToolMode), ToolState::Unsafe);
 }
 
 }  // namespace

@@ -3,8 +3,12 @@
 // numbering, handle packing and checking, and the table bounds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <sstream>
 
+#include "inventory/file_trust.h"
 #include "inventory/hba_api.h"
 #include "tests/inventory/inventory_fixture.h"
 
@@ -114,6 +118,52 @@ TEST_F(HbaApi, RegistrationOutcomeSetsSlotStatus) {
     }
     // A library that does not come up is closed at once: every load is matched.
     ExpectBalanced("loaded", "unloaded");
+}
+
+// Loaded only when nobody but root or this user could have chosen what loads;
+// each refusal is recorded once with its reason, and the slot stays unloaded.
+TEST_F(HbaApi, LibraryOthersCouldHaveChangedIsNotLoaded) {
+    namespace fs = std::filesystem;
+    struct Row {
+        const char* name;
+        std::string file;      // laid under root
+        std::string conf;      // as hba.conf names it; relative to root unless absolute
+        std::string shell;     // run in root before loading
+        const char* refusal;   // nullptr: loaded
+    };
+    const Row rows[] = {
+        {"root's, closed to others", "usr/lib/plain.so", "/usr/lib/plain.so", "", nullptr},
+        {"relative path", "usr/lib/relative.so", "usr/lib/relative.so", "", kNotAbsolute},
+        {"writable by others", "usr/lib/open.so", "/usr/lib/open.so", "chmod 666 usr/lib/open.so", kWritableByOthers},
+        {"writable by the group", "usr/lib/group.so", "/usr/lib/group.so", "chmod 775 usr/lib/group.so",
+         kWritableByOthers},
+        {"another user's", "usr/lib/theirs.so", "/usr/lib/theirs.so", "chown 65534 usr/lib/theirs.so", kForeignOwner},
+        {"in a folder others may write", "open/lib.so", "/open/lib.so", "chmod 777 open", kUnsafeFolder},
+        {"in a sticky folder others may write", "sticky/lib.so", "/sticky/lib.so", "chmod 1777 sticky", nullptr},
+        {"in another user's folder", "their/lib.so", "/their/lib.so", "chown 65534 their", kUnsafeFolder},
+        {"through root's links", "usr/lib/real.so", "/lib/link.so",
+         "ln -s usr/lib lib && ln -s ../lib/real.so usr/lib/link.so", nullptr},
+        {"through another user's link", "usr/lib/real2.so", "/usr/lib/their-link.so",
+         "ln -s real2.so usr/lib/their-link.so && chown -h 65534 usr/lib/their-link.so", kUnsafeFolder},
+        {"links that never end", "usr/lib/x.so", "/usr/lib/loop.so", "ln -s loop.so usr/lib/loop.so", kTooManyLinks},
+    };
+    Describe({Adapter("qlogic-a", "20:00:00:00:00:00:00:01", "21:00:00:00:00:00:00:01")});
+    fs::path saved = fs::current_path();
+    fs::current_path(root);
+    for (const Row& row : rows) {
+        sim::InstallVendorLibrary(root / row.file, "full");
+        std::string shell = "cd " + root.string() + (row.shell.empty() ? "" : " && " + row.shell);
+        ASSERT_EQ(std::system(shell.c_str()), 0) << row.name;
+        std::string conf = row.conf.starts_with('/') ? root.string() + row.conf : row.conf;
+        Write("hba.conf", "lib " + conf + "\n");
+        ASSERT_EQ(HBA_LoadLibrary(paths.hbaConf), HBA_STATUS_OK);
+        EXPECT_EQ(HbaLibrarySlot(0).status == kLibraryLoaded, row.refusal == nullptr) << row.name;
+        const std::vector<LibraryRefusal>& refused = RefusedLibraries();
+        auto found = std::find_if(refused.begin(), refused.end(), [&](const LibraryRefusal& r) { return r.path == conf; });
+        EXPECT_EQ(found == refused.end() ? "" : std::string(found->reason), row.refusal ? row.refusal : "") << row.name;
+        HBA_FreeLibrary();
+    }
+    fs::current_path(saved);
 }
 
 TEST_F(HbaApi, LibraryThatDoesNotOpenKeepsItsSlot) {

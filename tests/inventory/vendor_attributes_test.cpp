@@ -27,9 +27,11 @@ TEST_F(VendorAttributes, FindGivesEachResultCodeAndText) {
         std::uint8_t wwn;
         int code;
         std::string text;
+        bool othersMayWrite = false;  // then it counts as not there
     } rows[] = {
         {"full", {}, 2, 0, "pass"},
         {"", {}, 2, -1, "unable to load qlsdm"},
+        {"full", {}, 2, -1, "unable to load qlsdm", true},
         {"no_vkxfc_open", {}, 2, -2, "unable to dlsym for VKXFC_OpenAdapter"},
         {"no_vkxfc_attributes", {}, 2, -2, "unable to dlsym for VKXFC_GetAdapterAttributes2"},
         {"full", {"vkx-attributes-fail adapter=qlogic-a"}, 2, -3,
@@ -44,6 +46,7 @@ TEST_F(VendorAttributes, FindGivesEachResultCodeAndText) {
         std::filesystem::remove_all(root / "usr");
         std::filesystem::remove(root / "calls.log");
         if (!row.variant.empty()) Library("libqlsdm.so", row.variant);
+        if (row.othersMayWrite) std::filesystem::permissions(root / "usr/lib/libqlsdm.so", std::filesystem::perms::all);
         Describe({first, second}, row.faults);
         char name[kVendorSearchNameSize] = "qlogic-b";
         char text[kStatusTextSize] = {};

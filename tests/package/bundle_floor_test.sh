@@ -12,7 +12,7 @@ failed=0
 mkdir -p "$work/floor" "$work/kit"
 echo '<catalogue/>' >"$work/kit/reference.xml"
 for vendor in qlogic emulex brocade; do
-    echo 'int hbafw_build(void) { return 1; }' | cc -x c -shared -nostdlib -o "$work/floor/hbafw-$vendor" - ||
+    echo "int hbafw_$vendor(void) { return 1; }" | cc -x c -shared -nostdlib -o "$work/floor/hbafw-$vendor" - ||
         { echo "FAIL: cannot compile the stand-in within the floor"; exit 1; }
 done
 objdump -T "$BUILD_DIR/bin/hbafw-qlogic" | grep -qE 'GLIBC_2\.(1[89]|[2-9][0-9])' ||
@@ -32,6 +32,11 @@ while IFS='|' read -r binaries option expected text; do
     row="row ($binaries${option:+ $option})"
     [[ $outcome == "$expected" ]] || { echo "$output"; echo "FAIL: $row: $outcome, expected $expected"; failed=1; }
     [[ $output == *"$text"* ]] || { echo "$output"; echo "FAIL: $row: the output lacks '$text'"; failed=1; }
+    # Each vendor build under its own name: three different files.
+    if [[ $outcome == made ]]; then
+        builds=$(tar -xzOf "$out/hbafw-bundle-1.0.0.tar.gz" hbafw-bundle-1.0.0/SHA256SUMS | awk '$2 ~ /^hbafw-/ { print $1 }' | sort -u | wc -l)
+        [[ $builds -eq 3 ]] || { echo "FAIL: $row: $builds different vendor builds in the bundle, expected 3"; failed=1; }
+    fi
 done <<<"$rows"
 [[ $failed -eq 0 ]] && echo "bundle symbol floor: every row passed"
 exit "$failed"

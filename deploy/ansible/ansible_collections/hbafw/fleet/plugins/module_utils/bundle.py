@@ -96,10 +96,12 @@ def file_digest(path):
         return stream_digest(handle)
 
 
-def archive_members(tar):
-    """{name: member} of the bundle's files, below its one top folder."""
+def archive_members(tar, read=None):
+    """{name: member} of the bundle's files, below its one top folder, or
+    {name: read(name, member)}: read in the archive's order, so that a
+    compressed stream is unpacked once."""
     members, tops = {}, set()
-    for member in tar.getmembers():
+    for member in tar:
         parts = member.name.strip('/').split('/')
         tops.add(parts[0])
         if len(parts) == 1 and member.isdir():
@@ -107,7 +109,9 @@ def archive_members(tar):
         if len(parts) != 2 or not member.isfile() or not safe_name(parts[1]):
             raise BundleError('the archive holds %s, which is not a plain '
                               'file in its top folder' % member.name)
-        members[parts[1]] = member
+        if parts[1] in members:
+            raise BundleError('the archive holds %s twice' % member.name)
+        members[parts[1]] = read(parts[1], member) if read else member
     if len(tops) != 1 or SUMS not in members:
         raise BundleError('the archive is not one folder holding %s' % SUMS)
     return members
@@ -129,15 +133,24 @@ def archive_check(tar, members, digests=None):
     return check_sums(sums, digests)
 
 
-def archive_digests(archive, digest):
-    """{file name: SHA-256} of every file of the archive (bytes whose
-    SHA-256 must be digest), SHA256SUMS and its signature included."""
+def check_arrival(archive, digest):
     copied = hashlib.sha256(archive).hexdigest()
     if copied != digest:
         raise BundleError('the archive arrived with digest %s, not %s'
                           % (copied, digest))
-    with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
-        return member_digests(tar, archive_members(tar))
+
+
+def archive_digests(archive, folder=None):
+    """{file name: SHA-256} of every file of the archive (bytes),
+    SHA256SUMS and its signature included; with folder, each file is
+    written there as it is read."""
+    with tarfile.open(fileobj=io.BytesIO(archive), mode='r|*') as tar:
+        if folder is None:
+            return archive_members(tar, lambda name, member: stream_digest(
+                tar.extractfile(member)))
+        return archive_members(tar, lambda name, member: unpack_file(
+            tar.extractfile(member), os.path.join(folder, name),
+            member.mode & 0o111))
 
 
 def file_problem(info):
@@ -192,17 +205,24 @@ def open_text(path):
         return handle.read()
 
 
+def unpack_file(source, path, executable):
+    """Writes source into a new file at path, owned by us, 0700 when
+    executable else 0600; its SHA-256."""
+    digest = hashlib.sha256()
+    descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    with os.fdopen(descriptor, 'wb') as out:
+        for chunk in iter(lambda: source.read(CHUNK), b''):
+            digest.update(chunk)
+            out.write(chunk)
+    os.chmod(path, 0o700 if executable else 0o600)
+    return digest.hexdigest()
+
+
 def unpack(tar, members, folder):
     """Write the members into folder, owned by us, executable bits kept."""
     for name, member in members.items():
-        path = os.path.join(folder, name)
-        descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL,
-                             0o600)
-        with os.fdopen(descriptor, 'wb') as out:
-            source = tar.extractfile(member)
-            for chunk in iter(lambda: source.read(CHUNK), b''):
-                out.write(chunk)
-        os.chmod(path, 0o700 if member.mode & 0o111 else 0o600)
+        unpack_file(tar.extractfile(member), os.path.join(folder, name),
+                    member.mode & 0o111)
 
 
 def check_folder(folder, expected=None, tidy=True):
@@ -217,24 +237,24 @@ def place(archive, digest, dest):
     is checked against the archive, never rewritten, as a flash may run from
     it. True when it unpacked. Raises BundleError when the archive or the
     folder does not match, FolderError when a parent is not root's alone."""
-    expected = archive_digests(archive, digest)
+    check_arrival(archive, digest)
     parent = os.path.dirname(dest)
     make_folders(parent)
     if os.path.lexists(dest):
-        check_folder(dest, expected)
+        check_folder(dest, archive_digests(archive))
         return False
     # Unpacked beside its final name and renamed, so no run ever sees half a
     # bundle under the digest's name.
     partial = tempfile.mkdtemp(dir=parent,
                                prefix='.%s.' % os.path.basename(dest))
+    expected = None
     try:
-        with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
-            unpack(tar, archive_members(tar), partial)
+        expected = archive_digests(archive, partial)
         check_folder(partial, expected)
         os.rename(partial, dest)
     except OSError:
         # Another run placed it first; that one is checked instead.
-        if not os.path.lexists(dest):
+        if expected is None or not os.path.lexists(dest):
             raise
         check_folder(dest, expected)
         return False
