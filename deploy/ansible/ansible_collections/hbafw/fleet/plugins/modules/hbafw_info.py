@@ -25,7 +25,7 @@ description:
     waiting for a restart in I(state_dir), or the system's signal
     I(reboot_signal) naming the package.
 version_added: 1.0.0
-author: hbafw developers
+author: hbafw maintainers (!UNKNOWN)
 options:
   inventory:
     description: The hbafw-inventory to run, for example the installed one
@@ -51,9 +51,13 @@ options:
     default: 20
 attributes:
   check_mode:
+    description: Can run in check_mode and return changed status prediction
+      without modifying the target.
     support: full
     details: It never changes anything, so check mode runs the same.
   diff_mode:
+    description: Returns details on what has changed (or would change in
+      check_mode), when in diff mode.
     support: none
 notes:
   - Needs only Python's standard library on the server.
