@@ -113,7 +113,7 @@ list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
 set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${HBAFW_MAINTAINER}
 %define _build_id_links none
 %global __requires_exclude ^/usr/bin/python3?$")
-set(CPACK_RPM_USER_BINARY_SPECFILE ${PROJECT_SOURCE_DIR}/packaging/rpm.spec.in)
+set(CPACK_RPM_USER_BINARY_SPECFILE ${PROJECT_SOURCE_DIR}/packaging/rpm-build.in)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackageGenerators.cmake)
 
 include(CPack)
