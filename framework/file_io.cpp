@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <random>
 
+#include "inventory/descriptor.h"
+
 namespace hbafw {
 
 namespace {
@@ -15,20 +17,6 @@ std::string NameOf(const std::string& path) {
     auto slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // A fresh name beside the target, created exclusively, never through a link.
 int CreateTemporary(int folder, const std::string& name, std::string& temporary) {

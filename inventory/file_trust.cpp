@@ -9,28 +9,13 @@
 #include <climits>
 #include <utility>
 
+#include "inventory/descriptor.h"
+
 namespace hbafw {
 
 namespace {
 
 constexpr int kMaxLinks = 40;
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 bool TrustedOwner(uid_t uid) { return uid == 0 || uid == ::geteuid(); }
 
