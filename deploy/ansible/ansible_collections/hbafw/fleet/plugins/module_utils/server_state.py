@@ -9,6 +9,9 @@ import json
 import os
 import time
 
+from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
+    make_folders)
+
 __metaclass__ = type
 
 HISTORY_FILE = 'history.jsonl'
@@ -59,9 +62,8 @@ def append_history(path, entry, limit=HISTORY_LIMIT):
     """Appends one JSON line; when the file would pass limit, it is rewritten
     through a temporary file with the newest records that fit."""
     line = json.dumps(entry, sort_keys=True) + '\n'
-    folder = os.path.dirname(path)
-    if not os.path.isdir(folder):
-        os.makedirs(folder, 0o700)
+    # Its folder root-only whatever the umask, as the runs folder beside it.
+    make_folders(os.path.dirname(path))
     kept = read_history(path, None)
     size = sum(len(json.dumps(old, sort_keys=True)) + 1 for old in kept)
     if size + len(line) <= limit:
