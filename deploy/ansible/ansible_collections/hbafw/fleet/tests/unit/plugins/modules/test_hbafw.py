@@ -19,9 +19,13 @@ import unittest
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state \
     import history_path, read_history, signal_state
-from test_component import REPORT
+from ansible_collections.hbafw.fleet.tests.unit.plugins.module_utils.\
+    test_component import REPORT
 
 MODULE = 'ansible_collections.hbafw.fleet.plugins.modules.hbafw'
+# The folder holding ansible_collections, for the module's own interpreter.
+COLLECTIONS = os.path.abspath(os.path.join(
+    os.path.dirname(__file__), *['..'] * 7))
 # The stand-in writes the report kept in its folder (if any) for /d, else
 # prints "none" and exits 7 if it exists (3 if not); an update records its
 # arguments, sleeps the seconds in "slow", prints what "say" holds, puts
@@ -107,7 +111,9 @@ class ModuleRunTest(unittest.TestCase):
                 '_ansible_keep_remote_files': False}, **more)}, handle)
         done = subprocess.run([sys.executable, '-m', MODULE, args],
                               stdout=subprocess.PIPE, text=True, timeout=60,
-                              env=dict(os.environ, HOME=folder))
+                              check=False,
+                              env=dict(os.environ, HOME=folder,
+                                       PYTHONPATH=COLLECTIONS))
         flashed = ''
         if os.path.exists(os.path.join(bundle, 'calls')):
             with open(os.path.join(bundle, 'calls')) as handle:
@@ -232,9 +238,9 @@ class ModuleRunTest(unittest.TestCase):
                 for run in more.pop('others', []):
                     os.makedirs(folder + '/runs/bundles/bundle')
                     open(folder + '/runs/bundles/bundle/' + run, 'w').close()
-                result, _ = self.run_module(report, 1, state, check,
-                                            folder=folder, packed=more,
-                                            **timing)
+                result = self.run_module(report, 1, state, check,
+                                         folder=folder, packed=more,
+                                         **timing)[0]
                 self.assertEqual((bool(result.get('failed')),
                                   result['update_due'],
                                   result.get('outcome'),
@@ -292,7 +298,7 @@ class ModuleRunTest(unittest.TestCase):
             if number == 0:
                 exit_code = os.path.join(folder, 'runs', 'component',
                                          'exit_code')
-                for _ in range(100):
+                for attempt in range(100):
                     if os.path.exists(exit_code):
                         break
                     time.sleep(0.1)
