@@ -232,7 +232,7 @@ echo '<catalogue/>' >"$kit/reference.xml"
 printf '#!/bin/sh\n' >"$kit/qlafwupdate" && chmod 755 "$kit/qlafwupdate"
 # option | exit status (extended regex) | text the output must hold
 while IFS='|' read -r option status text; do
-    output=$("$SANDBOX" "$installed" /usr/bin/hbafw-bundle $option --output "$bundles" "$kit" 2>&1)
+    output=$("$SANDBOX" "$installed" /usr/bin/hbafw-bundle ${option:+"$option"} --output "$bundles" "$kit" 2>&1)
     [[ $? =~ ^($status)$ && $output == *"$text"* ]] || fail "hbafw-bundle $option printed:"$'\n'"$output"
 done <<'ROWS'
 --help|0|Usage: hbafw-bundle [--binaries DIR]
