@@ -1,6 +1,7 @@
 // Twins: a machine captured by hbafw-inventory --capture and laid again by the
 // builder (capture:DIR) answers the component as the original did: the same
-// discovery report, and a full run's console, log and exit code.
+// discovery report, a full run's console, log and exit code, and the report
+// after that run.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -20,9 +21,11 @@ struct Twin {
     const char* name;
     const char* preset;
     std::vector<std::string> settings = {};
+    std::vector<std::string> replay = {};  // settings for the twin alone
     const char* build = "hbafw-qlogic";
     void (*adjust)(sim::MachineDescription&) = nullptr;
     bool anonymize = false;
+    bool afterFlash = false;  // the report after the full run is compared too
     // Beside the QLogic library, Debian's libhbalinux over an FCoE port.
     bool libhbalinux = false;
     // Texts the captured folder must not hold.
@@ -41,6 +44,11 @@ const Twin kTwins[] = {
     {.name = "NoAdapter", .preset = "qlogic", .settings = {"adapters=0"}},
     {.name = "Anonymized", .preset = "qlogic", .anonymize = true,
      .hidden = {"20:00:00:1B:32:0A:0B:0C", "21-00-00-1b-32-0a-0b-0c", "21:01:00:1B:32:0A:0B:0C", "SIM0001", "SIM0000"}},
+    // Tool states no capture can see, given to the twin by the builder's keys;
+    // the preset's flash makes the images 3.10 and 3.28.
+    {.name = "FlashModeOnTheTwin", .preset = "qlogic", .settings = {"flash=exit 12"}, .replay = {"flash=exit 12"}},
+    {.name = "FlashedImagesOnTheTwin", .preset = "qlogic", .replay = {"flashed.0=3.10", "flashed.1=3.28"},
+     .afterFlash = true},
     {.name = "Libhbalinux", .preset = "qlogic", .libhbalinux = true},
 };
 
@@ -93,8 +101,10 @@ TEST_P(TwinE2e, AnswersTheComponentAsTheOriginal) {
         EXPECT_EQ(capturedText.find(text), std::string::npos) << row.name << ": " << text << " left in the capture";
 
     sim::Machine twin;
-    twin.Lay(sim::Preset("capture:" + captured.string()));
-    for (const std::vector<std::string>& run : {std::vector<std::string>{"/d", "report.xml"}, {}}) {
+    twin.Lay(sim::Preset("capture:" + captured.string(), row.replay));
+    std::vector<std::vector<std::string>> runs = {{"/d", "report.xml"}, {}};
+    if (row.afterFlash) runs.push_back({"/d", "report.xml"});
+    for (const std::vector<std::string>& run : runs) {
         fs::remove(machine.Path(sim::Machine::kLogFile));
         fs::remove(twin.Path(sim::Machine::kLogFile));
         sim::RunResult original = machine.RunBuild(row.build, run), replayed = twin.RunBuild(row.build, run);
