@@ -1,7 +1,7 @@
 # Unit tests of the hbafw module's plain functions: report parsing, the
 # exit-code mapping, the builds a machine's PCI vendors need, the run lock
-# probe and log slicing. The module itself is exercised by test_module_run
-# and the fleet integration test over SSH, not here.
+# probe and log slicing. The module itself is exercised by its own tests
+# (tests/unit/plugins/modules) and the rollout over SSH, not here.
 
 import fcntl
 import os

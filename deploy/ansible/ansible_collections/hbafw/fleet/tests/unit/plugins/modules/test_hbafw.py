@@ -1,10 +1,12 @@
-# The hbafw module run as Ansible runs it (arguments in a JSON file), over a
-# stand-in component script in a temporary bundle, so the paths through the
-# module are covered without SSH: a missing report, no adapter, check mode,
-# force, the run lock, the flash engine's own exit codes, a flash that shows
-# the old version afterwards, and one that outlasts the wait.
+# The hbafw module run in this process (its arguments set, exit_json and
+# fail_json caught) over a stand-in component script in a temporary bundle, so
+# the paths through the module are covered without SSH: a missing report, no
+# adapter, check mode, force, the run lock, the flash engine's own exit codes,
+# a flash that shows the old version afterwards, and one that outlasts the
+# wait. One row runs it as Ansible does, in an interpreter of its own.
 
 import base64
+import collections
 import hashlib
 import io
 import json
@@ -16,12 +18,20 @@ import tarfile
 import tempfile
 import time
 import unittest
+from unittest import mock
+
+from ansible.module_utils import basic
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state \
     import history_path, read_history, signal_state
-from test_component import REPORT
+from ansible_collections.hbafw.fleet.plugins.modules import hbafw
+from ansible_collections.hbafw.fleet.tests.unit.plugins.module_utils.\
+    test_component import REPORT
 
 MODULE = 'ansible_collections.hbafw.fleet.plugins.modules.hbafw'
+# The folder holding ansible_collections, for the module's own interpreter.
+COLLECTIONS = os.path.abspath(os.path.join(
+    os.path.dirname(__file__), *['..'] * 7))
 # The stand-in writes the report kept in its folder (if any) for /d, else
 # prints "none" and exits 7 if it exists (3 if not); an update records its
 # arguments, sleeps the seconds in "slow", prints what "say" holds, puts
@@ -62,14 +72,59 @@ def pack(files):
     return out.getvalue()
 
 
+# A row of test_results: the component's report, its update exit code, the
+# module's state, check and force, further run_module arguments; then what
+# the result says and the update call the stand-in saw.
+Result = collections.namedtuple('Result', (
+    'report', 'code', 'state', 'check', 'force', 'more', 'failed',
+    'changed', 'exit_code', 'calls', 'outcome', 'words'), defaults=(
+    'updated', False, False, {}, False, False, 3, '', None, None))
+
+
+class Exited(Exception):
+    """What exit_json or fail_json would have printed."""
+
+
+def exit_json(_module, **result):
+    raise Exited(result)
+
+
+def fail_json(_module, msg, **result):
+    raise Exited(dict(result, failed=True, msg=msg))
+
+
+def run_in_process(arguments, home):
+    with mock.patch.object(basic, '_ANSIBLE_ARGS', json.dumps(
+            arguments).encode()), \
+            mock.patch.object(basic.AnsibleModule, 'exit_json', exit_json), \
+            mock.patch.object(basic.AnsibleModule, 'fail_json', fail_json), \
+            mock.patch.dict(os.environ, HOME=home):
+        try:
+            hbafw.main()
+        except Exited as done:
+            return done.args[0]
+    raise AssertionError('the module ended without exit_json or fail_json')
+
+
+def run_as_ansible(arguments, home):
+    path = os.path.join(home, 'args.json')
+    with open(path, 'w') as handle:
+        json.dump(arguments, handle)
+    done = subprocess.run([sys.executable, '-m', MODULE, path],
+                          stdout=subprocess.PIPE, text=True, timeout=60,
+                          check=False, env=dict(os.environ, HOME=home,
+                                                PYTHONPATH=COLLECTIONS))
+    return json.loads(done.stdout)
+
+
 class ModuleRunTest(unittest.TestCase):
     def run_module(self, report, code, state, check=False, force=False,
                    say='', after=FLASHED, slow=0, wait=60, folder=None,
-                   packed=None, digests=None, args=None):
+                   packed=None, digests=None, args=None, run=run_in_process):
         """packed: the files go as a bundle archive, with these further
         module arguments (a bundle_digest of None is the archive's).
         digests: the files' digests, changed so, go as bundle_digests;
-        args: further module arguments."""
+        args: further module arguments; run: in this process or not."""
         if folder is None:
             folder = tempfile.mkdtemp(prefix='hbafw-module-')
             self.addCleanup(shutil.rmtree, folder)
@@ -96,84 +151,83 @@ class ModuleRunTest(unittest.TestCase):
             more['bundle_content'] = base64.b64encode(archive).decode()
             more['bundle_digest'] = more.get('bundle_digest') or \
                 hashlib.sha256(archive).hexdigest()
-        args = os.path.join(folder, 'args.json')
-        with open(args, 'w') as handle:
-            json.dump({'ANSIBLE_MODULE_ARGS': dict({
-                'executable': './component', 'chdir': bundle,
-                'state': state, 'force': force, '_ansible_check_mode': check,
-                'wait': wait, 'state_dir': os.path.join(folder, 'runs'),
-                'reboot_signal': os.path.join(folder, 'reboot-required'),
-                '_ansible_remote_tmp': folder,
-                '_ansible_keep_remote_files': False}, **more)}, handle)
-        done = subprocess.run([sys.executable, '-m', MODULE, args],
-                              stdout=subprocess.PIPE, text=True, timeout=60,
-                              env=dict(os.environ, HOME=folder))
+        result = run({'ANSIBLE_MODULE_ARGS': dict({
+            'executable': './component', 'chdir': bundle,
+            'state': state, 'force': force, '_ansible_check_mode': check,
+            'wait': wait, 'state_dir': os.path.join(folder, 'runs'),
+            'reboot_signal': os.path.join(folder, 'reboot-required'),
+            '_ansible_remote_tmp': folder,
+            '_ansible_keep_remote_files': False}, **more)}, folder)
         flashed = ''
         if os.path.exists(os.path.join(bundle, 'calls')):
             with open(os.path.join(bundle, 'calls')) as handle:
                 flashed = handle.read()
-        return json.loads(done.stdout), flashed
+        return result, flashed
 
     def test_results(self):
-        # report, update exit code, state, check, force, other arguments:
-        # failed, changed, exit_code, update call, outcome, words in msg
         rows = [
-            (None, 1, 'updated', False, False, {},
-             True, False, 3, '', 'failed', 'discovery wrote no report'),
-            (None, 7, 'updated', False, False, {},
-             False, False, 7, '', 'no adapter', 'no supported adapter'),
-            ('<x/>', 1, 'discovered', False, False, {},
-             True, False, 3, '', 'failed', 'not <tellin_rom_discovery>'),
-            (REPORT, 1, 'discovered', False, False, {},
-             False, False, 3, '', 'update pending', None),
-            (REPORT, 1, 'updated', True, False, {},
-             False, True, 3, '', 'would update', None),
-            (CURRENT, 1, 'updated', True, False, {},
-             False, False, 3, '', 'already current', None),
-            (CURRENT, 1, 'updated', True, True, {},
-             False, True, 3, '', 'would update', None),
-            (REPORT, 1, 'updated', False, False, {},
-             False, True, 1, '/s\n', 'updated, reboot required',
-             'exit code 1'),
-            (REPORT, 1, 'updated', False, False, {'after': REPORT},
-             True, True, 1, '/s\n', 'failed: not verified',
-             '1077.2532.1077.015d Multiboot Image shows 2.02, not 3.10'),
-            (REPORT, 1, 'updated', False, False, {'after': CURRENT.replace(
-                '1077.2532', '1077.9999')},
-             True, True, 1, '/s\n', 'failed: not verified',
-             '1077.2532.1077.015d Multiboot Image is gone'),
-            (CURRENT, 1, 'updated', False, True, {},
-             False, True, 1, '/s /f\n', 'updated, reboot required',
-             'exit code 1'),
-            (CURRENT, 3, 'updated', False, False, {},
-             False, False, 3, '', 'already current', 'nothing to flash'),
-            (REPORT, 7, 'updated', False, False, {'say': LOCK},
-             True, False, 7, '/s\n', 'busy',
-             'another firmware update is running'),
-            (REPORT, 12, 'updated', False, False, {},
-             True, False, 12, '/s\n', 'failed', 'exit code 12: passed on'),
-            (REPORT, 1, 'updated', False, False, {'args': {'run_id': '../r'}},
-             True, None, None, '', 'failed', "run_id '../r' cannot name"),
+            Result(None, 1, failed=True, outcome='failed',
+                   words='discovery wrote no report'),
+            Result(None, 7, exit_code=7, outcome='no adapter',
+                   words='no supported adapter'),
+            Result('<x/>', 1, 'discovered', failed=True, outcome='failed',
+                   words='not <tellin_rom_discovery>'),
+            Result(REPORT, 1, 'discovered', outcome='update pending'),
+            Result(REPORT, 1, check=True, changed=True,
+                   outcome='would update'),
+            Result(CURRENT, 1, check=True, outcome='already current'),
+            Result(CURRENT, 1, check=True, force=True, changed=True,
+                   outcome='would update'),
+            Result(REPORT, 1, changed=True, exit_code=1, calls='/s\n',
+                   outcome='updated, reboot required', words='exit code 1'),
+            Result(REPORT, 1, more={'after': REPORT}, failed=True,
+                   changed=True, exit_code=1, calls='/s\n',
+                   outcome='failed: not verified',
+                   words='1077.2532.1077.015d Multiboot Image shows 2.02, '
+                   'not 3.10'),
+            Result(REPORT, 1, more={'after': CURRENT.replace(
+                '1077.2532', '1077.9999')}, failed=True, changed=True,
+                exit_code=1, calls='/s\n', outcome='failed: not verified',
+                words='1077.2532.1077.015d Multiboot Image is gone'),
+            Result(CURRENT, 1, force=True, changed=True, exit_code=1,
+                   calls='/s /f\n', outcome='updated, reboot required',
+                   words='exit code 1'),
+            Result(CURRENT, 3, outcome='already current',
+                   words='nothing to flash'),
+            Result(REPORT, 7, more={'say': LOCK}, failed=True, exit_code=7,
+                   calls='/s\n', outcome='busy',
+                   words='another firmware update is running'),
+            Result(REPORT, 12, failed=True, exit_code=12, calls='/s\n',
+                   outcome='failed', words='exit code 12: passed on'),
+            Result(REPORT, 1, more={'args': {'run_id': '../r'}}, failed=True,
+                   changed=None, exit_code=None, outcome='failed',
+                   words="run_id '../r' cannot name"),
             # Another run removed the bundle folder before the update.
-            (REPORT, 1, 'updated', False, False, {'args': {'chdir': '/-'}},
-             True, None, None, '', 'busy', 'bundle folder /- is gone'),
+            Result(REPORT, 1, more={'args': {'chdir': '/-'}}, failed=True,
+                   changed=None, exit_code=None, outcome='busy',
+                   words='bundle folder /- is gone'),
+            # The module as Ansible runs it, in an interpreter of its own.
+            Result(REPORT, 1, more={'run': run_as_ansible}, changed=True,
+                   exit_code=1, calls='/s\n',
+                   outcome='updated, reboot required', words='exit code 1'),
         ]
-        for (report, code, state, check, force, more,
-             failed, changed, exit_code, calls, outcome, words) in rows:
-            with self.subTest(report=report and report[:20], code=code,
-                              state=state, check=check, force=force):
+        for row in rows:
+            with self.subTest(report=row.report and row.report[:20],
+                              code=row.code, state=row.state,
+                              check=row.check, force=row.force,
+                              more=sorted(row.more)):
                 folder = tempfile.mkdtemp(prefix='hbafw-module-')
                 self.addCleanup(shutil.rmtree, folder)
-                result, flashed = self.run_module(report, code, state,
-                                                  check, force, folder=folder,
-                                                  **more)
+                result, flashed = self.run_module(
+                    row.report, row.code, row.state, row.check, row.force,
+                    folder=folder, **row.more)
                 history = read_history(history_path(
                     os.path.join(folder, 'runs')))
                 self.assertEqual(
                     [(entry['outcome'], entry['reboot_required'])
                      for entry in history],
-                    [] if check or 'builds' not in result
-                    else [(outcome, result['reboot_required'])])
+                    [] if row.check or 'builds' not in result
+                    else [(row.outcome, result['reboot_required'])])
                 self.assertEqual(
                     signal_state(os.path.join(folder, 'reboot-required'))[0],
                     result['reboot_required'])
@@ -182,13 +236,14 @@ class ModuleRunTest(unittest.TestCase):
                                   result.get('exit_code'),
                                   flashed, result['outcome'],
                                   result['reboot_required']),
-                                 (failed, changed, exit_code, calls, outcome,
-                                  outcome.endswith('reboot required')),
+                                 (row.failed, row.changed, row.exit_code,
+                                  row.calls, row.outcome,
+                                  row.outcome.endswith('reboot required')),
                                  result)
                 self.assertNotIn('rc', result)
-                if words:
-                    self.assertIn(words, result['msg'])
-                if report == REPORT and not failed:
+                if row.words:
+                    self.assertIn(row.words, result['msg'])
+                if row.report == REPORT and not row.failed:
                     self.assertEqual(len(result['pending']), 1)
                     self.assertEqual(len(result['adapters']), 2)
 
@@ -232,9 +287,9 @@ class ModuleRunTest(unittest.TestCase):
                 for run in more.pop('others', []):
                     os.makedirs(folder + '/runs/bundles/bundle')
                     open(folder + '/runs/bundles/bundle/' + run, 'w').close()
-                result, _ = self.run_module(report, 1, state, check,
-                                            folder=folder, packed=more,
-                                            **timing)
+                result = self.run_module(report, 1, state, check,
+                                         folder=folder, packed=more,
+                                         **timing)[0]
                 self.assertEqual((bool(result.get('failed')),
                                   result['update_due'],
                                   result.get('outcome'),
@@ -292,7 +347,7 @@ class ModuleRunTest(unittest.TestCase):
             if number == 0:
                 exit_code = os.path.join(folder, 'runs', 'component',
                                          'exit_code')
-                for _ in range(100):
+                for attempt in range(100):
                     if os.path.exists(exit_code):
                         break
                     time.sleep(0.1)
