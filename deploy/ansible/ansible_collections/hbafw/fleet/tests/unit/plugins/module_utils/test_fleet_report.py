@@ -3,6 +3,7 @@
 # HTML page keeps hostile text inert; and the run's report folder, which
 # adds up across calls and removes nothing.
 
+import collections
 import os
 import shutil
 import tempfile
@@ -16,6 +17,14 @@ ITEM = {'type': 'Multiboot Image', 'version': '3.10',
 CURRENT_ITEM = dict(ITEM, active_version='3.10', action='rewrite')
 FOUND = {'adapters': [{'device_id': 'a', 'product_id': 'p',
                        'items': [ITEM, CURRENT_ITEM]}]}
+
+# A row of test_run_folder_adds_up_and_removes_nothing: one call's run,
+# hosts, records and further arguments; the error that refuses it, else the
+# servers the run's report holds so far, its retry list and whether the run
+# ended with the call.
+Call = collections.namedtuple('Call', (
+    'run', 'hosts', 'records', 'more', 'refused', 'servers', 'retry',
+    'finished'), defaults=({}, {}, None, (), [], False))
 
 
 class OutcomeTest(unittest.TestCase):
@@ -138,41 +147,40 @@ class FilesTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, dest)
         with open(os.path.join(dest, 'hosts'), 'w') as handle:
             handle.write('operator file')
-        # run id, hosts, records, further arguments of this call: what is
-        # refused, else the servers the run's report holds so far, its retry
-        # list and whether the run ended with the call
         run, alive = {'id': 'r1', 'check_mode': False}, {'pid': os.getpid()}
         current = {'discovery': dict(FOUND, outcome=outcomes.CURRENT)}
         rows = [
-            ({'id': ''}, ['a'], {}, {}, ValueError),
-            ({'id': '../up'}, ['a'], {}, {}, ValueError),
-            ({'id': '.hidden'}, ['a'], {}, {}, ValueError),
-            (run, ['a', 'b'], {'a': {'discovery': FOUND}}, alive,
-             (['a', 'b'], ['b', 'a'], False)),
+            Call({'id': ''}, ['a'], refused=ValueError),
+            Call({'id': '../up'}, ['a'], refused=ValueError),
+            Call({'id': '.hidden'}, ['a'], refused=ValueError),
+            Call(run, ['a', 'b'], {'a': {'discovery': FOUND}}, alive,
+                 servers=['a', 'b'], retry=['b', 'a']),
             # A second rollout into the folder, while the first one runs.
-            ({'id': 'r2'}, ['a'], {}, alive, report_folder.RolloutRunning),
-            (run, ['b'], {'b': current}, dict(alive, batch=['b']),
-             (['a', 'b'], ['a'], False)),
-            (run, ['a'], {'a': current}, dict(alive, final=True),
-             (['a', 'b'], [], True)),
-            ({'id': 'r2'}, ['c'], {}, dict(alive, final=True),
-             (['c'], ['c'], True)),
+            Call({'id': 'r2'}, ['a'], more=alive,
+                 refused=report_folder.RolloutRunning),
+            Call(run, ['b'], {'b': current}, dict(alive, batch=['b']),
+                 servers=['a', 'b'], retry=['a']),
+            Call(run, ['a'], {'a': current}, dict(alive, final=True),
+                 servers=['a', 'b'], finished=True),
+            Call({'id': 'r2'}, ['c'], more=dict(alive, final=True),
+                 servers=['c'], retry=['c'], finished=True),
         ]
-        for run_, hosts, records, more, expected in rows:
-            with self.subTest(run=run_, hosts=hosts):
+        for row in rows:
+            with self.subTest(run=row.run, hosts=row.hosts):
                 try:
-                    result = report_folder.write_run(dest, run_, hosts,
-                                                     records, **more)
+                    result = report_folder.write_run(
+                        dest, row.run, row.hosts, row.records, **row.more)
                 except (ValueError, report_folder.RolloutRunning) as error:
-                    self.assertIsInstance(error, expected)
+                    self.assertIsInstance(error, row.refused)
                     continue
+                self.assertIsNone(row.refused)
                 with open(os.path.join(dest, 'latest', 'retry.txt')) as f:
                     retry = f.read().split()
                 self.assertEqual((result['summary']['servers'], retry,
                                   result['finished'],
                                   os.path.exists(dest + '/rollout.lock')),
-                                 (len(expected[0]), expected[1], expected[2],
-                                  not expected[2]))
+                                 (len(row.servers), row.retry, row.finished,
+                                  not row.finished))
         self.assertEqual(sorted(os.listdir(dest)),
                          ['fleet.html', 'fleet.json', 'hosts', 'latest',
                           'r1', 'r2'])

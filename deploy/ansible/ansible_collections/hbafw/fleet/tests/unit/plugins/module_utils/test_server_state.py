@@ -1,6 +1,7 @@
 # The server's history file and restart signal: bounded, private, never
 # written through a link, and another package's signal left alone.
 
+import collections
 import os
 import shutil
 import stat
@@ -9,6 +10,12 @@ import unittest
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
     append_history, clear_signal, raise_signal, read_history, signal_state)
+
+# A row of test_signal_names_the_package_once_and_leaves_others: the packages
+# listed before, raise or clear; the packages after, whether the signal file
+# is there.
+Signal = collections.namedtuple('Signal', (
+    'before', 'action', 'after', 'present'), defaults=(True,))
 
 
 class ServerStateTest(unittest.TestCase):
@@ -40,14 +47,13 @@ class ServerStateTest(unittest.TestCase):
         self.assertEqual(read_history(self.history), [])
 
     def test_signal_names_the_package_once_and_leaves_others(self):
-        # packages listed before, raise or clear: packages after, signal file
         rows = [
-            (None, 'raise', ['hbafw'], True),
-            (['other'], 'raise', ['other', 'hbafw'], True),
-            (['hbafw'], 'raise', ['hbafw'], True),
-            (['other', 'hbafw'], 'clear', ['other'], True),
-            (['hbafw'], 'clear', None, False),
-            (['other'], 'clear', ['other'], True),
+            Signal(None, 'raise', ['hbafw']),
+            Signal(['other'], 'raise', ['other', 'hbafw']),
+            Signal(['hbafw'], 'raise', ['hbafw']),
+            Signal(['other', 'hbafw'], 'clear', ['other']),
+            Signal(['hbafw'], 'clear', None, present=False),
+            Signal(['other'], 'clear', ['other']),
         ]
         for before, action, after, present in rows:
             with self.subTest(before=before, action=action):
