@@ -14,6 +14,9 @@ if(CMAKE_SCRIPT_MODE_FILE)
   # HBAFW_BUNDLE_OBJDUMP (program for the symbol check) and
   # HBAFW_BUNDLE_ANY_SYMBOLS (ON: skip the symbol check).
   # The packages' hbafw-bundle makes it, with this tree's symbol floor.
+  if(NOT HBAFW_BUNDLE_FILES)
+    message(FATAL_ERROR "bundle: no catalogue; name the vendor's reference.xml and tools in HBAFW_BUNDLE_FILES")
+  endif()
   set(PROJECT_VERSION ${HBAFW_BUNDLE_VERSION})
   set(HBAFW_SYMBOL_FLOOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/lib/symbol_floor.sh)
   set(maker ${HBAFW_BUNDLE_OUTPUT}/hbafw-bundle.sh)
