@@ -26,47 +26,53 @@ Call = collections.namedtuple('Call', (
     'run', 'hosts', 'records', 'more', 'refused', 'servers', 'retry',
     'finished'), defaults=({}, {}, None, (), [], False))
 
+# A row of test_server_outcomes: a server's records; its outcome and exit
+# code.
+Seen = collections.namedtuple('Seen', ('record', 'outcome', 'exit_code'),
+                              defaults=(None,))
+
 
 class OutcomeTest(unittest.TestCase):
     def test_server_outcomes(self):
         ok = {'exit_code': 1, 'changed': True}
         rows = [
-            ({}, outcomes.NOT_REACHED, None),
-            ({'discovery': {'failed': True, 'exit_code': 7, 'msg': 'm'}},
-             outcomes.FAILED, 7),
-            ({'discovery': FOUND}, outcomes.SKIPPED, None),
-            ({'discovery': FOUND, 'update': ok}, outcomes.UPDATED, 1),
-            ({'discovery': FOUND, 'update': ok, 'check_mode': True},
-             outcomes.WOULD_UPDATE, 1),
-            ({'discovery': FOUND, 'update': {'exit_code': 3}},
-             outcomes.CURRENT, 3),
-            ({'discovery': FOUND, 'update': {'exit_code': 7, 'failed': True,
-                                             'changed': True}},
-             outcomes.FAILED, 7),
-            ({'bundle': {'failed': True, 'msg': 'bundle corrupt: x'}},
-             outcomes.BUNDLE_CORRUPT, None),
-            ({'bundle': {'failed': True, 'msg': 'bundle: [Errno 28]'}},
-             outcomes.FAILED, None),
-            ({'bundle': {'failed': True, 'outcome': outcomes.UNREACHABLE,
-                         'msg': 'contact lost'}},
-             outcomes.UNREACHABLE, None),
-            ({'discovery': {'unreachable': True, 'msg': 'timed out'}},
-             outcomes.UNREACHABLE, None),
-            ({'discovery': FOUND, 'update': {
-                'failed': True, 'outcome': outcomes.UNREACHABLE}},
-             outcomes.UNREACHABLE, None),
-            ({'discovery': dict(FOUND, outcome=outcomes.NO_ADAPTER)},
-             outcomes.NO_ADAPTER, None),
-            ({'discovery': dict(FOUND, outcome=outcomes.PENDING)},
-             outcomes.SKIPPED, None),
-            ({'discovery': FOUND, 'update': dict(ok, reboot_required=True)},
-             outcomes.UPDATED_REBOOT, 1),
-            ({'discovery': FOUND, 'update': dict(
-                ok, outcome=outcomes.STILL_FLASHING)},
-             outcomes.STILL_FLASHING, 1),
-            ({'discovery': FOUND, 'update': {'exit_code': 3,
-                                             'reboot_required': True}},
-             outcomes.CURRENT_REBOOT, 3),
+            Seen({}, outcomes.NOT_REACHED),
+            Seen({'discovery': {'failed': True, 'exit_code': 7, 'msg': 'm'}},
+                 outcomes.FAILED, 7),
+            Seen({'discovery': FOUND}, outcomes.SKIPPED),
+            Seen({'discovery': FOUND, 'update': ok}, outcomes.UPDATED, 1),
+            Seen({'discovery': FOUND, 'update': ok, 'check_mode': True},
+                 outcomes.WOULD_UPDATE, 1),
+            Seen({'discovery': FOUND, 'update': {'exit_code': 3}},
+                 outcomes.CURRENT, 3),
+            Seen({'discovery': FOUND, 'update': {
+                    'exit_code': 7, 'failed': True, 'changed': True}},
+                 outcomes.FAILED, 7),
+            Seen({'bundle': {'failed': True, 'msg': 'bundle corrupt: x'}},
+                 outcomes.BUNDLE_CORRUPT),
+            Seen({'bundle': {'failed': True, 'msg': 'bundle: [Errno 28]'}},
+                 outcomes.FAILED),
+            Seen({'bundle': {'failed': True, 'outcome': outcomes.UNREACHABLE,
+                             'msg': 'contact lost'}},
+                 outcomes.UNREACHABLE),
+            Seen({'discovery': {'unreachable': True, 'msg': 'timed out'}},
+                 outcomes.UNREACHABLE),
+            Seen({'discovery': FOUND, 'update': {
+                    'failed': True, 'outcome': outcomes.UNREACHABLE}},
+                 outcomes.UNREACHABLE),
+            Seen({'discovery': dict(FOUND, outcome=outcomes.NO_ADAPTER)},
+                 outcomes.NO_ADAPTER),
+            Seen({'discovery': dict(FOUND, outcome=outcomes.PENDING)},
+                 outcomes.SKIPPED),
+            Seen({'discovery': FOUND,
+                  'update': dict(ok, reboot_required=True)},
+                 outcomes.UPDATED_REBOOT, 1),
+            Seen({'discovery': FOUND, 'update': dict(
+                    ok, outcome=outcomes.STILL_FLASHING)},
+                 outcomes.STILL_FLASHING, 1),
+            Seen({'discovery': FOUND, 'update': {'exit_code': 3,
+                                                 'reboot_required': True}},
+                 outcomes.CURRENT_REBOOT, 3),
         ]
         for record, outcome, code in rows:
             with self.subTest(record=record):
