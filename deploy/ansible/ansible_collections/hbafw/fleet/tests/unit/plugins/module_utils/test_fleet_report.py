@@ -45,8 +45,8 @@ class OutcomeTest(unittest.TestCase):
                  outcomes.WOULD_UPDATE, 1),
             Seen({'discovery': FOUND, 'update': {'exit_code': 3}},
                  outcomes.CURRENT, 3),
-            Seen({'discovery': FOUND, 'update': {
-                    'exit_code': 7, 'failed': True, 'changed': True}},
+            Seen({'discovery': FOUND,
+                  'update': {'exit_code': 7, 'failed': True, 'changed': True}},
                  outcomes.FAILED, 7),
             Seen({'bundle': {'failed': True, 'msg': 'bundle corrupt: x'}},
                  outcomes.BUNDLE_CORRUPT),
@@ -57,8 +57,9 @@ class OutcomeTest(unittest.TestCase):
                  outcomes.UNREACHABLE),
             Seen({'discovery': {'unreachable': True, 'msg': 'timed out'}},
                  outcomes.UNREACHABLE),
-            Seen({'discovery': FOUND, 'update': {
-                    'failed': True, 'outcome': outcomes.UNREACHABLE}},
+            Seen({'discovery': FOUND,
+                  'update': {'failed': True,
+                             'outcome': outcomes.UNREACHABLE}},
                  outcomes.UNREACHABLE),
             Seen({'discovery': dict(FOUND, outcome=outcomes.NO_ADAPTER)},
                  outcomes.NO_ADAPTER),
@@ -67,8 +68,8 @@ class OutcomeTest(unittest.TestCase):
             Seen({'discovery': FOUND,
                   'update': dict(ok, reboot_required=True)},
                  outcomes.UPDATED_REBOOT, 1),
-            Seen({'discovery': FOUND, 'update': dict(
-                    ok, outcome=outcomes.STILL_FLASHING)},
+            Seen({'discovery': FOUND,
+                  'update': dict(ok, outcome=outcomes.STILL_FLASHING)},
                  outcomes.STILL_FLASHING, 1),
             Seen({'discovery': FOUND, 'update': {'exit_code': 3,
                                                  'reboot_required': True}},
