@@ -74,6 +74,12 @@ class OutcomeTest(unittest.TestCase):
             Seen({'discovery': FOUND, 'update': {'exit_code': 3,
                                                  'reboot_required': True}},
                  outcomes.CURRENT_REBOOT, 3),
+            # Another run removed the digest folder before the update.
+            Seen({'discovery': FOUND,
+                  'update': {'failed': True, 'outcome': outcomes.BUSY,
+                             'msg': 'bundle folder /b is gone when the '
+                             'update starts'}},
+                 outcomes.BUSY),
         ]
         for record, outcome, code in rows:
             with self.subTest(record=record):
