@@ -98,7 +98,7 @@ class ChecksumTest(unittest.TestCase):
         folder = root + '/bundle'
         data = packed(FILES)
         self.assertTrue(bundle.place(data, hashlib.sha256(data).hexdigest(),
-                                     folder))
+                                     folder)[0])
         shutil.copytree(folder, folder + '-next')
         # where a process runs: whether it keeps the folder
         rows = [(folder, True), (folder + '-next', False), (None, False)]
