@@ -428,7 +428,12 @@ class FleetRolloutTest(unittest.TestCase):
             self.fleet.playbook(self.collections, '-e', 'hbafw_bundle='
                                 + self.bundles['signed'], '-e',
                                 'hbafw_report_dir=' + self.reports)))
-        code, out, report, rows = self.rollout(pull=True)
+        # srv01 has node_exporter's textfile folder: its update and the
+        # check after its restart rewrite the metrics there.
+        textfile = '/var/lib/prometheus/node-exporter'
+        self.on_servers('srv01', 'mkdir -p ' + textfile)
+        code, out, report, rows = self.rollout(
+            '-e', 'hbafw_inventory=%s/bin/hbafw-inventory' % BUILD, pull=True)
         lost.set()
         frozen.set()
         overlap.set()
@@ -485,6 +490,9 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertLogTail(report, 'srv01', 'Flash complete [1]\n')
         self.assertFalse(os.path.exists(os.path.join(
             report, 'logs', 'srv07.update.log')))
+        self.assertIn('\nhbafw_last_run_info{action="rebooted",outcome='
+                      '"updated"} 1\n', self.on_servers(
+                          'srv01', 'cat %s/hbafw.prom' % textfile))
 
         seen = self.render(os.path.join(report, 'report.html'),
                            'unreachable')

@@ -158,6 +158,19 @@ options:
       Letters, digits, C(.), C(_) and C(-), starting with a letter or digit.
     type: str
     default: ""
+  metrics:
+    description: After an update or the check after a restart (not in check
+      mode), node_exporter's textfile metrics are rewritten here by
+      I(inventory) (C(--prometheus)), when this file's folder exists; empty,
+      never. A failure to write them is a warning.
+    type: path
+    default: /var/lib/prometheus/node-exporter/hbafw.prom
+  inventory:
+    description: The component package's C(hbafw-inventory), which writes
+      I(metrics); it must be a file of root's alone on a way only root may
+      change, as it runs as root.
+    type: path
+    default: /usr/sbin/hbafw-inventory
 attributes:
   check_mode:
     description: Can run in check_mode and return changed status prediction
@@ -268,6 +281,11 @@ bundle_digests:
   returned: when a bundle was placed or checked
   type: dict
   sample: {hbafw-qlogic: 5d41...b2a, SHA256SUMS: 0c7e...91f}
+metrics:
+  description: Whether I(metrics) was rewritten.
+  returned: after an update or a check after a restart, not in check mode
+  type: bool
+  sample: true
 exit_code:
   description: Exit code of the last component run (the update, else the
     discovery).
@@ -337,7 +355,8 @@ from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
 from ansible_collections.hbafw.fleet.plugins.module_utils.server import (
     Server, chosen_builds)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
-    append_history, history_path, record)
+    INVENTORY, METRICS_FILE, append_history, history_path, record,
+    refresh_metrics)
 
 
 def bundle_archive(module):
@@ -468,10 +487,12 @@ def main():
             bundle_content=dict(type='str', default='', no_log=True),
             bundle_url=dict(type='str', default=''),
             bundle_keyring=dict(type='path', no_log=False),
-            bundle_keyring_content=dict(type='str', default=''),
+            bundle_keyring_content=dict(type='str', default='', no_log=False),
             bundle_digests=dict(type='dict', default={}),
             remove_bundle=dict(type='bool', default=False),
             run_id=dict(type='str', default=''),
+            metrics=dict(type='path', default=METRICS_FILE),
+            inventory=dict(type='path', default=INVENTORY),
         ),
         supports_check_mode=True,
     )
@@ -508,6 +529,12 @@ def main():
             append_history(history_path(module.params['state_dir']),
                            record(result, module.params['run_id'],
                                   module.params['state']))
+            if module.params['state'] != 'discovered':
+                result['metrics'], warning = refresh_metrics(
+                    module.run_command, module.params['inventory'],
+                    module.params['metrics'])
+                if warning:
+                    module.warn(warning)
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
     end(module, result, failed)
