@@ -1,8 +1,9 @@
 // hbafw-inventory: shows an operator what the component will see before it
 // flashes anything: the HBA API layer's library table, then every enumerated
 // adapter with its record, ports and serving library; --xml and --json write
-// the same as a document, --prometheus as node_exporter metrics. It changes
-// nothing but the metrics file asked for and, like the components, reads no
+// the same as a document, --prometheus as node_exporter metrics, --capture as
+// a simulated machine folder. It changes nothing but the metrics file or the
+// capture folder asked for and, like the components, reads no
 // option file and no environment variable.
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/inventory_capture.h"
 #include "apps/inventory_compliance.h"
 #include "apps/inventory_json.h"
 #include "apps/inventory_metrics.h"
@@ -35,10 +37,14 @@ constexpr int kExitOutOfMemory = 7;
 
 constexpr const char* kUsage =
     "Usage: hbafw-inventory [--xml | --json] [--catalogue REFERENCE.XML] [--prometheus FILE]\n"
+    "       hbafw-inventory --capture DIR [--anonymize]\n"
     "Lists the HBA API libraries of /etc/hba.conf and the adapters the firmware component would see.\n"
     "--catalogue (with --json or --prometheus): each firmware item as the package's vendor build decides it.\n"
     "--prometheus: node_exporter textfile metrics written to FILE, replaced whole.\n"
-    "Exit status: 0 adapters found, 3 none found, 4 catalogue unreadable or metrics not written,\n"
+    "--capture: this server as a simulated machine folder in DIR (new or empty), its tools asked\n"
+    "in the working folder as a run asks them; --anonymize replaces WWNs and serial numbers.\n"
+    "Exit status: 0 adapters found (or captured), 3 none found, 4 catalogue unreadable, metrics\n"
+    "or capture not written,\n"
     "2 bad command line.\n";
 constexpr const char* kNoConfiguration = "No HBA API configuration could be read: ";
 constexpr const char* kLibraryRefused = "  Not loaded: ";
@@ -156,7 +162,8 @@ void PrintXml(const Inventory& inventory, const SystemPaths& paths) {
 
 struct Options {
     enum class Format { Text, Xml, Json, None } format = Format::Text;
-    std::string catalogue, metrics;
+    std::string catalogue, metrics, capture;
+    bool anonymize = false;
 };
 
 // False for anything the usage text does not allow.
@@ -166,6 +173,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         bool xml = std::strcmp(argv[i], "--xml") == 0, json = std::strcmp(argv[i], "--json") == 0;
         std::string* file = std::strcmp(argv[i], "--catalogue") == 0    ? &options.catalogue
                             : std::strcmp(argv[i], "--prometheus") == 0 ? &options.metrics
+                            : std::strcmp(argv[i], "--capture") == 0    ? &options.capture
                                                                         : nullptr;
         Options::Format asked = xml ? Options::Format::Xml : Options::Format::Json;
         if ((xml || json) && (!formatGiven || options.format == asked)) {
@@ -173,10 +181,14 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.format = asked;
         } else if (file != nullptr && file->empty() && i + 1 < argc && argv[i + 1][0] != '\0') {
             *file = argv[++i];
+        } else if (std::strcmp(argv[i], "--anonymize") == 0 && !options.anonymize) {
+            options.anonymize = true;
         } else {
             return false;
         }
     }
+    if (!options.capture.empty() || options.anonymize)
+        return !options.capture.empty() && !formatGiven && options.catalogue.empty() && options.metrics.empty();
     if (!formatGiven && !options.metrics.empty()) options.format = Options::Format::None;
     bool catalogueShown = options.format == Options::Format::Json || !options.metrics.empty();
     return options.catalogue.empty() || catalogueShown;
@@ -189,6 +201,9 @@ int Probe(int argc, char** argv) {
         return kExitBadCommandLine;
     }
     SystemPaths paths;
+    if (!options.capture.empty())
+        return CaptureMachine(options.capture, options.anonymize, paths, std::cout) ? kExitAdaptersFound
+                                                                                    : kExitFileFailed;
     // Unless text is asked for, the enumeration's own status lines must not break the document.
     Inventory inventory = TakeInventory(paths, options.format == Options::Format::Text ? std::cout : std::cerr);
     int code = inventory.adapters.empty() ? kExitNoAdapters : kExitAdaptersFound;

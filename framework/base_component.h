@@ -43,6 +43,8 @@ public:
     std::string discoveryXmlPath;
     // The run's lock, while the entry holds one; the flash engine keeps it.
     const RunLock* runLock = nullptr;
+    // The vendor tool's answer to discovery's query, as read, for a capture of the server.
+    std::string toolAnswer;
 };
 
 }  // namespace hbafw

@@ -48,7 +48,8 @@ struct Elxflash : ToolState {
     std::string scriptLink = {};  // not empty: the kit's lx/elxflash.sh is a link to this path
 };
 
-// An hba.conf library laid at its path from a build variant of the simulated one.
+// An hba.conf library laid at its path from a build variant of the simulated
+// one, or not at all ("none").
 struct LaidLibrary {
     std::string path = {};  // absolute, as the machine sees it
     std::string variant = "full";
@@ -83,7 +84,7 @@ struct MachineDescription {
 };
 
 // The machine sim/machines/NAME holds; "a+b" merges presets (two vendors on
-// one machine). Throws std::runtime_error for an unknown preset or a file the
+// one machine); "capture:DIR" is the folder hbafw-inventory --capture wrote. Throws std::runtime_error for an unknown preset or a file the
 // description cannot hold.
 MachineDescription Preset(std::string_view name);
 // The same changed by "KEY=VALUE" settings; throws std::invalid_argument for a bad one.
@@ -92,7 +93,9 @@ std::filesystem::path PresetFolder(std::string_view name);
 
 // Applies one KEY=VALUE setting (sim/machines/README.md lists the keys); the
 // error text, or empty when it was applied.
-std::string Set(MachineDescription& description, std::string_view key, std::string_view value);
+std::string Set(MachineDescription& description, std::string_view setting);
+// One help line per key, for sim/mkmachine's usage.
+std::string SettingsHelp();
 
 // Keeps the first count adapters of every kind (0: a machine without adapters).
 void KeepAdapters(MachineDescription& description, std::size_t count);

@@ -1,5 +1,5 @@
-// Every file of a machine is written here and nowhere else, in the formats
-// sim/description.cpp reads back. Owners and modes come last, so a file made
+// Every file of a machine is written here and nowhere else, the description's
+// own in the formats of sim/machine_files.h. Owners and modes come last, so a file made
 // unprivileged or read-only is not written again afterwards.
 #include "sim/lay.h"
 
@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "framework/child_process.h"
+#include "sim/machine_files.h"
 #include "sim/sysfs_tree.h"
 
 namespace hbafw::sim {
@@ -36,20 +37,6 @@ void Copy(const fs::path& source, const fs::path& target, fs::perms mode = fs::p
     fs::create_directories(target.parent_path());
     fs::copy_file(source, target, fs::copy_options::overwrite_existing);
     if (mode != fs::perms::none) fs::permissions(target, mode);
-}
-
-std::string InstanceLines(const std::vector<QLogicInstance>& instances) {
-    std::string text;
-    for (const QLogicInstance& i : instances) text += i.portWwn + " " + i.flashImage + "\n";
-    return text;
-}
-
-std::string KitLines(const std::vector<EmulexAdapter>& adapters) {
-    std::string text;
-    for (const EmulexAdapter& a : adapters)
-        text += a.model + " " + a.pciId + " " + a.vendorId + " " + a.subsystemId + " " + a.subsystemVendorId + " " +
-                a.firmware + " " + a.bootCode + "\n";
-    return text;
 }
 
 // The kit's adapters have no library line, so their PCI identity comes from
@@ -79,20 +66,14 @@ void ZipKitWithLinkedScript(const fs::path& kit, const std::string& target, cons
     if (!zipped) throw std::runtime_error("cannot zip " + kit.string());
 }
 
-void LayToolState(const ToolState& tool, const fs::path& state) {
-    Write(state / "flash", tool.flash + "\n");
-    if (tool.query) Write(state / "query", *tool.query);
-}
-
 }  // namespace
 
 void Lay(const MachineDescription& d, const fs::path& root) {
     for (const char* folder : {"etc", "sim", "var/vkx", "work"}) fs::create_directories(root / folder);
-    for (const auto& [name, text] : d.releases) Write(root / "etc" / name, text);
-    if (d.hbaConf) Write(root / "etc/hba.conf", *d.hbaConf);
+    for (const auto& [relative, text] : MachineFiles(d)) Write(root / relative, text);
     for (const LaidLibrary& library : d.libraries)
-        InstallVendorLibrary(root / fs::path(library.path).relative_path(), library.variant);
-    if (!d.adapters.empty() || !d.faults.empty()) Write(root / "sim/adapters.conf", Description(d.adapters, d.faults));
+        if (library.variant != kNoLibrary)
+            InstallVendorLibrary(root / fs::path(library.path).relative_path(), library.variant);
     if (!d.adapters.empty() || !d.elxflash.adapters.empty() || d.sysfsFiller > 0) {
         SysfsTree tree(root / "sys");
         tree.AddFiller(d.sysfsFiller);
@@ -105,30 +86,18 @@ void Lay(const MachineDescription& d, const fs::path& root) {
         for (const FcoePort& port : d.fcoePorts) tree.Add(port);
         InstallFixedPciIds(root / "usr");
     }
-    if (d.catalogue) Write(root / "work/reference.xml", *d.catalogue);
 
     const fs::path tools = HBAFW_SIM_TOOLS_DIR;
-    if (d.qlafwupdate.installed) {
-        Copy(tools / "qlafwupdate", root / "work/qlafwupdate", kExecutable);
-        LayToolState(d.qlafwupdate, root / "sim/qlafwupdate");
-        Write(root / "sim/qlafwupdate/instances", InstanceLines(d.qlafwupdate.instances));
-        if (!d.qlafwupdate.flashed.empty())
-            Write(root / "sim/qlafwupdate/flashed", InstanceLines(d.qlafwupdate.flashed));
-    }
-    if (d.elxflash.installed) {
+    for (const ToolEntry& tool : Tools()) {
+        if (!StateOf(tool, d).installed) continue;
+        for (const ToolProgram& program : tool.programs)
+            Copy(tools / program.file, root / "work" / program.file, program.executable ? kExecutable : fs::perms::none);
+        if (!tool.zippedKit) continue;
         const fs::path kit = HBAFW_SIM_KIT;
         if (d.elxflash.scriptLink.empty())
             Copy(kit, root / "work" / kit.filename());
         else
             ZipKitWithLinkedScript(root / "work" / kit.filename(), d.elxflash.scriptLink, root / "sim/kit-build");
-        LayToolState(d.elxflash, root / "sim/elxflash");
-        Write(root / "sim/elxflash/adapters", KitLines(d.elxflash.adapters));
-        if (!d.elxflash.flashed.empty()) Write(root / "sim/elxflash/flashed", KitLines(d.elxflash.flashed));
-    }
-    if (d.bcu.installed) {
-        Copy(tools / "bcu_bootupdate", root / "work/bcu_bootupdate", kExecutable);
-        Copy(tools / "bfa_boot_fw", root / "work/bfa_boot_fw");
-        LayToolState(d.bcu, root / "sim/bcu");
     }
 
     if (d.log == LogFolder::Unwritable) Write(root / "sim/log-unwritable", "");

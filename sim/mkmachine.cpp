@@ -15,13 +15,14 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: mkmachine PRESET[+PRESET...] DIR [--replace] [--set KEY=VALUE ...]\n"
-    "Lays out the machine sim/machines/PRESET describes in DIR (created; it must be empty).\n"
+    "Lays out the machine sim/machines/PRESET describes in DIR (created; it must be empty);\n"
+    "PRESET capture:FOLDER is a folder hbafw-inventory --capture wrote.\n"
     "--replace: DIR may hold a machine already; its files go first, its folders stay\n"
     "(a sandbox running over it holds them).\n"
-    "sim/machines/README.md lists the presets and the keys.\n";
+    "sim/machines/README.md lists the presets. The keys:\n";
 
 int Usage(const std::string& problem) {
-    std::cerr << "mkmachine: " << problem << "\n" << kUsage;
+    std::cerr << "mkmachine: " << problem << "\n" << kUsage << hbafw::sim::SettingsHelp();
     return 2;
 }
 

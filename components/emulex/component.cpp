@@ -181,7 +181,8 @@ int CComponent::PrepareKit() {
 
 bool CComponent::DiscoverAdapters() {
     if (PrepareKit() != 0) return false;
-    ReadQueryOutput(RunAndCapture(QuoteShellWord(script_) + " /q /sysfs"));
+    toolAnswer = RunAndCapture(QuoteShellWord(script_) + " /q /sysfs");
+    ReadQueryOutput(toolAnswer);
     return true;
 }
 

@@ -102,7 +102,10 @@ std::wstring CComponent::NormalizeVersion(std::wstring version) {
 
 int CComponent::PrepareKit() { return RefuseUnsafeTool(log, kTool) ? kExitFailure : 0; }
 
-void CComponent::DiscoverFirmware() { ReadQueryOutput(RunAndCapture(kQueryCommand)); }
+void CComponent::DiscoverFirmware() {
+    toolAnswer = RunAndCapture(kQueryCommand);
+    ReadQueryOutput(toolAnswer);
+}
 
 void CComponent::ReadQueryOutput(const std::string& output) {
     std::vector<std::string> lines = SplitLines(output);

@@ -1,9 +1,10 @@
 # The hbafw.fleet collection's own gates, run as its maintainers run them: on a
 # copy laid out as ansible_collections/hbafw/fleet, offline, with Debian's
-# tools. Sourced after common.sh, never run.
+# tools. Sourced after common.sh, never run. A caller may set COLLECTION_DIR
+# first (a CTest test works in its build tree, so it never races scripts/test).
 
 readonly COLLECTION_SOURCE=$HBAFW_ROOT/deploy/ansible/ansible_collections/hbafw/fleet
-readonly COLLECTION_DIR=$HBAFW_ROOT/build-collection
+readonly COLLECTION_DIR=${COLLECTION_DIR:-$HBAFW_ROOT/build-collection}
 readonly COLLECTION_COPY=$COLLECTION_DIR/ansible_collections/hbafw/fleet
 
 # collection_copy: a fresh copy of the collection, without byte code, in a
@@ -58,6 +59,21 @@ collection_sanity() {
     done
     grep -vE '^(Run command|Stream command|Initializing|Creating|Read [0-9]+ sanity)' "$log" | tail -60
     echo "sanity: failed (log: $log)"
+    return 1
+}
+
+# collection_units: the collection's unit tests (tests/unit) under ansible-test
+# units, with the controller's Python: pytest and its plugins are Debian's, so
+# nothing is fetched. Prints each test's result line and the summary.
+collection_units() {
+    local log=$COLLECTION_DIR/units.log python
+    python=$(/usr/bin/python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+    if in_collection ansible-test units --color no -v --python "$python" >"$log" 2>&1; then
+        grep -E ' (PASSED|SKIPPED) |^=+ .* in [0-9.]+s' "$log" | sed -E 's/^\[gw[0-9]+\] \[ *[0-9]+%\] //'
+        return 0
+    fi
+    grep -vE '^(Run command|Stream command|Initializing|Creating|Injecting)' "$log" | tail -80
+    echo "units: failed (log: $log)"
     return 1
 }
 

@@ -3,6 +3,7 @@
 # reads the simulated machine's state under /etc/hbafw-sim/elxflash:
 #   adapters   one "MODEL PCIID VID SSID SVID FIRMWARE BOOTCODE" line per adapter
 #   query      when present, printed verbatim as the "/q /sysfs" answer instead
+#              (a captured answer), until an update with flashed beside it
 #   flash      "exit N" (default 0), "signal NAME", "hang SECONDS", "silent"
 #   flashed    when present, copied over adapters by an update that exits 0
 # It records every update call's arguments in calls. It flashes nothing.
@@ -12,6 +13,7 @@ state=/etc/hbafw-sim/elxflash
 activate() {
     [ -f "$1" ] || return 0
     cp "$1" "$2"
+    rm -f "$state/query"
 }
 
 if [ "$1" = "/q" ]; then

@@ -268,7 +268,7 @@ TEST_F(FaultsE2e, LinkAtTheLogPathIsNeverWrittenThrough) {
 TEST_F(FaultsE2e, LocalUserGainsNothing) {
     struct Row {
         const char* name;
-        std::vector<std::pair<std::string, std::string>> settings;
+        std::vector<std::string> settings;  // KEY=VALUE
         std::string script;
         std::string console;
         int exitCode;
@@ -285,8 +285,8 @@ TEST_F(FaultsE2e, LocalUserGainsNothing) {
          "\"$@\" /d drop/discovery.xml; code=$?; stat -c '%u %a' drop/discovery.xml > $FACTS\n"
          "cat drop/discovery.xml >> $FACTS; exit $code",
          kUpToDiscovery + "Generating self-discovery XML...FAILED!\ndone.\n", 3, "65534 6777\nmine\n"},
-        {"tool others may write", {{"mode.work/qlafwupdate", "777"}}, "\"$@\"", kUpToDiscovery + refusedTool, 7},
-        {"tool owned by another user", {{"owner.work/qlafwupdate", "65534:65534"}}, "\"$@\"",
+        {"tool others may write", {"mode.work/qlafwupdate=777"}, "\"$@\"", kUpToDiscovery + refusedTool, 7},
+        {"tool owned by another user", {"owner.work/qlafwupdate=65534:65534"}, "\"$@\"",
          kUpToDiscovery + refusedTool, 7},
         // A root-only file behind the link is neither made executable nor run.
         {"tool that is a link", {},
@@ -294,7 +294,7 @@ TEST_F(FaultsE2e, LocalUserGainsNothing) {
          "ln -sf /etc/hbafw-sim/secret qlafwupdate; \"$@\"; code=$?\n"
          "stat -c %a /etc/hbafw-sim/secret > $FACTS; [ ! -e /etc/hbafw-sim/ran ] || echo ran >> $FACTS; exit $code",
          kUpToDiscovery + refusedTool, 7, "600\n"},
-        {"library others may write", {{"mode.usr/lib/libqlsdm.so", "666"}}, "\"$@\"",
+        {"library others may write", {"mode.usr/lib/libqlsdm.so=666"}, "\"$@\"",
          kUpToDiscovery + "WARNING! : Not loading the library /usr/lib/libqlsdm.so: it is writable by group or others.\n"
          "WARNING! : No supported adapters found.\n", 7},
         {"inventory under the caller's PATH", {},
@@ -313,7 +313,7 @@ TEST_F(FaultsE2e, LocalUserGainsNothing) {
          "$ATTACKER flock -n $lock true 2>/dev/null; echo $? >> $FACTS; stat -c '%u %a' $lock >> $FACTS\n"
          "kill $holder",
          "", 0, "3\n66\n0 600\n"},
-        {"full log folder", {{"log", "full"}}, "\"$@\"", EveryLogWriteFailed(), 7},
+        {"full log folder", {"log=full"}, "\"$@\"", EveryLogWriteFailed(), 7},
         {"umask 000", {},
          "umask 000; \"$@\" /d report.xml > /dev/null; \"$@\" > /dev/null\n"
          "stat -c %a report.xml /var/vkx/Component.log /var/vkx/Component.lock > $FACTS",
@@ -334,23 +334,22 @@ TEST_F(FaultsE2e, LocalUserGainsNothing) {
          "\n"},
         // The log's last block takes the lines, but the file system has none
         // for the mark: a flash it could not mark is not started.
-        {"full file system, room in the log", {{"log", "full"}, {"file.var/vkx/Component.log", "earlier run\n"}},
+        {"full file system, room in the log", {"log=full", "file.var/vkx/Component.log=earlier run\n"},
          "\"$@\"", kFlashHead + kNotStarted + "Flash complete [7]\n", 7},
         // That flash's warning cannot be logged either, so its mark stays.
         {"unseen end on a full file system",
-         {{"log", "full"}, {"file.var/vkx/Component.lock", "flashing\n"}, {"mode.var/vkx/Component.lock", "600"}},
+         {"log=full", "file.var/vkx/Component.lock=flashing\n", "mode.var/vkx/Component.lock=600"},
          "\"$@\"; code=$?; cat /var/vkx/Component.lock > $FACTS; exit $code",
          kEarlierFlashUnseen + kLogFailed + EveryLogWriteFailed(), 7, "flashing\n"},
         {"ignored SIGCHLD", {}, "trap '' CHLD; exec \"$@\"", kFlashHead + kFlashEnd, 1, "", "\n"},
         {"closed standard output", {},
          "\"$@\" >&-; code=$?; stat -c %s /var/vkx/Component.lock > $FACTS; exit $code", "", 1, "0\n", "\n"},
-        {"control bytes from the tool", {{"image.0", "2.02\x01\x1b"}},
+        {"control bytes from the tool", {"image.0=2.02\x01\x1b"},
          "\"$@\" /d report.xml; xmllint --noout report.xml && echo well-formed > $FACTS", kReportDone, 0,
          "well-formed\n"},
     };
     for (const Row& row : rows) {
-        sim::MachineDescription description = sim::Preset("qlogic");
-        for (const auto& [key, value] : row.settings) ASSERT_EQ(sim::Set(description, key, value), "") << row.name;
+        sim::MachineDescription description = sim::Preset("qlogic", row.settings);
         sim::Machine m;
         m.Lay(description);
         const std::string script = "ATTACKER='setpriv --reuid=65534 --regid=65534 --clear-groups'\n"

@@ -251,23 +251,5 @@ TEST_F(SandboxTest, QLogicNineLineQueryConsidersOneInstance) {
     EXPECT_EQ(report.find("<active_version value=\"3.28\"/>"), std::string::npos) << report;
 }
 
-// A preset lays out every file its folder holds, byte for byte.
-TEST(Presets, LayOutWhatTheirFolderHolds) {
-    for (const char* name : {"qlogic", "emulex", "brocade"}) {
-        sim::Machine laid;
-        laid.Lay(sim::Preset(name));
-        std::size_t files = 0;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(sim::PresetFolder(name))) {
-            if (!entry.is_regular_file()) continue;
-            std::string relative = std::filesystem::relative(entry.path(), sim::PresetFolder(name)).string();
-            std::ifstream file(entry.path(), std::ios::binary);
-            EXPECT_EQ(laid.ReadFile(relative), std::string(std::istreambuf_iterator<char>(file), {}))
-                << name << ": " << relative;
-            ++files;
-        }
-        EXPECT_GE(files, 4u) << name;
-    }
-}
-
 }  // namespace
 }  // namespace hbafw::e2e

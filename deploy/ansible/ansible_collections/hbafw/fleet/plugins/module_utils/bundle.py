@@ -22,13 +22,15 @@ from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     LOCK_PATH)
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
     OLD_KIT_PREFIX, OPEN_BITS, make_folders, owner_problem, remove_dead_kits)
+from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
+    BUNDLE_CORRUPT)
 
 __metaclass__ = type
 
 SUMS = 'SHA256SUMS'
 SIGNATURE = 'SHA256SUMS.sig'
 # Every message of a bundle that does not match starts so.
-CORRUPT = 'bundle corrupt'
+CORRUPT = BUNDLE_CORRUPT
 # A line of sha256sum's output: digest, a space, ' ' or '*', the file name.
 # Where the digests a folder is checked against come from, when not from its
 # own SHA256SUMS.

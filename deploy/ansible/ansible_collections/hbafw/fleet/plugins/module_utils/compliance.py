@@ -9,16 +9,13 @@ import os
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     BOOT_ID, boot_id)
+from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
+    COMPLIANT, NO_ADAPTER, REBOOT_REQUIRED, UPDATE_AVAILABLE)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
     signal_state)
 
 __metaclass__ = type
 
-COMPLIANT = 'compliant'
-UPDATE_AVAILABLE = 'update available'
-REBOOT_REQUIRED = 'reboot required'
-NO_ADAPTER = 'no adapter'
-UNREACHABLE = 'unreachable'
 # Which of hbafw-inventory's documents this module reads.
 SCHEMA_VERSION = 1
 REBOOT_FILE = 'reboot.json'

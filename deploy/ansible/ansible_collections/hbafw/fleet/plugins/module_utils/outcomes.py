@@ -1,7 +1,8 @@
-# The one vocabulary of a server's outcome, shared by the hbafw module on the
-# servers and the fleet report and rollout on the controller: every outcome's
-# text, which of them need a person, which a re-run takes again, and two
-# orders (the worst of a server's builds; the report's). No logic lives here.
+# The one vocabulary of a server's outcome, shared by the hbafw and hbafw_info
+# modules on the servers and the fleet report and rollout on the controller:
+# every outcome's text (a rollout's and a compliance check's), which need a
+# person, which a re-run takes again, and two orders (the worst of a server's
+# builds; the report's). No logic lives here.
 
 from __future__ import absolute_import, division, print_function
 
@@ -26,6 +27,11 @@ BUNDLE_CORRUPT = 'bundle corrupt'
 STARTED = 'update started: the flash may be running'
 SKIPPED = 'skipped'
 NOT_REACHED = 'not reached'
+# A server's compliance, read without flashing (hbafw_info); it may also be
+# NO_ADAPTER or UNREACHABLE.
+COMPLIANT = 'compliant'
+UPDATE_AVAILABLE = 'update available'
+REBOOT_REQUIRED = 'reboot required'
 
 # Worst first: a server with several builds takes the first of its builds'
 # outcomes in this order.

@@ -13,9 +13,13 @@ import shlex
 import socket
 import time
 
-from ansible_collections.hbafw.fleet.plugins.module_utils.fleet_report import (
-    build_report, merge_fleet, render_csv, render_fleet_html, render_html,
-    render_json, retry_hosts, server_files, stops_after)
+from ansible_collections.hbafw.fleet.plugins.module_utils.atomic_file import (
+    read_json, replace_file, write_json)
+from ansible_collections.hbafw.fleet.plugins.module_utils.fleet_page import (
+    render_fleet_html, render_html)
+from ansible_collections.hbafw.fleet.plugins.module_utils.fleet_rows import (
+    build_report, merge_fleet, render_csv, render_json, retry_hosts,
+    server_files, stops_after)
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
     STARTED)
 
@@ -32,6 +36,8 @@ ARGUMENTS = dict(
 )
 STATE = 'records.json'
 LOCK = 'rollout.lock'
+# The report is the operator's to read, and whoever else may read the folder.
+SHARED = 0o644
 LOCKED = ('another rollout is running into %s: run %s by %s (process %s on '
           '%s) since %s; this one stops before touching any server. If that '
           'process is gone, remove %s')
@@ -47,16 +53,7 @@ class RolloutRunning(Exception):
 
 
 def write(path, text):
-    with open(path + '.new', 'w') as handle:
-        handle.write(text)
-    os.rename(path + '.new', path)
-
-
-def read_json(path, empty):
-    if not os.path.exists(path):
-        return empty
-    with open(path) as handle:
-        return json.load(handle)
+    replace_file(path, text, SHARED)
 
 
 def merge_run(folder, hosts, records):
@@ -66,7 +63,7 @@ def merge_run(folder, hosts, records):
         if host not in state['hosts']:
             state['hosts'].append(host)
         state['records'].setdefault(host, {}).update(records.get(host) or {})
-    write(os.path.join(folder, STATE), json.dumps(state))
+    write_json(os.path.join(folder, STATE), state, SHARED)
     return state['hosts'], state['records']
 
 
@@ -108,7 +105,7 @@ def take_lock(dest, run_id, pid):
     for _attempt in range(2):
         try:
             descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL
-                                 | os.O_NOFOLLOW, 0o644)
+                                 | os.O_NOFOLLOW, SHARED)
         except OSError as error:
             if error.errno != errno.EEXIST:
                 raise

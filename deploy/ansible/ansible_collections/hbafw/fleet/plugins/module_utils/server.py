@@ -5,11 +5,12 @@
 from __future__ import absolute_import, division, print_function
 
 import copy
-import json
 import os
 import shutil
 import subprocess
 
+from ansible_collections.hbafw.fleet.plugins.module_utils.atomic_file import (
+    read_json, write_json)
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     LOCK_MESSAGE, ReportError, boot_id, builds_for, busy, exit_meaning,
     flash_end, flashed_items, lock_held, log_since, log_size, no_adapter,
@@ -49,20 +50,6 @@ class Build(object):
     def __init__(self, executable, cwd, vendor=None):
         self.executable, self.cwd, self.vendor = executable, cwd, vendor
         self.name = os.path.basename(executable)
-
-
-def read_json(path):
-    try:
-        with open(path) as handle:
-            return json.load(handle)
-    except (IOError, OSError, ValueError):
-        return None
-
-
-def write_json(path, data):
-    with open_private(path + '.new') as handle:
-        json.dump(data, handle)
-    os.rename(path + '.new', path)
 
 
 def discover(module, build, workdir, name):

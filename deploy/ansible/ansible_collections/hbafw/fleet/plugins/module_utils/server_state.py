@@ -11,6 +11,8 @@ import json
 import os
 import time
 
+from ansible_collections.hbafw.fleet.plugins.module_utils.atomic_file import (
+    replace_file)
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
     file_problem)
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
@@ -86,14 +88,7 @@ def append_history(path, entry, limit=HISTORY_LIMIT):
     lines = [json.dumps(old, sort_keys=True) + '\n' for old in kept]
     while lines and size + len(line) > limit:
         size -= len(lines.pop(0))
-    temporary = path + '.new'
-    if os.path.lexists(temporary):
-        os.remove(temporary)
-    fd = _open_private(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL,
-                       HISTORY_MODE)
-    with os.fdopen(fd, 'w') as handle:
-        handle.write(''.join(lines) + line)
-    os.rename(temporary, path)
+    replace_file(path, ''.join(lines) + line, HISTORY_MODE)
 
 
 def read_history(path, last=20):
@@ -123,27 +118,15 @@ def _packages(path):
         return []
 
 
-def _replace(path, text):
-    temporary = '%s.%s.new' % (path, PACKAGE)
-    if os.path.lexists(temporary):
-        os.remove(temporary)
-    fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL |
-                 os.O_NOFOLLOW | os.O_CLOEXEC, SIGNAL_MODE)
-    os.fchmod(fd, SIGNAL_MODE)
-    with os.fdopen(fd, 'w') as handle:
-        handle.write(text)
-    os.rename(temporary, path)
-
-
 def raise_signal(path):
     """Writes path (kept when present) and names the package once in
     path.pkgs."""
     if not os.path.lexists(path):
-        _replace(path, SIGNAL_TEXT)
+        replace_file(path, SIGNAL_TEXT, SIGNAL_MODE)
     packages = _packages(path + '.pkgs')
     if PACKAGE not in packages:
-        _replace(path + '.pkgs',
-                 ''.join(p + '\n' for p in packages + [PACKAGE]))
+        replace_file(path + '.pkgs', ''.join(
+            p + '\n' for p in packages + [PACKAGE]), SIGNAL_MODE)
 
 
 def clear_signal(path):
@@ -155,7 +138,8 @@ def clear_signal(path):
         return
     others = [p for p in packages if p and p != PACKAGE]
     if others:
-        _replace(path + '.pkgs', ''.join(p + '\n' for p in others))
+        replace_file(path + '.pkgs', ''.join(p + '\n' for p in others),
+                     SIGNAL_MODE)
         return
     for name in (path + '.pkgs', path):
         if os.path.lexists(name):

@@ -9,7 +9,7 @@ import tempfile
 import unittest
 
 from ansible_collections.hbafw.fleet.plugins.module_utils import (
-    fleet_report, report_folder)
+    fleet_page, fleet_rows, outcomes, report_folder)
 
 ITEM = {'type': 'Multiboot Image', 'version': '3.10',
         'active_version': '2.02', 'action': 'upgrade'}
@@ -22,66 +22,66 @@ class OutcomeTest(unittest.TestCase):
     def test_server_outcomes(self):
         ok = {'exit_code': 1, 'changed': True}
         rows = [
-            ({}, fleet_report.NOT_REACHED, None),
+            ({}, outcomes.NOT_REACHED, None),
             ({'discovery': {'failed': True, 'exit_code': 7, 'msg': 'm'}},
-             fleet_report.FAILED, 7),
-            ({'discovery': FOUND}, fleet_report.SKIPPED, None),
-            ({'discovery': FOUND, 'update': ok}, fleet_report.UPDATED, 1),
+             outcomes.FAILED, 7),
+            ({'discovery': FOUND}, outcomes.SKIPPED, None),
+            ({'discovery': FOUND, 'update': ok}, outcomes.UPDATED, 1),
             ({'discovery': FOUND, 'update': ok, 'check_mode': True},
-             fleet_report.WOULD_UPDATE, 1),
+             outcomes.WOULD_UPDATE, 1),
             ({'discovery': FOUND, 'update': {'exit_code': 3}},
-             fleet_report.CURRENT, 3),
+             outcomes.CURRENT, 3),
             ({'discovery': FOUND, 'update': {'exit_code': 7, 'failed': True,
                                              'changed': True}},
-             fleet_report.FAILED, 7),
+             outcomes.FAILED, 7),
             ({'bundle': {'failed': True, 'msg': 'bundle corrupt: x'}},
-             fleet_report.BUNDLE_CORRUPT, None),
+             outcomes.BUNDLE_CORRUPT, None),
             ({'bundle': {'failed': True, 'msg': 'bundle: [Errno 28]'}},
-             fleet_report.FAILED, None),
-            ({'bundle': {'failed': True, 'outcome': fleet_report.UNREACHABLE,
+             outcomes.FAILED, None),
+            ({'bundle': {'failed': True, 'outcome': outcomes.UNREACHABLE,
                          'msg': 'contact lost'}},
-             fleet_report.UNREACHABLE, None),
+             outcomes.UNREACHABLE, None),
             ({'discovery': {'unreachable': True, 'msg': 'timed out'}},
-             fleet_report.UNREACHABLE, None),
+             outcomes.UNREACHABLE, None),
             ({'discovery': FOUND, 'update': {
-                'failed': True, 'outcome': fleet_report.UNREACHABLE}},
-             fleet_report.UNREACHABLE, None),
-            ({'discovery': dict(FOUND, outcome=fleet_report.NO_ADAPTER)},
-             fleet_report.NO_ADAPTER, None),
-            ({'discovery': dict(FOUND, outcome=fleet_report.PENDING)},
-             fleet_report.SKIPPED, None),
+                'failed': True, 'outcome': outcomes.UNREACHABLE}},
+             outcomes.UNREACHABLE, None),
+            ({'discovery': dict(FOUND, outcome=outcomes.NO_ADAPTER)},
+             outcomes.NO_ADAPTER, None),
+            ({'discovery': dict(FOUND, outcome=outcomes.PENDING)},
+             outcomes.SKIPPED, None),
             ({'discovery': FOUND, 'update': dict(ok, reboot_required=True)},
-             fleet_report.UPDATED_REBOOT, 1),
+             outcomes.UPDATED_REBOOT, 1),
             ({'discovery': FOUND, 'update': dict(
-                ok, outcome=fleet_report.STILL_FLASHING)},
-             fleet_report.STILL_FLASHING, 1),
+                ok, outcome=outcomes.STILL_FLASHING)},
+             outcomes.STILL_FLASHING, 1),
             ({'discovery': FOUND, 'update': {'exit_code': 3,
                                              'reboot_required': True}},
-             fleet_report.CURRENT_REBOOT, 3),
+             outcomes.CURRENT_REBOOT, 3),
         ]
         for record, outcome, code in rows:
             with self.subTest(record=record):
-                self.assertEqual(fleet_report.server_outcome(record)[:2],
+                self.assertEqual(fleet_rows.server_outcome(record)[:2],
                                  (outcome, code))
         # Until the run ends, a server whose batch has not run is not said
         # to be skipped for good.
-        self.assertEqual(fleet_report.server_outcome({'discovery': FOUND},
-                                                     False),
-                         (fleet_report.SKIPPED, None, fleet_report.NOT_YET))
+        self.assertEqual(fleet_rows.server_outcome({'discovery': FOUND},
+                                                   False),
+                         (outcomes.SKIPPED, None, fleet_rows.NOT_YET))
 
     def test_the_batch_that_stops_the_rollout(self):
-        report = fleet_report.build_report(['ok', 'bad', 'going'], {
+        report = fleet_rows.build_report(['ok', 'bad', 'going'], {
             'ok': {'discovery': FOUND, 'update': {'exit_code': 1}},
             'bad': {'discovery': FOUND, 'update': {'failed': True}},
             'going': {'discovery': FOUND, 'update': {
-                'outcome': fleet_report.STILL_FLASHING}}})
+                'outcome': outcomes.STILL_FLASHING}}})
         # batch, threshold: whether the rollout stops after it
         for batch, threshold, stops in [
                 ([], 0, False), (['ok'], 0, False), (['bad'], 100, True),
                 (['ok', 'bad'], 0, True), (['ok', 'bad'], 50, False),
                 (['ok', 'going'], 100, True)]:
-            self.assertEqual(fleet_report.stops_after(report, batch,
-                                                      threshold), stops)
+            self.assertEqual(fleet_rows.stops_after(report, batch,
+                                                    threshold), stops)
 
 
 class HtmlTest(unittest.TestCase):
@@ -90,8 +90,8 @@ class HtmlTest(unittest.TestCase):
         records = {'s&1': {'discovery': FOUND, 'update': {
             'exit_code': 12, 'failed': True, 'msg': hostile,
             'log': hostile}}}
-        report = fleet_report.build_report(['s&1', 'gone'], records)
-        page = fleet_report.render_html(report)
+        report = fleet_rows.build_report(['s&1', 'gone'], records)
+        page = fleet_page.render_html(report)
         self.assertEqual(page.count('<script'), 1)
         self.assertNotIn('<script>alert', page)
         self.assertNotIn('<img', page)
@@ -99,7 +99,7 @@ class HtmlTest(unittest.TestCase):
         self.assertIn('<dd id="summary-failed">1</dd>', page)
         self.assertIn('<dd id="summary-not-reached">1</dd>', page)
         self.assertEqual(page.count('class="bar"'), 2)
-        self.assertEqual(fleet_report.render_csv(report).count('\n'), 4)
+        self.assertEqual(fleet_rows.render_csv(report).count('\n'), 4)
 
 
 class FilesTest(unittest.TestCase):
@@ -109,29 +109,29 @@ class FilesTest(unittest.TestCase):
                 ('\rx', "'\rx"), ('a=b', 'a=b'), (12, '12'), ('', '')]
         for value, cell in rows:
             with self.subTest(value=value):
-                self.assertEqual(fleet_report.csv_cell(value), cell)
-        report = fleet_report.build_report(['=s'], {'=s': {
+                self.assertEqual(fleet_rows.csv_cell(value), cell)
+        report = fleet_rows.build_report(['=s'], {'=s': {
             'discovery': FOUND, 'update': {'failed': True, 'msg': '@x'}}})
-        self.assertIn("'=s,a,p", fleet_report.render_csv(report))
-        self.assertIn('"message": "@x"', fleet_report.render_json(report))
+        self.assertIn("'=s,a,p", fleet_rows.render_csv(report))
+        self.assertIn('"message": "@x"', fleet_rows.render_json(report))
 
     def test_retry_list_and_fleet_state_across_runs(self):
         update = {'changed': True, 'exit_code': 1, 'adapters_after': [dict(
             FOUND['adapters'][0], items=[CURRENT_ITEM, CURRENT_ITEM])]}
-        first = fleet_report.build_report(['a', 'b'], {
+        first = fleet_rows.build_report(['a', 'b'], {
             'a': {'discovery': FOUND, 'update': {'failed': True}},
             'b': {'discovery': FOUND, 'update': update}}, {'id': 'r1'})
-        self.assertEqual(fleet_report.retry_hosts(first), ['a'])
-        fleet = fleet_report.merge_fleet({}, first, 'monday')
-        second = fleet_report.build_report(
+        self.assertEqual(fleet_rows.retry_hosts(first), ['a'])
+        fleet = fleet_rows.merge_fleet({}, first, 'monday')
+        second = fleet_rows.build_report(
             ['a'], {'a': {'discovery': {'unreachable': True}}}, {'id': 'r2'})
-        fleet = fleet_report.merge_fleet(fleet, second, 'tuesday')['servers']
+        fleet = fleet_rows.merge_fleet(fleet, second, 'tuesday')['servers']
         self.assertEqual(
             [(name, known['outcome'], known['run'], known['last_seen'],
               [entry['active'] for entry in known['versions']])
              for name, known in sorted(fleet.items())],
-            [('a', fleet_report.UNREACHABLE, 'r2', 'monday', ['', '']),
-             ('b', fleet_report.UPDATED, 'r1', 'monday', ['3.10', '3.10'])])
+            [('a', outcomes.UNREACHABLE, 'r2', 'monday', ['', '']),
+             ('b', outcomes.UPDATED, 'r1', 'monday', ['3.10', '3.10'])])
 
     def test_run_folder_adds_up_and_removes_nothing(self):
         dest = tempfile.mkdtemp()
@@ -142,7 +142,7 @@ class FilesTest(unittest.TestCase):
         # refused, else the servers the run's report holds so far, its retry
         # list and whether the run ended with the call
         run, alive = {'id': 'r1', 'check_mode': False}, {'pid': os.getpid()}
-        current = {'discovery': dict(FOUND, outcome=fleet_report.CURRENT)}
+        current = {'discovery': dict(FOUND, outcome=outcomes.CURRENT)}
         rows = [
             ({'id': ''}, ['a'], {}, {}, ValueError),
             ({'id': '../up'}, ['a'], {}, {}, ValueError),

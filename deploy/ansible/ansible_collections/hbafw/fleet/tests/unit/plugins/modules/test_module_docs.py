@@ -8,8 +8,7 @@ import unittest
 
 import yaml
 
-MODULES = os.path.join(os.path.dirname(__file__), '..', '..', 'deploy',
-                       'ansible', 'ansible_collections', 'hbafw', 'fleet',
+MODULES = os.path.join(os.path.dirname(__file__), '..', '..', '..', '..',
                        'plugins', 'modules', '*.py')
 
 

@@ -1,0 +1,263 @@
+// The vendor builds run their own discovery here, quietly and without a log,
+// so each tool is asked exactly what a run asks it; only their answers are kept.
+#include "apps/inventory_capture.h"
+
+#include <glob.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "components/emulex/component.h"
+#include "components/qlogic/component.h"
+#include "framework/file_io.h"
+#include "inventory/hba_api.h"
+
+namespace hbafw {
+
+namespace {
+
+constexpr const char* kFolderRefused = "ERROR! : the capture folder must be new or empty, a folder of root's: ";
+constexpr const char* kFileNotWritten = "ERROR! : the capture could not be written: ";
+constexpr const char* kCaptured = "Captured into ";
+// Below the capture folder and gone when it is done: the Emulex kit unpacks here.
+constexpr const char* kKitScratch = "/.kits";
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool AnyMatch(const char* pattern) {
+    glob_t found{};
+    bool any = ::glob(pattern, 0, nullptr, &found) == 0 && found.gl_pathc > 0;
+    ::globfree(&found);
+    return any;
+}
+
+std::string Encoded(const std::string& text) {
+    std::string encoded;
+    for (char c : text) encoded += c == ' ' ? std::string("%20") : std::string(1, c);
+    return encoded;
+}
+
+std::string FileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// The text after "key=" up to the next ", ", or empty.
+std::string Field(const std::string& line, const std::string& key) {
+    std::size_t at = line.find(key + "=");
+    if (at == std::string::npos) return "";
+    at += key.size() + 1;
+    return line.substr(at, line.find(", ", at) - at);
+}
+
+// The text after the line's first colon, without the blanks around it.
+std::string AfterColon(const std::string& line) {
+    std::size_t colon = line.find(':');
+    if (colon == std::string::npos) return "";
+    std::string value = line.substr(colon + 1);
+    value.erase(0, value.find_first_not_of(' '));
+    value.erase(value.find_last_not_of(" \r") + 1);
+    return value;
+}
+
+std::string UpperColons(std::string wwn) {
+    for (char& c : wwn) c = c == '-' ? ':' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return wwn;
+}
+
+bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+// Length of the WWN starting at text[at], or 0.
+std::size_t WwnAt(const std::string& text, std::size_t at) {
+    constexpr std::size_t kLength = 23;
+    if (at + kLength > text.size() || (at > 0 && IsHex(text[at - 1]))) return 0;
+    char separator = text[at + 2];
+    if (separator != ':' && separator != '-') return 0;
+    for (std::size_t i = 0; i < kLength; ++i) {
+        bool ok = i % 3 == 2 ? text[at + i] == separator : IsHex(text[at + i]);
+        if (!ok) return 0;
+    }
+    return at + kLength < text.size() && IsHex(text[at + kLength]) ? 0 : kLength;
+}
+
+template <class Component>
+std::string ToolAnswer(const SystemPaths& paths) {
+    Component component(paths);
+    component.log.setQuiet(true);
+    component.DiscoverAdapters();
+    return component.toolAnswer;
+}
+
+void AddFile(std::vector<CapturedFile>& files, const std::string& relative, const std::string& source) {
+    std::string text;
+    if (ReadWholeFile(source, text)) files.emplace_back(relative, text);
+}
+
+bool WriteCapture(const std::string& folder, const std::vector<CapturedFile>& files) {
+    for (const auto& [relative, text] : files) {
+        std::string path = folder + "/" + relative;
+        if (!MakeFolders(FolderOf(path)) || !ReplaceFile(path, text)) return false;
+    }
+    return true;
+}
+
+bool IsEmptyFolder(const std::string& folder) {
+    glob_t found{};
+    bool empty = ::glob((folder + "/*").c_str(), GLOB_PERIOD, nullptr, &found) != 0 || found.gl_pathc <= 2;
+    ::globfree(&found);
+    return empty;
+}
+
+}  // namespace
+
+std::string CapturedAdapterLine(const EnumeratedAdapter& adapter) {
+    const AdapterRecord& r = adapter.record;
+    std::string line = "adapter name=" + Encoded(adapter.adapterName) + " node=" + r.nodeWwn;
+    for (const EnumeratedPort& port : adapter.ports) line += " port=" + port.wwn;
+    line += " model=" + Encoded(r.model) + " driver=" + Encoded(r.driverVersion) +
+            " firmware=" + Encoded(r.firmwareVersion) + " optionrom=" + Encoded(r.optionRomVersion);
+    char numbers[128];
+    std::string subsystem = r.subsystemId;  // low then high half, as the record shows it
+    std::snprintf(numbers, sizeof numbers, " bus=%u function=%u domain=%u subsystem=0x%.4s%.4s", adapter.pciBus,
+                  adapter.pciFunction, adapter.pciDomain, subsystem.size() == 8 ? subsystem.c_str() + 4 : "0000",
+                  subsystem.size() == 8 ? subsystem.c_str() : "0000");
+    line += numbers;
+    // The lookup found no device: the twin lays none with these ids either.
+    if (std::string(r.pciId).size() == 8) line += " pci=0x" + std::string(r.pciId);
+    line += " library=" + FileName(adapter.servingLibrary) + " serial=" + Encoded(adapter.serialNumber) +
+            " manufacturer=" + Encoded(adapter.manufacturer);
+    if (adapter.numberOfPorts != adapter.ports.size()) line += " ports=" + std::to_string(adapter.numberOfPorts);
+    return line;
+}
+
+std::string QLogicInstances(const std::string& answer) {
+    std::istringstream lines(answer);
+    std::string text, wwn;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("Port Name") != std::string::npos) wwn = UpperColons(AfterColon(line));
+        if (line.find("Flash Image") != std::string::npos && !wwn.empty()) {
+            text += wwn + " " + AfterColon(line) + "\n";
+            wwn.clear();
+        }
+    }
+    return text;
+}
+
+std::string EmulexKitAdapters(const std::string& answer) {
+    std::istringstream lines(answer);
+    std::string text;
+    for (std::string line; std::getline(lines, line);)
+        if (line.starts_with("HBA="))
+            text += Field(line, "HBA") + " " + Field(line, "PCI ID") + " " + Field(line, "VID") + " " +
+                    Field(line, "SSID") + " " + Field(line, "SVID") + " " + Field(line, "Firmware") + " " +
+                    Field(line, "Boot Code") + "\n";
+    return text;
+}
+
+void Anonymize(std::vector<CapturedFile>& files, const std::vector<std::string>& serialNumbers) {
+    std::map<std::string, std::string> wwns;
+    std::map<std::string, std::string> serials;
+    for (const std::string& serial : serialNumbers)
+        if (!serial.empty() && !serials.contains(serial))
+            serials.emplace(serial, "SERIAL" + std::to_string(serials.size() + 1));
+    // Serial numbers the tools print, on their "Serial" lines.
+    for (const auto& [relative, text] : files) {
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            std::string serial = line.find("Serial") != std::string::npos ? AfterColon(line) : "";
+            if (!serial.empty() && !serials.contains(serial))
+                serials.emplace(serial, "SERIAL" + std::to_string(serials.size() + 1));
+        }
+    }
+    for (auto& [relative, text] : files) {
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            std::size_t length = WwnAt(text, at);
+            if (length == 0) continue;
+            std::string key = UpperColons(text.substr(at, length));
+            auto [entry, added] = wwns.emplace(key, "");
+            if (added) {
+                char replacement[24];
+                std::snprintf(replacement, sizeof replacement, "%.5s:00:00:00:%.2zX:%.2zX:%.2zX", key.c_str(),
+                              (wwns.size() >> 16) & 0xFF, (wwns.size() >> 8) & 0xFF, wwns.size() & 0xFF);
+                entry->second = replacement;
+            }
+            std::string shown = entry->second;
+            char separator = text[at + 2];
+            bool lower = std::any_of(text.begin() + at, text.begin() + at + length,
+                                     [](char c) { return std::islower(static_cast<unsigned char>(c)) != 0; });
+            for (char& c : shown) {
+                if (c == ':') c = separator;
+                if (lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            }
+            text.replace(at, length, shown);
+            at += length - 1;
+        }
+        for (const auto& [serial, replacement] : serials)
+            for (std::size_t at = text.find(serial); at != std::string::npos; at = text.find(serial, at))
+                text.replace(at, serial.size(), replacement), at += replacement.size();
+    }
+}
+
+bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths& paths, std::ostream& console) {
+    if (!MakePrivateFolder(folder) || !IsEmptyFolder(folder)) {
+        console << kFolderRefused << folder << "\n";
+        return false;
+    }
+    std::vector<CapturedFile> files;
+    AddFile(files, "etc/hba.conf", paths.hbaConf);
+    AddFile(files, "etc/redhat-release", paths.redhatRelease);
+    AddFile(files, "etc/SuSE-release", paths.suseRelease);
+    AddFile(files, "work/reference.xml", "reference.xml");
+
+    std::string missing;
+    if (std::ifstream config(paths.hbaConf); config)
+        for (const HbaConfigLine& line : ReadHbaConfig(config))
+            if (line.path.starts_with("/usr/") && !Exists(line.path)) missing += line.path + " none\n";
+    if (!missing.empty()) files.emplace_back("sim/libraries", missing);
+
+    std::vector<EnumeratedAdapter> adapters = EnumerateAdapterDetails(paths, console);
+    std::string lines;
+    std::vector<std::string> serials;
+    for (const EnumeratedAdapter& adapter : adapters) {
+        lines += CapturedAdapterLine(adapter) + "\n";
+        serials.push_back(adapter.serialNumber);
+    }
+    if (!lines.empty()) files.emplace_back("sim/adapters.conf", lines);
+
+    // The builds ask their tools only what a run asks; the log and the kit's
+    // unpacking stay inside the capture folder.
+    SystemPaths quiet = paths;
+    quiet.componentLog.clear();
+    quiet.kitFolders = folder + kKitScratch;
+    if (Exists("qlafwupdate")) {
+        std::string answer = ToolAnswer<QLogicComp::CComponent>(quiet);
+        files.emplace_back("sim/qlafwupdate/flash", "exit 0\n");
+        files.emplace_back("sim/qlafwupdate/instances", QLogicInstances(answer));
+        // Asked whenever the enumeration found adapters, even if it answered nothing.
+        if (!answer.empty() || !adapters.empty()) files.emplace_back("sim/qlafwupdate/query", answer);
+    }
+    if (AnyMatch("elxflashStandalone*.zip")) {
+        std::string answer = ToolAnswer<EmulexComp::CComponent>(quiet);
+        ::rmdir(quiet.kitFolders.c_str());
+        files.emplace_back("sim/elxflash/adapters", EmulexKitAdapters(answer));
+        files.emplace_back("sim/elxflash/flash", "exit 0\n");
+        files.emplace_back("sim/elxflash/query", answer);
+    }
+    if (Exists("bcu_bootupdate")) files.emplace_back("sim/bcu/flash", "exit 0\n");
+
+    if (anonymize) Anonymize(files, serials);
+    if (!WriteCapture(folder, files)) {
+        console << kFileNotWritten << folder << "\n";
+        return false;
+    }
+    console << kCaptured << folder << ": " << adapters.size() << " adapters, " << files.size() << " files.\n";
+    return true;
+}
+
+}  // namespace hbafw
