@@ -370,11 +370,12 @@ class Fleet:
                    PATH='/usr/bin:/bin:/usr/sbin:/sbin')
         return env
 
-    def playbook(self, collections, *args, timeout=600):
-        """Run hbafw.fleet.rollout; (exit code, combined output). While it
-        runs, self.running is its process (a test may kill it)."""
+    def playbook(self, collections, *args, timeout=600,
+                 name='hbafw.fleet.rollout'):
+        """Run the playbook (the rollout); (exit code, combined output).
+        While it runs, self.running is its process (a test may kill it)."""
         with subprocess.Popen(
-                ['ansible-playbook', 'hbafw.fleet.rollout'] + list(args),
+                ['ansible-playbook', name] + list(args),
                 env=self.environment(collections), cwd=self.dir,
                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                 text=True) as self.running:

@@ -236,7 +236,7 @@ class FleetRolloutTest(unittest.TestCase):
         the bundle given."""
         with open(self.bundles[given], 'rb') as handle:
             digest = hashlib.sha256(handle.read()).hexdigest()
-        return ['-e', json.dumps({'hbafw_bundle_url': self.mirror + served
+        return ['-e', json.dumps({'hbafw_bundle': self.mirror + served
                                   + '.tar.gz', 'hbafw_bundle_sha256': digest})]
 
     @classmethod
@@ -543,6 +543,26 @@ class FleetRolloutTest(unittest.TestCase):
                  ('updated', 'updated, reboot required')])})
         self.assertEqual(info['srv01']['history'][1]['items'][0]['before'],
                          '2.02')
+        # So does the inventory playbook, into a report folder of its own;
+        # srv05 no longer answers.
+        read = self.fleet.path('inventory-report')
+        code, out = self.fleet.playbook(
+            self.collections, '--limit', answering + ',srv05', '-e',
+            'hbafw_report_dir=%s hbafw_inventory=%s/bin/hbafw-inventory'
+            % (read, BUILD), name='hbafw.fleet.inventory')
+        self.assertEqual(server_state(), before)
+        self.assertEqual(code, 2, out)
+        self.assertRegex(out, r'Inventory \S+ left 1 of 5 servers not read '
+                         r'\(unreachable 1\)')
+        with open(os.path.join(read, 'fleet.json')) as handle:
+            self.assertEqual(
+                dict((name, known['outcome']) for name, known in
+                     json.load(handle)['servers'].items()),
+                {'srv01': 'not compared', 'srv02': 'not compared',
+                 'srv03': 'no adapter', 'srv04': 'reboot required',
+                 'srv05': 'unreachable'})
+        self.assertTrue(os.path.isfile(os.path.join(read, 'latest',
+                                                    'report.csv')))
 
         # The command that goes on reaches srv07 (its flash outlasts its
         # wait); the controller is killed while srv07 flashes. The report
