@@ -143,6 +143,7 @@ class Fleet:
         self.stalled = {}
         self.bundle = None
         self.home = os.path.join(self.dir, 'home')
+        self.mirror = self.mirror_url = None
 
     def __enter__(self):
         # A terminated run still stops its servers on the way out.
@@ -274,6 +275,32 @@ class Fleet:
             time.sleep(0.05)
         raise RuntimeError('sshd of %s did not start' % name)
 
+    def serve(self, folder):
+        """A web server on 127.0.0.1 (python3's http.server, in the sandbox
+        over the bundle kit's machine) serving folder, for pull mode; its
+        base URL. stop() ends it."""
+        with socket.socket() as probe:
+            probe.bind(('127.0.0.1', 0))
+            port = probe.getsockname()[1]
+        log = open(self.path('mirror.log'), 'w')
+        self.mirror = subprocess.Popen(
+            [os.path.join(self.repo, 'sim', 'sandbox'),
+             self.path('bundle-kit'), '/usr/bin/python3', '-m', 'http.server',
+             '--bind', '127.0.0.1', '--directory', folder, str(port)],
+            stdout=log, stderr=subprocess.STDOUT)
+        log.close()
+        deadline = time.monotonic() + 30
+        while True:
+            try:
+                socket.create_connection(('127.0.0.1', port), 1).close()
+                self.mirror_url = 'http://127.0.0.1:%d/' % port
+                return self.mirror_url
+            except OSError:
+                if self.mirror.poll() is not None or \
+                        time.monotonic() > deadline:
+                    raise RuntimeError('the mirror did not start')
+                time.sleep(0.05)
+
     def stall_server(self, name):
         """Freeze one server's sshd and its sessions: connections stay open
         and nothing answers, as a hung server. stop_server ends them."""
@@ -304,7 +331,16 @@ class Fleet:
             pass
 
     def stop(self):
-        """Stop each sshd by the pid it wrote, then reap its sandbox."""
+        """Stop each sshd by the pid it wrote, then reap its sandbox; and
+        the mirror with the processes below it."""
+        if self.mirror:
+            for pid in reversed(descendants(self.mirror.pid)):
+                try:
+                    os.kill(pid, signal.SIGTERM)
+                except OSError:
+                    pass
+            self.mirror.wait()
+            self.mirror = None
         for name in list(self.stalled):
             self.stop_server(name)
         for name, _, process in self.servers:
@@ -334,11 +370,12 @@ class Fleet:
                    PATH='/usr/bin:/bin:/usr/sbin:/sbin')
         return env
 
-    def playbook(self, collections, *args, timeout=600):
-        """Run hbafw.fleet.rollout; (exit code, combined output). While it
-        runs, self.running is its process (a test may kill it)."""
+    def playbook(self, collections, *args, timeout=600,
+                 name='hbafw.fleet.rollout'):
+        """Run the playbook (the rollout); (exit code, combined output).
+        While it runs, self.running is its process (a test may kill it)."""
         with subprocess.Popen(
-                ['ansible-playbook', 'hbafw.fleet.rollout'] + list(args),
+                ['ansible-playbook', name] + list(args),
                 env=self.environment(collections), cwd=self.dir,
                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                 text=True) as self.running:

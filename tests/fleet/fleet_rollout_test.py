@@ -1,9 +1,10 @@
 # The fleet rollout end to end: the collection built and installed offline
 # from its tarball, the playbook hbafw.fleet.rollout run over real SSH against
 # simulated servers of every kind (QLogic, Emulex, Brocade): bundles refused
-# before any server is touched, check mode, a rollout a lost and a frozen
-# server stop, one a flash outlasting its wait stops, a damaged bundle
-# folder, and a last rollout that picks the long flash up and changes
+# before any server is touched, or by the server in pull mode (fetched from
+# a web server on 127.0.0.1), check mode and a rollout a lost and a frozen
+# server stop in pull mode, one a flash outlasting its wait stops, a damaged
+# bundle folder, and a last rollout that picks the long flash up and changes
 # nothing; the fleet report checked row by row and
 # its HTML page rendered by headless Chromium. Exits 77 (skipped) only when
 # the sandbox cannot run here.
@@ -58,6 +59,13 @@ REFUSED = [('corrupt', False,
             'bundle corrupt: reference.xml does not match its checksum'),
            ('forged', True, 'bundle signature does not verify'),
            ('unsigned', True, 'bundle not signed')]
+# Pull mode: archives a server must refuse, nothing run there: (the archive
+# the mirror serves, the bundle whose digest the run gives, whether the
+# release keyring is given, what the run says).
+ARRIVED = 'bundle corrupt: the archive arrived with digest'
+PULL_REFUSED = [('corrupt', 'signed', False, ARRIVED),
+                ('signed', 'unsigned', False, ARRIVED),
+                ('forged', 'forged', True, 'bundle signature does not verify')]
 # Host paths the rollout must leave as they are, and paths that exist only
 # inside the simulated servers' sandboxes.
 HOST_TREES = ['/opt', '/var/vkx']
@@ -219,6 +227,19 @@ class FleetRolloutTest(unittest.TestCase):
                 if member.name.endswith('/reference.xml'):
                     data = data.replace(b'3.10', b'9.99')
                 target.addfile(member, io.BytesIO(data))
+        mirror = cls.fleet.path('mirror')
+        os.mkdir(mirror)
+        for name, path in cls.bundles.items():
+            shutil.copy(path, os.path.join(mirror, name + '.tar.gz'))
+        cls.mirror = cls.fleet.serve(mirror)
+
+    def pulled(self, served, given):
+        """Pull mode's variables: the mirror's archive served, the digest of
+        the bundle given."""
+        with open(self.bundles[given], 'rb') as handle:
+            digest = hashlib.sha256(handle.read()).hexdigest()
+        return ['-e', json.dumps({'hbafw_bundle': self.mirror + served
+                                  + '.tar.gz', 'hbafw_bundle_sha256': digest})]
 
     @classmethod
     def tearDownClass(cls):
@@ -226,16 +247,19 @@ class FleetRolloutTest(unittest.TestCase):
         cls.fleet.stop()
         cls.fleet.remove()
 
-    def rollout(self, *args, bundle='signed', keyring=True, exact=False):
+    def rollout(self, *args, bundle='signed', keyring=True, exact=False,
+                pull=False):
         """One rollout into the shared report folder (exact: with args
-        only): (exit code, output, the run's report folder, its CSV rows)."""
+        only; pull: the servers fetch the bundle from the mirror): (exit
+        code, output, the run's report folder, its CSV rows)."""
         code, out = self.fleet.playbook(self.collections, *args) if exact \
             else self.fleet.playbook(
             self.collections, '-e', BATCHES,
             '-e', 'hbafw_report_dir=' + self.reports,
             '-e', 'hbafw_bundle=' + self.bundles[bundle], '-e',
             'hbafw_bundle_keyring=' + (self.fleet.path('release.gpg')
-                                       if keyring else ''), *args)
+                                       if keyring else ''),
+            *(self.pulled(bundle, bundle) if pull else []), *args)
         report = os.path.realpath(os.path.join(self.reports, 'latest'))
         with open(os.path.join(report, 'report.csv')) as handle:
             rows = list(csv.DictReader(handle))
@@ -387,11 +411,26 @@ class FleetRolloutTest(unittest.TestCase):
             self.assertNotIn('Copy the bundle to the server', out, bundle)
         self.assertEqual(sorted(os.listdir(self.reports)),
                          ['hosts', 'inventory.ini'])
+        # Pulled from the mirror, what a server refuses runs nothing there.
+        log = self.lines('srv02', 'var', 'vkx', 'Component.log')
+        with concurrent.futures.ThreadPoolExecutor(len(PULL_REFUSED)) as pool:
+            runs = list(pool.map(lambda row: self.fleet.playbook(
+                self.collections, '--limit', 'srv02',
+                *self.pulled(row[0], row[1]), '-e', 'hbafw_bundle_keyring='
+                + (self.fleet.path('release.gpg') if row[2] else '')),
+                PULL_REFUSED))
+        for (served, _given, _keyring, message), (code, out) in zip(
+                PULL_REFUSED, runs):
+            self.assertNotEqual(code, 0, served)
+            self.assertIn(message, out, served)
+        self.assertEqual(self.lines('srv02', 'var', 'vkx', 'Component.log'),
+                         log)
 
     def check_changes_nothing(self):
-        """A check run flashes nothing and says where a flash would be."""
+        """A check run flashes nothing and says where a flash would be; its
+        servers pull the bundle from the mirror."""
         pending = ['srv01', 'srv04', 'srv05', 'srv06', 'srv07', 'srv08']
-        code, out, _, rows = self.rollout('--check', '--diff')
+        code, out, _, rows = self.rollout('--check', '--diff', pull=True)
         self.assertEqual(code, 0, out)
         self.assertIn('finished: no server needs another run', out)
         # srv07 sets the wait's old name.
@@ -432,7 +471,12 @@ class FleetRolloutTest(unittest.TestCase):
             self.fleet.playbook(self.collections, '-e', 'hbafw_bundle='
                                 + self.bundles['signed'], '-e',
                                 'hbafw_report_dir=' + self.reports)))
-        code, out, report, rows = self.rollout()
+        # srv01 has node_exporter's textfile folder: its update and the
+        # check after its restart rewrite the metrics there.
+        textfile = '/var/lib/prometheus/node-exporter'
+        self.on_servers('srv01', 'mkdir -p ' + textfile)
+        code, out, report, rows = self.rollout(
+            '-e', 'hbafw_inventory=%s/bin/hbafw-inventory' % BUILD, pull=True)
         lost.set()
         frozen.set()
         overlap.set()
@@ -496,6 +540,9 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertLogTail(report, 'srv01', 'Flash complete [1]\n')
         self.assertFalse(os.path.exists(os.path.join(
             report, 'logs', 'srv07.update.log')))
+        self.assertIn('\nhbafw_last_run_info{action="rebooted",outcome='
+                      '"updated"} 1\n', self.on_servers(
+                          'srv01', 'cat %s/hbafw.prom' % textfile))
 
         seen = self.render(os.path.join(report, 'report.html'),
                            'unreachable')
@@ -549,6 +596,29 @@ class FleetRolloutTest(unittest.TestCase):
                  ('updated', 'updated, reboot required')])})
         self.assertEqual(info['srv01']['history'][1]['items'][0]['before'],
                          '2.02')
+        # So does the inventory playbook, into a report folder of its own;
+        # srv05 no longer answers.
+        read = self.fleet.path('inventory-report')
+        code, out = self.fleet.playbook(
+            self.collections, '--limit', answering + ',srv05', '-e',
+            'hbafw_report_dir=%s hbafw_inventory=%s/bin/hbafw-inventory'
+            % (read, BUILD), name='hbafw.fleet.inventory')
+        self.assertEqual(dict((server, result['stdout']) for server, result
+                              in self.in_one_run(answering, (
+                                  'ansible.builtin.shell', state))[0].items()),
+                         before)
+        self.assertEqual(code, 2, out)
+        self.assertRegex(out, r'Inventory \S+ left 1 of 5 servers not read '
+                         r'\(unreachable 1\)')
+        with open(os.path.join(read, 'fleet.json')) as handle:
+            self.assertEqual(
+                dict((name, known['outcome']) for name, known in
+                     json.load(handle)['servers'].items()),
+                {'srv01': 'not compared', 'srv02': 'not compared',
+                 'srv03': 'no adapter', 'srv04': 'reboot required',
+                 'srv05': 'unreachable'})
+        self.assertTrue(os.path.isfile(os.path.join(read, 'latest',
+                                                    'report.csv')))
 
     def kill_the_controller(self, resume):
         """The command that goes on, its controller killed mid-flash; the

@@ -1,9 +1,10 @@
 # Action of the hbafw module: with bundle it hands the bundle archive to the
 # module as one value, so placing the bundle and the discovery from it take
-# one SSH session per server. It returns the step's record for the fleet
-# report: a failure with no verdict of the module is told from a lost server
-# by a bare command, and a restart that did not complete is recorded without
-# running anything.
+# one SSH session per server; with bundle_url the server fetches the archive
+# itself and only the digest (and the keyring, when given) goes along. It
+# returns the step's record for the fleet report: a failure with no verdict
+# of the module is told from a lost server by a bare command, and a restart
+# that did not complete is recorded without running anything.
 
 from __future__ import absolute_import, division, print_function
 
@@ -32,7 +33,11 @@ class ActionModule(ActionBase):
         state = args.get('state', 'discovered')
         if state == 'rebooted' and flashed and restart_lost(restart or {}):
             return kept(result, after_restart(flashed, restart))
-        if args.get('bundle'):
+        if args.get('bundle_url'):
+            if args.get('bundle_keyring'):
+                args['bundle_keyring_content'] = archive_content(
+                    args['bundle_keyring'], 'keyring')
+        elif args.get('bundle'):
             args['bundle_content'] = archive_content(args['bundle'])
         found = self.step(args, task_vars)
         if state == 'rebooted' and flashed:

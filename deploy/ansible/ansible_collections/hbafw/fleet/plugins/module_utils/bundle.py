@@ -237,14 +237,16 @@ def place(archive, digest, dest):
     """Unpacks the archive (bytes whose SHA-256 must be digest) into the
     folder dest, mode 0700, its parents made root-only; a dest already there
     is checked against the archive, never rewritten, as a flash may run from
-    it. True when it unpacked. Raises BundleError when the archive or the
-    folder does not match, FolderError when a parent is not root's alone."""
+    it. (True when it unpacked, {file name: SHA-256} of the archive's
+    files.) Raises BundleError when the archive or the folder does not
+    match, FolderError when a parent is not root's alone."""
     check_arrival(archive, digest)
     parent = os.path.dirname(dest)
     make_folders(parent)
     if os.path.lexists(dest):
-        check_folder(dest, archive_digests(archive))
-        return False
+        expected = archive_digests(archive)
+        check_folder(dest, expected)
+        return False, expected
     # Unpacked beside its final name and renamed, so no run ever sees half a
     # bundle under the digest's name.
     partial = tempfile.mkdtemp(dir=parent,
@@ -259,10 +261,10 @@ def place(archive, digest, dest):
         if expected is None or not os.path.lexists(dest):
             raise
         check_folder(dest, expected)
-        return False
+        return False, expected
     finally:
         shutil.rmtree(partial, ignore_errors=True)
-    return True
+    return True, expected
 
 
 def users(folder):

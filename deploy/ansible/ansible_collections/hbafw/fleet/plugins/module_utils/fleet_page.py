@@ -14,10 +14,10 @@ __metaclass__ = type
 from ansible_collections.hbafw.fleet.plugins.module_utils.fleet_rows import (
     COLUMNS, file_name)
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
-    BUNDLE_CORRUPT, BUSY, CURRENT, CURRENT_REBOOT, FAILED, NO_ADAPTER,
-    NOT_REACHED, NOT_VERIFIED, REPORT_ORDER as OUTCOMES, RETRY, SKIPPED,
-    STARTED, STILL_FLASHING, UNREACHABLE, UPDATED, UPDATED_REBOOT,
-    WOULD_UPDATE)
+    BUNDLE_CORRUPT, BUSY, COMPLIANT, CURRENT, CURRENT_REBOOT, FAILED,
+    NO_ADAPTER, NOT_COMPARED, NOT_REACHED, NOT_VERIFIED, REBOOT_REQUIRED,
+    REPORT_ORDER as OUTCOMES, RETRY, SKIPPED, STARTED, STILL_FLASHING,
+    UNREACHABLE, UPDATE_AVAILABLE, UPDATED, UPDATED_REBOOT, WOULD_UPDATE)
 
 COLOURS = {FAILED: '#c62828', NOT_VERIFIED: '#ad1457',
            BUNDLE_CORRUPT: '#6a1b9a', UNREACHABLE: '#4e342e',
@@ -25,7 +25,9 @@ COLOURS = {FAILED: '#c62828', NOT_VERIFIED: '#ad1457',
            NOT_REACHED: '#6d4c41', SKIPPED: '#ef6c00',
            UPDATED_REBOOT: '#00838f', CURRENT_REBOOT: '#78909c',
            UPDATED: '#2e7d32', WOULD_UPDATE: '#1565c0', CURRENT: '#607d8b',
-           NO_ADAPTER: '#9e9e9e'}
+           NO_ADAPTER: '#9e9e9e', REBOOT_REQUIRED: '#0277bd',
+           UPDATE_AVAILABLE: '#5e35b1', COMPLIANT: '#558b2f',
+           NOT_COMPARED: '#90a4ae'}
 # Until a run's last write, its banner says so.
 NOT_FINISHED = 'did not finish'
 UNFINISHED = (NOT_FINISHED + ': servers whose update started may be '

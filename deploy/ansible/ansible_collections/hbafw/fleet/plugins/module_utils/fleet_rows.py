@@ -14,15 +14,17 @@ import re
 __metaclass__ = type
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
-    BUNDLE_CORRUPT, BUSY, CURRENT, CURRENT_REBOOT, FAILED, NEEDS_PERSON,
-    NO_ADAPTER, NOT_REACHED, PENDING, REPORT_ORDER as OUTCOMES, RETRY,
-    SKIPPED, STILL_FLASHING, UNREACHABLE, UPDATED, UPDATED_REBOOT,
-    WOULD_UPDATE)
+    BUNDLE_CORRUPT, BUSY, COMPLIANT, CURRENT, CURRENT_REBOOT, FAILED,
+    NEEDS_PERSON, NO_ADAPTER, NOT_COMPARED, NOT_REACHED, PENDING,
+    REBOOT_REQUIRED, UPDATE_AVAILABLE,
+    REPORT_ORDER as OUTCOMES, RETRY, SKIPPED, STILL_FLASHING, UNREACHABLE,
+    UPDATED, UPDATED_REBOOT, WOULD_UPDATE)
 
 FLASHED = (UPDATED, UPDATED_REBOOT, WOULD_UPDATE)
 # Outcomes after which a server runs what it ran before.
 UNCHANGED = (CURRENT, CURRENT_REBOOT, NO_ADAPTER, WOULD_UPDATE, SKIPPED,
-             NOT_REACHED, BUSY)
+             NOT_REACHED, BUSY, COMPLIANT, UPDATE_AVAILABLE, REBOOT_REQUIRED,
+             NOT_COMPARED)
 STOPPED_BEFORE = 'the rollout stopped before its batch'
 NOT_YET = 'its batch had not begun when this report was written'
 
@@ -34,9 +36,36 @@ LOG_KINDS = ('bundle', 'discovery', 'update')
 FORMULA_START = ('=', '+', '-', '@', '\t', '\r')
 
 
+def inventory_outcome(found):
+    """(outcome, None, message) of a server read by hbafw_info: its
+    compliance, or without a catalogue only what needs no comparison."""
+    if found.get('unreachable'):
+        return UNREACHABLE, None, found.get('msg', '')
+    if found.get('failed'):
+        return FAILED, None, found.get('msg', '')
+    return found.get('compliance') or NOT_COMPARED, None, ''
+
+
+def inventory_items(found):
+    """The rows' items of a read-only inventory: its catalogue items, or
+    without a catalogue each adapter's firmware, as the discovery's are."""
+    if found.get('items'):
+        return [dict(device_id=item.get('device_id', ''),
+                     product_id=item.get('product', ''),
+                     items=[dict(item, version=item.get('package_version'))])
+                for item in found['items']]
+    return [dict(device_id=(adapter.get('pci') or {}).get('id', ''),
+                 product_id=adapter.get('model', ''),
+                 items=[dict(type='firmware', active_version=adapter.get(
+                     'firmware_version', ''))])
+            for adapter in found.get('adapters') or []]
+
+
 def server_outcome(record, finished=True):
     """(outcome, exit code or None, message) of one server's records, in a
     run that finished or did not (yet)."""
+    if record.get('inventory') is not None:
+        return inventory_outcome(record['inventory'])
     discovery = record.get('discovery') or {}
     update = record.get('update') or {}
     bundle = record.get('bundle') or {}
@@ -89,6 +118,10 @@ def server_rows(host, record, finished=True):
     outcome, code, message = server_outcome(record, finished)
     discovery = record.get('discovery') or {}
     update = record.get('update') or {}
+    if record.get('inventory') is not None:
+        # Read only: what ran before runs after.
+        discovery = dict(record['inventory'], adapters=inventory_items(
+            record['inventory']))
     before = discovery.get('adapters') or []
     # A flash picked up by a later run's discovery has no update record.
     after = (update or discovery).get('adapters_after')
@@ -157,7 +190,8 @@ def build_report(hosts, records, run=None):
         servers.append(dict(
             server=host, outcome=outcome, exit_code=code, message=message,
             reboot_required=bool((record.get('update') or record.get(
-                'discovery') or {}).get('reboot_required')),
+                'discovery') or record.get('inventory') or {}).get(
+                    'reboot_required')),
             logs=sorted(server_files(host, record)),
             rows=server_rows(host, record, finished)))
     servers.sort(key=lambda server: rank.get(server['outcome'], len(rank)))

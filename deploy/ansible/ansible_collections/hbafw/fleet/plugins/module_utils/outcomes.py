@@ -32,6 +32,8 @@ NOT_REACHED = 'not reached'
 COMPLIANT = 'compliant'
 UPDATE_AVAILABLE = 'update available'
 REBOOT_REQUIRED = 'reboot required'
+# Read without a catalogue to compare with: what runs, not what is due.
+NOT_COMPARED = 'not compared'
 
 # Worst first: a server with several builds takes the first of its builds'
 # outcomes in this order.
@@ -41,7 +43,9 @@ SEVERITY = (UNREACHABLE, FAILED, NOT_VERIFIED, BUSY, STILL_FLASHING,
 # The report's order: what needs the operator first.
 REPORT_ORDER = (FAILED, NOT_VERIFIED, BUNDLE_CORRUPT, UNREACHABLE, STARTED,
                 STILL_FLASHING, BUSY, NOT_REACHED, SKIPPED, UPDATED_REBOOT,
-                CURRENT_REBOOT, UPDATED, WOULD_UPDATE, CURRENT, NO_ADAPTER)
+                CURRENT_REBOOT, REBOOT_REQUIRED, UPDATED, WOULD_UPDATE,
+                UPDATE_AVAILABLE, CURRENT, COMPLIANT, NOT_COMPARED,
+                NO_ADAPTER)
 # Outcomes that fail the server: a person has to look.
 NEEDS_PERSON = (FAILED, NOT_VERIFIED, BUNDLE_CORRUPT, UNREACHABLE, STARTED,
                 STILL_FLASHING, BUSY)

@@ -43,6 +43,10 @@ LOCKED = ('another rollout is running into %s: run %s by %s (process %s on '
           'process is gone, remove %s')
 DONE = 'Rollout %s finished: no server needs another run.'
 NOT_DONE = ('Rollout %s left %d of %d servers not updated (%s); to go on: %s')
+# The read-only inventory's last message.
+READ_DONE = 'Inventory %s finished: every server was read.'
+READ_NOT_DONE = ('Inventory %s left %d of %d servers not read (%s); to read '
+                 'them: %s')
 LIMITS = ('-l', '--limit')
 UPDATE_STARTED = dict(outcome=STARTED, failed=True,
                       msg='no outcome reached the controller (yet)')
@@ -152,12 +156,14 @@ def closing(report, retry, retry_file, argv):
     run_id = report['run'].get('id', '')
     left = [server['outcome'] for server in report['servers']
             if server['server'] in retry]
+    reading = report['run'].get('kind') == 'inventory'
     if not left:
-        return DONE % run_id
+        return (READ_DONE if reading else DONE) % run_id
     counts = ', '.join('%s %d' % (outcome, left.count(outcome))
                        for outcome in sorted(set(left), key=left.index))
-    return NOT_DONE % (run_id, len(left), len(report['servers']), counts,
-                       resume_command(argv, retry_file))
+    return (READ_NOT_DONE if reading else NOT_DONE) % (
+        run_id, len(left), len(report['servers']), counts,
+        resume_command(argv, retry_file))
 
 
 def write_run(dest, run, hosts, records, starting=(), batch=(), final=False,

@@ -1,7 +1,9 @@
 # What a server keeps between runs for its operators: a bounded history of the
-# module's runs in a root-only file, and the system's restart signal
+# module's runs in a root-only file, the system's restart signal
 # (/run/reboot-required and its package list, which Debian's and Ubuntu's
-# tools read). Reading never writes; nothing here runs the component.
+# tools read), and node_exporter's metrics, which the component's own
+# hbafw-inventory writes. Reading never writes; nothing here runs the
+# component's vendor builds.
 
 from __future__ import absolute_import, division, print_function
 
@@ -11,8 +13,10 @@ import time
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.atomic_file import (
     replace_file)
+from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
+    file_problem)
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
-    make_folders)
+    FolderError, check_way, make_folders)
 
 __metaclass__ = type
 
@@ -23,6 +27,13 @@ HISTORY_MODE = 0o600
 SIGNAL_MODE = 0o644
 PACKAGE = 'hbafw'
 SIGNAL_TEXT = '*** System restart required ***\n'
+# node_exporter's textfile folder in Debian's and Fedora's packages, and the
+# component package's inventory tool, which writes the metrics there.
+METRICS_FILE = '/var/lib/prometheus/node-exporter/hbafw.prom'
+INVENTORY = '/usr/sbin/hbafw-inventory'
+METRICS_NOT_WRITTEN = 'metrics not written to %s: %s'
+# hbafw-inventory's exit codes that wrote the file: adapters found, none.
+METRICS_WRITTEN = (0, 3)
 
 
 def history_path(state_dir):
@@ -143,3 +154,27 @@ def signal_state(path):
         return True, int(os.lstat(path).st_mtime)
     except OSError:
         return True, None
+
+
+def refresh_metrics(run_command, inventory, path):
+    """Rewrites node_exporter's metrics after a run with the component's
+    own writer (atomic, never through a link), so they show the new
+    firmware and this run now, not at the timer's next refresh. Without
+    --catalogue: no vendor tool query runs beside a flash. Nothing when
+    path is empty or its folder (node_exporter) absent. (Whether written,
+    why not or None); run_command is AnsibleModule's."""
+    if not path or not os.path.isdir(os.path.dirname(path)):
+        return False, None
+    try:
+        check_way(os.path.dirname(inventory))
+        problem = file_problem(os.lstat(inventory))
+    except (FolderError, OSError) as error:
+        problem = str(error)
+    if problem:
+        return False, METRICS_NOT_WRITTEN % (
+            path, '%s %s' % (inventory, problem))
+    code, out, err = run_command([inventory, '--prometheus', path])
+    if code not in METRICS_WRITTEN:
+        return False, METRICS_NOT_WRITTEN % (
+            path, (err or out).strip() or 'exit code %d' % code)
+    return True, None

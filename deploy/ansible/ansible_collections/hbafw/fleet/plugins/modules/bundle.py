@@ -18,6 +18,10 @@ description:
     I(keyring), the detached signature C(SHA256SUMS.sig) with C(gpgv). It
     returns the archive's digest, which names the bundle's folder on the
     servers.
+  - I(state=verified) with I(url) instead (pull mode, where each server
+    fetches the archive from a mirror) only checks that I(url) is an http
+    or https URL and I(digest) a SHA-256, and returns them for the servers,
+    which check the archive they fetch, and its signature, themselves.
   - I(state=present) sends I(src) to the server as one archive (the action
     plugin passes it to the module), checks its digest, unpacks it into
     I(dest) (mode 0700, its missing parents made 0700 whatever the umask)
@@ -37,9 +41,14 @@ options:
   src:
     description: The bundle archive on the controller.
     type: path
+  url:
+    description: With I(state=verified) instead of I(src), the archive's
+      http or https URL on a mirror, which the servers fetch it from.
+    type: str
+    default: ""
   digest:
     description: SHA-256 of the archive, as I(state=verified) returned it;
-      required for I(state=present).
+      required for I(state=present), and with I(url).
     type: str
     default: ""
   dest:
@@ -106,7 +115,7 @@ name:
 digests:
   description: SHA-256 of every file of the archive, C(SHA256SUMS) and its
     signature included, by file name; M(hbafw.fleet.hbafw) checks the
-    bundle's folder against them (I(bundle_digests)).
+    bundle's folder against them (I(bundle_digests)). Empty with I(url).
   returned: state is verified
   type: dict
   sample: {hbafw-qlogic: 5d41...b2a, SHA256SUMS: 0c7e...91f}
@@ -116,7 +125,8 @@ files:
   type: list
   elements: str
 signed:
-  description: Whether the signature was verified.
+  description: Whether the signature was verified (with I(url), whether
+    each server must verify it).
   returned: state is verified
   type: bool
 path:
@@ -137,11 +147,13 @@ import tempfile
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
     BROKEN, CORRUPT, SIGNATURE, SUMS, archive_check, archive_members,
-    check_folder, file_digest, member_digests, unpack)
+    check_folder, file_digest, member_digests)
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
     place as unpack_bundle, remove as remove_bundle)
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
     FolderError)
+from ansible_collections.hbafw.fleet.plugins.module_utils.mirror import (
+    archive_name, digest_problem, signature_problem, url_problem)
 
 
 def verify(module, src, keyring):
@@ -156,22 +168,26 @@ def verify(module, src, keyring):
         if problems:
             module.fail_json(msg='%s: %s' % (CORRUPT, '; '.join(problems)))
         if keyring:
-            if SIGNATURE not in members:
-                module.fail_json(msg='bundle not signed: %s has no %s'
-                                 % (src, SIGNATURE))
-            folder = tempfile.mkdtemp(dir=module.tmpdir)
-            unpack(tar, dict((name, members[name])
-                             for name in (SUMS, SIGNATURE)), folder)
-            code, out, err = module.run_command(
-                ['gpgv', '--keyring', keyring, os.path.join(folder, SIGNATURE),
-                 os.path.join(folder, SUMS)])
-            if code != 0:
-                module.fail_json(msg='bundle signature does not verify with '
-                                 '%s: %s' % (keyring, (err or out).strip()))
+            problem = signature_problem(module.run_command, tar, keyring,
+                                        tempfile.mkdtemp(dir=module.tmpdir))
+            if problem:
+                module.fail_json(msg=problem)
     module.exit_json(changed=False, digest=digest, name=os.path.basename(src),
                      signed=bool(keyring), digests=digests, files=sorted(
                          name for name in members
                          if name not in (SUMS, SIGNATURE)))
+
+
+def verify_url(module, url, digest, keyring):
+    """Pull mode: the servers fetch and check the archive; here only what
+    they are given is checked."""
+    problem = url_problem(url) or digest_problem(digest)
+    if keyring and not os.path.isfile(keyring):
+        problem = 'the keyring %s is not a file' % keyring
+    if problem:
+        module.fail_json(msg=problem)
+    module.exit_json(changed=False, digest=digest, name=archive_name(url),
+                     signed=bool(keyring), digests={}, files=[])
 
 
 def place(module, content, digest, dest):
@@ -179,7 +195,7 @@ def place(module, content, digest, dest):
         if os.path.lexists(dest):
             check_folder(dest, tidy=False)
         module.exit_json(changed=not os.path.isdir(dest), path=dest)
-    changed = unpack_bundle(base64.b64decode(content), digest, dest)
+    changed = unpack_bundle(base64.b64decode(content), digest, dest)[0]
     module.exit_json(changed=changed, path=dest)
 
 
@@ -195,6 +211,7 @@ def main():
     module = AnsibleModule(
         argument_spec=dict(
             src=dict(type='path'),
+            url=dict(type='str', default=''),
             digest=dict(type='str', default=''),
             dest=dict(type='path'),
             keyring=dict(type='path', no_log=False),
@@ -202,8 +219,7 @@ def main():
                        choices=['verified', 'present', 'absent']),
             content=dict(type='str', default='', no_log=True),
         ),
-        required_if=[('state', 'verified', ['src']),
-                     ('state', 'present', ['dest']),
+        required_if=[('state', 'present', ['dest']),
                      ('state', 'absent', ['dest'])],
         supports_check_mode=True,
     )
@@ -211,6 +227,11 @@ def main():
     if params['state'] == 'present' and not params['digest']:
         module.fail_json(msg='state=present needs the digest')
     try:
+        if params['state'] == 'verified' and params['url']:
+            verify_url(module, params['url'], params['digest'],
+                       params['keyring'])
+        if params['state'] == 'verified' and not params['src']:
+            module.fail_json(msg='state=verified needs src or url')
         if params['state'] == 'verified':
             verify(module, params['src'], params['keyring'])
         elif params['state'] == 'present':

@@ -20,6 +20,12 @@ description:
     M(hbafw.fleet.bundle) does (in the same connection, also in check mode,
     as the discovery runs from it); a bundle that does not match fails with
     a message that starts with C(bundle corrupt) and nothing runs.
+  - With I(bundle_url) instead (pull mode), the server fetches the archive
+    from that mirror (http or https, no proxy) and checks its digest
+    against I(bundle_digest) and, with I(bundle_keyring), the signature
+    C(SHA256SUMS.sig) with C(gpgv), before unpacking anything; then it goes
+    on as with I(bundle). Only the digest and the keyring travel with the
+    call.
   - Nothing runs from I(chdir) unless every folder on its way is root's and
     none that group or others may write (but a sticky one above it, such as
     C(/tmp)); else the run fails with a message that names the folder and
@@ -94,8 +100,9 @@ options:
       rewritten.
     type: path
   bundle_digest:
-    description: SHA-256 of I(bundle), as M(hbafw.fleet.bundle) returned it
-      with I(state=verified); required with I(bundle).
+    description: SHA-256 of I(bundle) or of the archive at I(bundle_url),
+      as M(hbafw.fleet.bundle) returned it with I(state=verified); required
+      with either.
     type: str
     default: ""
   bundle_content:
@@ -103,10 +110,26 @@ options:
       I(bundle), not by the task.
     type: str
     default: ""
+  bundle_url:
+    description: The bundle archive's http or https URL on a mirror, which
+      the server fetches it from; takes the place of I(bundle).
+    type: str
+    default: ""
+  bundle_keyring:
+    description: With I(bundle_url), the OpenPGP keyring on the controller
+      that C(SHA256SUMS.sig) must be a good signature by (checked on the
+      server with C(/usr/bin/gpgv)); unset, only the digest is checked.
+    type: path
+  bundle_keyring_content:
+    description: The keyring, base64-encoded; set by the action plugin from
+      I(bundle_keyring), not by the task.
+    type: str
+    default: ""
   bundle_digests:
-    description: Without I(bundle), the SHA-256 of every file of the
-      verified bundle archive by name (C(digests) of M(hbafw.fleet.bundle)
-      with I(state=verified)); I(chdir) must hold exactly these files.
+    description: Without I(bundle) or I(bundle_url), the SHA-256 of every
+      file of the verified bundle archive by name (C(digests) of
+      M(hbafw.fleet.bundle) with I(state=verified), or C(bundle_digests) of
+      the call that placed it); I(chdir) must hold exactly these files.
     type: dict
     default: {}
   remove_bundle:
@@ -135,6 +158,19 @@ options:
       Letters, digits, C(.), C(_) and C(-), starting with a letter or digit.
     type: str
     default: ""
+  metrics:
+    description: After an update or the check after a restart (not in check
+      mode), node_exporter's textfile metrics are rewritten here by
+      I(inventory) (C(--prometheus)), when this file's folder exists; empty,
+      never. A failure to write them is a warning.
+    type: path
+    default: /var/lib/prometheus/node-exporter/hbafw.prom
+  inventory:
+    description: The component package's C(hbafw-inventory), which writes
+      I(metrics); it must be a file of root's alone on a way only root may
+      change, as it runs as root.
+    type: path
+    default: /usr/sbin/hbafw-inventory
   restart:
     description: With I(state=rebooted) and I(flashed), the restart's result
       (as M(ansible.builtin.reboot) registers it); read by the action on the
@@ -182,6 +218,13 @@ EXAMPLES = r'''
     chdir: /var/lib/hbafw/bundle
     state: updated
     wait: 1800
+
+- name: Fetch the bundle from a mirror and discover the adapters
+  hbafw.fleet.hbafw:
+    bundle_url: https://mirror.example.org/hbafw/hbafw-bundle-1.0.0.tar.gz
+    bundle_digest: "{{ bundle_sha256 }}"
+    bundle_keyring: /srv/hbafw/release-keys.gpg
+    chdir: "/var/lib/hbafw/bundles/{{ bundle_sha256 }}"
 
 - name: Update with one build, chosen by the caller
   hbafw.fleet.hbafw:
@@ -246,6 +289,17 @@ builds:
     picked_up:
       description: Whether the flash was started by an earlier run.
       type: bool
+bundle_digests:
+  description: With I(bundle) or I(bundle_url), the SHA-256 of every file
+    of the placed archive by name, for a later call's I(bundle_digests).
+  returned: when a bundle was placed or checked
+  type: dict
+  sample: {hbafw-qlogic: 5d41...b2a, SHA256SUMS: 0c7e...91f}
+metrics:
+  description: Whether I(metrics) was rewritten.
+  returned: after an update or a check after a restart, not in check mode
+  type: bool
+  sample: true
 exit_code:
   description: Exit code of the last component run (the update, else the
     discovery).
@@ -316,37 +370,65 @@ import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
-    BROKEN, CORRUPT, folder_check, hold, place as unpack_bundle, release,
-    remove as remove_bundle)
+    BROKEN, CORRUPT, check_arrival, folder_check, hold,
+    place as unpack_bundle, release, remove as remove_bundle)
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     KITS_PATH, VENDOR_BUILDS)
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
     KIT_PREFIX, FolderError, check_way, make_folders, remove_dead_kits)
+from ansible_collections.hbafw.fleet.plugins.module_utils.mirror import (
+    fetch, signature_problem, url_problem, write_keyring)
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
     BUSY, FAILED, STILL_FLASHING)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server import (
     Server, chosen_builds)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
-    append_history, history_path, record)
+    INVENTORY, METRICS_FILE, append_history, history_path, record,
+    refresh_metrics)
+
+
+def bundle_archive(module):
+    """The archive to place: pushed with the call, or fetched here from
+    bundle_url, its digest and with a keyring its signature checked before
+    anything of it is unpacked."""
+    params = module.params
+    if not params['bundle_url']:
+        return base64.b64decode(params['bundle_content'])
+    problem = url_problem(params['bundle_url'])
+    if problem:
+        module.fail_json(msg=problem, update_due=False)
+    archive = fetch(params['bundle_url'])
+    check_arrival(archive, params['bundle_digest'])
+    if params['bundle_keyring_content']:
+        workdir = tempfile.mkdtemp(dir=module.tmpdir)
+        problem = signature_problem(
+            module.run_command, archive, write_keyring(
+                workdir, base64.b64decode(params['bundle_keyring_content'])),
+            workdir)
+        if problem:
+            module.fail_json(msg=problem, update_due=False)
+    return archive
 
 
 def place_bundle(module):
-    """Whether the bundle was unpacked to stay (a change)."""
+    """Whether the bundle was unpacked to stay (a change), and the digests
+    of the archive's files, or None without a bundle."""
     params = module.params
-    if not params['bundle_content']:
-        return False
+    if not params['bundle_content'] and not params['bundle_url']:
+        return False, None
     if not params['bundle_digest']:
         module.fail_json(msg='bundle needs bundle_digest', update_due=False)
     try:
-        placed = unpack_bundle(base64.b64decode(params['bundle_content']),
-                               params['bundle_digest'], params['chdir'])
+        placed, digests = unpack_bundle(bundle_archive(module),
+                                        params['bundle_digest'],
+                                        params['chdir'])
     except BROKEN as error:
         module.fail_json(msg='%s: %s' % (CORRUPT, error), update_due=False)
     except FolderError as error:
         fail_unsafe(module, error)
     except (IOError, OSError) as error:
         module.fail_json(msg='bundle: %s' % error, update_due=False)
-    return placed and not params['remove_bundle']
+    return placed and not params['remove_bundle'], digests
 
 
 def fail_unsafe(module, error):
@@ -431,9 +513,14 @@ def main():
             bundle=dict(type='path'),
             bundle_digest=dict(type='str', default=''),
             bundle_content=dict(type='str', default='', no_log=True),
+            bundle_url=dict(type='str', default=''),
+            bundle_keyring=dict(type='path', no_log=False),
+            bundle_keyring_content=dict(type='str', default='', no_log=False),
             bundle_digests=dict(type='dict', default={}),
             remove_bundle=dict(type='bool', default=False),
             run_id=dict(type='str', default=''),
+            metrics=dict(type='path', default=METRICS_FILE),
+            inventory=dict(type='path', default=INVENTORY),
             restart=dict(type='dict', default={}),
             flashed=dict(type='dict', default={}),
         ),
@@ -443,14 +530,14 @@ def main():
         module.fail_json(msg=BAD_RUN_ID % module.params['run_id'],
                          outcome=FAILED, update_due=False,
                          reboot_required=False)
-    placed_to_stay = place_bundle(module)
+    placed_to_stay, digests = place_bundle(module)
     chdir = module.params['chdir']
     if not os.path.isdir(chdir):
         if module.params['state'] == 'updated':
             module.fail_json(msg=FOLDER_GONE % chdir, outcome=BUSY,
                              update_due=False, reboot_required=False)
         module.fail_json(msg=FOLDER_GONE_AT % chdir, update_due=False)
-    if not module.params['bundle_content']:
+    if digests is None:
         check_bundle_folder(module)
     prepare_state_dir(module)
     if not module.check_mode:
@@ -466,10 +553,18 @@ def main():
             if server.run(build)['outcome'] == STILL_FLASHING:
                 break
         result, failed = server.conclude(missing)
+        if digests is not None:
+            result['bundle_digests'] = digests
         if not module.check_mode:
             append_history(history_path(module.params['state_dir']),
                            record(result, module.params['run_id'],
                                   module.params['state']))
+            if module.params['state'] != 'discovered':
+                result['metrics'], warning = refresh_metrics(
+                    module.run_command, module.params['inventory'],
+                    module.params['metrics'])
+                if warning:
+                    module.warn(warning)
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
     tidy_and_exit(module, result, failed)

@@ -11,10 +11,11 @@ from ansible.errors import AnsibleActionFail
 __metaclass__ = type
 
 
-def archive_content(path):
-    """The archive at path on the controller, base64-encoded."""
+def archive_content(path, what='bundle'):
+    """The file at path on the controller (the archive, or pull mode's
+    keyring), base64-encoded."""
     try:
         with open(path or '', 'rb') as handle:
             return base64.b64encode(handle.read()).decode('ascii')
     except (IOError, OSError) as error:
-        raise AnsibleActionFail('cannot read the bundle: %s' % error)
+        raise AnsibleActionFail('cannot read the %s: %s' % (what, error))

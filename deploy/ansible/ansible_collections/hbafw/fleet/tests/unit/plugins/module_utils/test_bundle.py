@@ -16,7 +16,7 @@ import unittest
 from unittest import mock
 
 from ansible_collections.hbafw.fleet.plugins.module_utils import (
-    bundle, folders)
+    bundle, folders, mirror)
 
 TOP = 'hbafw-bundle-1.0.0/'
 FILES = {'hbafw-qlogic': b'\x7fELF', 'reference.xml': b'<catalogue/>'}
@@ -58,6 +58,24 @@ def packed(files, sums=None, extra=()):
 
 
 class ChecksumTest(unittest.TestCase):
+    def test_pull_mode_takes_only_a_web_url_and_a_sha256(self):
+        # URL, digest: the problem, or None
+        digest = hashlib.sha256(b'').hexdigest()
+        rows = [('https://mirror/b.tar.gz', digest, None),
+                ('http://127.0.0.1:8080/b.tar.gz', digest, None),
+                ('file:///etc/shadow', digest, 'bundle_url must be'),
+                ('ftp://mirror/b.tar.gz', digest, 'bundle_url must be'),
+                ('http:///b.tar.gz', digest, 'bundle_url must be'),
+                ('https://mirror/b.tar.gz', digest.upper(),
+                 'the bundle digest must be'),
+                ('https://mirror/b.tar.gz', digest[1:],
+                 'the bundle digest must be')]
+        for url, given, problem in rows:
+            with self.subTest(url=url, digest=given):
+                found = mirror.url_problem(url) or mirror.digest_problem(
+                    given)
+                self.assertEqual(found and found[:len(problem)], problem)
+
     def test_archives(self):
         changed = dict(FILES, **{'reference.xml': b'<changed/>'})
         fewer = {'hbafw-qlogic': FILES['hbafw-qlogic']}
@@ -106,7 +124,7 @@ class ChecksumTest(unittest.TestCase):
         folder = root + '/bundle'
         data = packed(FILES)
         self.assertTrue(bundle.place(data, hashlib.sha256(data).hexdigest(),
-                                     folder))
+                                     folder)[0])
         shutil.copytree(folder, folder + '-next')
         # where a process runs: whether it keeps the folder
         rows = [(folder, True), (folder + '-next', False), (None, False)]

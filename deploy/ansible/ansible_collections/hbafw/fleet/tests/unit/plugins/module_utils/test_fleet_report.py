@@ -80,6 +80,15 @@ class OutcomeTest(unittest.TestCase):
                              'msg': 'bundle folder /b is gone when the '
                              'update starts'}},
                  outcomes.BUSY),
+            # read only, by hbafw_info
+            Seen({'inventory': {'compliance': outcomes.UPDATE_AVAILABLE}},
+                 outcomes.UPDATE_AVAILABLE),
+            Seen({'inventory': {'compliance': None, 'adapters': [{}]}},
+                 outcomes.NOT_COMPARED),
+            Seen({'inventory': {'unreachable': True, 'msg': 'timed out'}},
+                 outcomes.UNREACHABLE),
+            Seen({'inventory': {'failed': True, 'msg': 'exited 4'}},
+                 outcomes.FAILED),
         ]
         for record, outcome, code in rows:
             with self.subTest(record=record):
@@ -90,6 +99,31 @@ class OutcomeTest(unittest.TestCase):
         self.assertEqual(fleet_rows.server_outcome({'discovery': FOUND},
                                                    False),
                          (outcomes.SKIPPED, None, fleet_rows.NOT_YET))
+
+    def test_an_inventory_lists_what_runs_and_what_is_due(self):
+        item = {'device_id': 'a', 'product': 'p', 'type': 'Multiboot Image',
+                'active_version': '2.02', 'package_version': '3.10',
+                'action': 'upgrade'}
+        adapter = {'pci': {'id': '1077:2532'}, 'model': 'QLE2562',
+                   'firmware_version': '8.07.00'}
+        # what hbafw_info found: (device, before, package, action, after)
+        rows = [({'compliance': outcomes.UPDATE_AVAILABLE, 'items': [item],
+                  'adapters': [adapter]},
+                 [('a', '2.02', '3.10', 'upgrade', '2.02')]),
+                ({'compliance': None, 'items': [], 'adapters': [adapter]},
+                 [('1077:2532', '8.07.00', '', '', '8.07.00')])]
+        for found, expected in rows:
+            with self.subTest(found=found):
+                report = fleet_rows.build_report(
+                    ['s'], {'s': {'inventory': found}}, {'id': 'r'})
+                self.assertEqual([(row['device_id'], row['active_before'],
+                                   row['package_version'], row['action'],
+                                   row['active_after'])
+                                  for row in report['rows']], expected)
+                versions = fleet_rows.merge_fleet({}, report, 'now')[
+                    'servers']['s']['versions']
+                self.assertEqual([entry['active'] for entry in versions],
+                                 [row[4] for row in expected])
 
     def test_the_batch_that_stops_the_rollout(self):
         report = fleet_rows.build_report(['ok', 'bad', 'going'], {

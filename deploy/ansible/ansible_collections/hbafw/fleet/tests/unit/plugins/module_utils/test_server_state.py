@@ -9,7 +9,8 @@ import tempfile
 import unittest
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
-    append_history, clear_signal, raise_signal, read_history, signal_state)
+    append_history, clear_signal, raise_signal, read_history,
+    refresh_metrics, signal_state)
 
 # A row of test_signal_names_the_package_once_and_leaves_others: the packages
 # listed before, raise or clear; the packages after, whether the signal file
@@ -75,6 +76,40 @@ class ServerStateTest(unittest.TestCase):
                                  (after, present))
                 self.assertEqual(signal_state(self.signal)[0],
                                  'hbafw' in (after or []))
+
+    def test_metrics_are_written_by_a_trusted_inventory_only(self):
+        textfiles = os.path.join(self.folder, 'node-exporter')
+        metrics = os.path.join(textfiles, 'hbafw.prom')
+        tool = os.path.join(self.folder, 'hbafw-inventory')
+        # name, textfile folder there, tool mode, its exit code: whether
+        # written, the start of the warning
+        rows = [('no node_exporter', False, 0o755, 0, False, None),
+                ('written', True, 0o755, 0, True, None),
+                ('no adapter, still written', True, 0o755, 3, True, None),
+                ('others may change the tool', True, 0o757, 0, False,
+                 'metrics not written to METRICS: TOOL may be written'),
+                ('the tool fails', True, 0o755, 4, False,
+                 'metrics not written to METRICS: cannot write')]
+        for name, there, mode, code, written, warning in rows:
+            with self.subTest(name):
+                shutil.rmtree(textfiles, ignore_errors=True)
+                if there:
+                    os.mkdir(textfiles, 0o755)
+                with open(tool, 'w') as handle:
+                    handle.write('#!/bin/sh\n')
+                os.chmod(tool, mode)
+                calls = []
+
+                def run(args):
+                    calls.append(args)
+                    return code, '', 'cannot write' if code == 4 else ''
+                done, why = refresh_metrics(run, tool, metrics)
+                why = why and why.replace(metrics, 'METRICS').replace(
+                    tool, 'TOOL')
+                self.assertEqual((done, why and why[:len(warning)]),
+                                 (written, warning))
+                self.assertEqual(calls, [[tool, '--prometheus', metrics]]
+                                 if there and mode == 0o755 else [])
 
 
 if __name__ == '__main__':
