@@ -13,6 +13,20 @@ set(HBAFW_DEBIAN_RELEASE 1)
 
 install(TARGETS hbafw-qlogic hbafw-emulex hbafw-brocade hbafw-inventory RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 install(TARGETS hbafw-pattern RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The bundle maker, over the vendor builds installed here and the symbol floor
+# beside it: its paths are the installed ones, so they are written in at
+# install time, when the prefix is known (CPack's differs from the tree's).
+install(FILES scripts/lib/symbol_floor.sh DESTINATION ${CMAKE_INSTALL_DATADIR}/hbafw
+  PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+install(CODE "
+  set(PROJECT_VERSION ${PROJECT_VERSION})
+  set(HBAFW_BUNDLE_BINARIES \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_SBINDIR}\")
+  set(HBAFW_SYMBOL_FLOOR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/hbafw/symbol_floor.sh\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/apps/hbafw-bundle.in\" \"${PROJECT_BINARY_DIR}/packaging/hbafw-bundle\" @ONLY)
+  file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\" TYPE FILE
+       PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
+       FILES \"${PROJECT_BINARY_DIR}/packaging/hbafw-bundle\")
+")
 
 add_subdirectory(man)
 

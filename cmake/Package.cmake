@@ -28,8 +28,9 @@ else()
   set(hbafw_rpm_arch x86_64)
 endif()
 # The Emulex build unpacks its vendor's flash kit with unzip; the package's
-# rotation file needs logrotate to mean anything.
-set(hbafw_requires unzip logrotate)
+# rotation file needs logrotate to mean anything; hbafw-bundle reads the
+# builds' symbols with objdump.
+set(hbafw_requires unzip logrotate binutils)
 # The install rules put the logrotate file under /etc; DESTDIR lets them see
 # the real prefix (/usr) at packaging time.
 set(CPACK_SET_DESTDIR ON)
@@ -66,9 +67,10 @@ writes an XML discovery report. Every run appends to
 /var/vkx/Component.log, which the package rotates weekly.
 .
 hbafw-inventory lists the adapters the component would see;
-hbafw-pattern tries the component's own pattern engine by hand. The
-Ansible collection hbafw.fleet (package ${HBAFW_COLLECTION_PACKAGE}) rolls a
-firmware bundle out to many servers.")
+hbafw-pattern tries the component's own pattern engine by hand;
+hbafw-bundle makes a firmware bundle of the installed builds and the
+vendor's files, which the Ansible collection hbafw.fleet (package
+${HBAFW_COLLECTION_PACKAGE}) rolls out to many servers.")
 set(CPACK_COMPONENT_COMPONENT_DESCRIPTION "firmware update component for Fibre Channel HBAs
 ${hbafw_component_text}")
 set(hbafw_collection_text "The Ansible collection hbafw.fleet verifies an hbafw firmware bundle,

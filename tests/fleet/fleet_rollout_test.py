@@ -35,7 +35,7 @@ import simfleet
 REPO, BUILD = sys.argv[1], sys.argv[2]
 sys.path.insert(0, os.path.join(REPO, 'deploy', 'ansible'))
 from ansible_collections.hbafw.fleet.plugins.module_utils import (  # noqa: E402
-    fleet_report)
+    fleet_page, fleet_rows)
 COLLECTION = os.path.join(REPO, 'deploy', 'ansible', 'ansible_collections',
                           'hbafw', 'fleet')
 KINDS = ['reboot', 'current', 'no-adapter', 'emulex', 'unreachable',
@@ -707,9 +707,9 @@ class FleetRolloutTest(unittest.TestCase):
                              {'discovery': found, 'update': update})
         page = self.fleet.path('page500', 'report.html')
         os.mkdir(os.path.dirname(page))
-        report = fleet_report.build_report(hosts, records, {'id': '1'})
+        report = fleet_rows.build_report(hosts, records, {'id': '1'})
         with open(page, 'w') as handle:
-            handle.write(fleet_report.render_html(report))
+            handle.write(fleet_page.render_html(report))
         seen = self.render(page)
         self.assertLess(seen['loadMs'], 2000)
         self.assertLessEqual(seen['scrollWidth'], seen['clientWidth'])

@@ -4,7 +4,7 @@
 # layout only; whether the pages tell the truth is the package test's business.
 set -uo pipefail
 readonly MAN_DIR=$1
-readonly PAGES=(hbafw-qlogic.8 hbafw-emulex.8 hbafw-brocade.8 hbafw-inventory.8 hbafw-pattern.1)
+readonly PAGES=(hbafw-qlogic.8 hbafw-emulex.8 hbafw-brocade.8 hbafw-inventory.8 hbafw-pattern.1 hbafw-bundle.1)
 readonly SECTIONS=(NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" FILES EXAMPLES "SEE ALSO")
 
 command -v man >/dev/null || { echo "man is not installed (package man-db): skipped"; exit 77; }

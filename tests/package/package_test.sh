@@ -19,6 +19,7 @@ readonly USAGE='TRXXXXXX.zelpak [options]
 # main parts. The lintian override is in the .deb only.
 readonly LINTIAN_OVERRIDE='./usr/share/lintian/overrides/hbafw 644'
 readonly LAYOUT='./etc/logrotate.d/hbafw 644
+./usr/bin/hbafw-bundle 755
 ./usr/bin/hbafw-pattern 755
 ./usr/lib/systemd/system/hbafw-inventory.service 644
 ./usr/lib/systemd/system/hbafw-inventory.timer 644
@@ -32,7 +33,9 @@ readonly LAYOUT='./etc/logrotate.d/hbafw 644
 ./usr/share/doc/hbafw/README.qlogic.md 644
 ./usr/share/doc/hbafw/changelog.Debian.gz 644
 ./usr/share/doc/hbafw/copyright 644
+./usr/share/hbafw/symbol_floor.sh 644
 '"$LINTIAN_OVERRIDE"'
+./usr/share/man/man1/hbafw-bundle.1.gz 644
 ./usr/share/man/man1/hbafw-pattern.1.gz 644
 ./usr/share/man/man8/hbafw-brocade.8.gz 644
 ./usr/share/man/man8/hbafw-emulex.8.gz 644
@@ -41,7 +44,7 @@ readonly LAYOUT='./etc/logrotate.d/hbafw 644
 readonly COLLECTION=./usr/share/ansible/collections/ansible_collections
 readonly COLLECTION_PACKAGE=ansible-collection-hbafw-fleet
 # The only folders the component's RPM may own: its own, never a shared one.
-readonly RPM_OWNED_DIRS='^(/usr/share/doc/hbafw|/var/vkx)$'
+readonly RPM_OWNED_DIRS='^(/usr/share/doc/hbafw|/usr/share/hbafw|/var/vkx)$'
 # The collection's RPM owns the folders Ansible reads collections from too, so
 # erasing it leaves none behind.
 readonly COLLECTION_RPM_DIRS='/usr/share/ansible
@@ -93,6 +96,7 @@ expect_field Depends 'libxml2 \(>= [^)]+\)'
 expect_field Depends 'libc6 \(>= [^)]+\)'
 expect_field Depends '(^|, )unzip(,|$)'
 expect_field Depends '(^|, )logrotate(,|$)'
+expect_field Depends '(^|, )binutils(,|$)'
 expect_field Homepage '^https://'
 expect_field Description 'hbafw-qlogic'
 [[ $(dpkg-deb -I "$deb" conffiles) == /etc/logrotate.d/hbafw ]] || fail "conffiles does not list /etc/logrotate.d/hbafw"
@@ -165,7 +169,7 @@ while read -r dir; do
 done < <(grep -E ' 40[0-9]{3}$' <<<"$rpm_files" | sed -E 's/^\.(.*) [0-9]+$/\1/')
 grep -qx './var/vkx 40755' <<<"$rpm_files" || fail "RPM does not own /var/vkx"
 requires=$(rpm_query --requires)
-for needed in unzip logrotate 'libxml2.so.2()(64bit)' 'libstdc++.so.6()(64bit)'; do
+for needed in unzip logrotate binutils 'libxml2.so.2()(64bit)' 'libstdc++.so.6()(64bit)'; do
     grep -qxF "$needed" <<<"$requires" || fail "RPM does not require $needed"
 done
 grep -q python <<<"$requires" && fail "RPM requires a python the controller's Ansible brings: $requires"
@@ -217,4 +221,28 @@ output=$("$SANDBOX" "$machine" "$root/usr/sbin/hbafw-inventory" -h 2>&1)
 status=$?
 [[ $status -eq 2 ]] || fail "hbafw-inventory -h exited $status, expected 2"
 [[ $output == "Usage: hbafw-inventory [--xml | --json]"* ]] || fail "hbafw-inventory -h printed: $output"
+
+# The packaged bundle maker, run where the package puts it (the unpacked /usr
+# laid over the sandbox's), over a vendor folder: its help, the installed
+# symbol floor read whatever its verdict, and a bundle of the installed builds.
+installed=$work/installed kit=$work/kit bundles=$work/bundles
+mkdir -p "$installed" "$kit" "$bundles"
+cp -a "$root/usr" "$installed/"
+echo '<catalogue/>' >"$kit/reference.xml"
+printf '#!/bin/sh\n' >"$kit/qlafwupdate" && chmod 755 "$kit/qlafwupdate"
+# option | exit status (extended regex) | text the output must hold
+while IFS='|' read -r option status text; do
+    output=$("$SANDBOX" "$installed" /usr/bin/hbafw-bundle ${option:+"$option"} --output "$bundles" "$kit" 2>&1)
+    [[ $? =~ ^($status)$ && $output == *"$text"* ]] || fail "hbafw-bundle $option printed:"$'\n'"$output"
+done <<'ROWS'
+--help|0|Usage: hbafw-bundle [--binaries DIR]
+|[01]|binary             GLIBC    GLIBCXX
+--any-symbols|0|/hbafw-bundle-1.0.0.tar.gz
+ROWS
+archive=$bundles/hbafw-bundle-1.0.0.tar.gz
+sums=$(tar -xzOf "$archive" hbafw-bundle-1.0.0/SHA256SUMS 2>&1)
+for file in "$root"/usr/sbin/hbafw-{qlogic,emulex,brocade} "$kit/reference.xml" "$kit/qlafwupdate"; do
+    grep -qxF "$(sha256sum <"$file" | cut -d' ' -f1)  ${file##*/}" <<<"$sums" ||
+        fail "the bundle's SHA256SUMS lacks the installed ${file##*/}: $sums"
+done
 exit "$failed"

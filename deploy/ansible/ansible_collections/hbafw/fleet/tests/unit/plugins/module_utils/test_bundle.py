@@ -3,6 +3,7 @@
 # way a bundle can be wrong; and its folders on a server, one row per way a
 # local user could have prepared them.
 
+import collections
 import fcntl
 import hashlib
 import io
@@ -19,6 +20,13 @@ from ansible_collections.hbafw.fleet.plugins.module_utils import (
 
 TOP = 'hbafw-bundle-1.0.0/'
 FILES = {'hbafw-qlogic': b'\x7fELF', 'reference.xml': b'<catalogue/>'}
+# A row of test_what_a_local_user_prepared_is_refused: its name, what is done
+# to ROOT (then HBAFW, BUNDLES, DEST), whether the bundle is placed before;
+# the start of the error (None: placed, the folders 0700), whether a kit
+# folder is left in DEST; the umask.
+Prepared = collections.namedtuple('Prepared', (
+    'name', 'prepare', 'placed', 'error', 'kit', 'umask'), defaults=(
+    None, False, None, None, 0o022))
 
 
 def sums_of(files):
@@ -124,50 +132,48 @@ class ServerFolderTest(unittest.TestCase):
         if os.geteuid() != 0:
             self.skipTest('needs root to give folders to another user')
         user = 65534
-        # name, umask, what is done to ROOT (then HBAFW, BUNDLES, DEST) and
-        # whether the bundle is placed before: the start of the error (None:
-        # placed, the folders 0700) and whether a kit folder is left in DEST
         rows = [
-            ('umask 000', 0, None, False, None, None),
-            ('bundles of a user', 0o022,
-             lambda p: (os.makedirs(p.bundles), os.chown(p.bundles, user, 0)),
-             False, 'unsafe server folder BUNDLES: it belongs to user 65534',
-             None),
-            ('hbafw open to others', 0o022,
-             lambda p: (os.makedirs(p.hbafw), os.chmod(p.hbafw, 0o777)),
-             False, 'unsafe server folder HBAFW: group or others may write '
-             'it (mode 0777)', None),
-            ('ROOT sticky and open', 0o022, lambda p: os.chmod(p.root, 0o1777),
-             False, None, None),
-            ('digest folder forged, consistent with itself', 0o022,
-             lambda p: bundle.place(forged, hashlib.sha256(forged).hexdigest(),
-                                    p.dest), False,
-             'SHA256SUMS does not match the verified archive', None),
-            ('digest folder a link', 0o022,
-             lambda p: (os.rename(p.dest, p.root + '/elsewhere'),
-                        os.symlink(p.root + '/elsewhere', p.dest)), True,
-             'the folder DEST: it is a symbolic link', None),
-            ('digest folder of a user', 0o022,
-             lambda p: os.chown(p.dest, user, 0), True,
-             'the folder DEST: it belongs to user 65534', None),
-            ('a file others may write', 0o022,
-             lambda p: os.chmod(p.dest + '/reference.xml', 0o666), True,
-             'reference.xml may be written by group or others', None),
-            ('a file of a user', 0o022,
-             lambda p: os.chown(p.dest + '/reference.xml', user, 0), True,
-             'reference.xml belongs to user 65534', None),
-            ("a dead run's kit folder", 0o022,
-             lambda p: os.makedirs(p.dest + '/.hbafw-kit.AbC123/lx'), True,
-             None, False),
-            ("a live run's kit folder", 0o022,
-             lambda p: (os.makedirs(p.dest + '/.hbafw-kit.AbC123/lx'),
-                        fcntl.flock(p.lock, fcntl.LOCK_EX)), True,
-             None, True),
+            Prepared('umask 000', umask=0),
+            Prepared('bundles of a user', lambda p: (
+                os.makedirs(p.bundles), os.chown(p.bundles, user, 0)),
+                error='unsafe server folder BUNDLES: it belongs to user '
+                '65534'),
+            Prepared('hbafw open to others', lambda p: (
+                os.makedirs(p.hbafw), os.chmod(p.hbafw, 0o777)),
+                error='unsafe server folder HBAFW: group or others may '
+                'write it (mode 0777)'),
+            Prepared('ROOT sticky and open',
+                     lambda p: os.chmod(p.root, 0o1777)),
+            Prepared('digest folder forged, consistent with itself',
+                     lambda p: bundle.place(
+                         forged, hashlib.sha256(forged).hexdigest(), p.dest),
+                     error='SHA256SUMS does not match the verified archive'),
+            Prepared('digest folder a link', lambda p: (
+                os.rename(p.dest, p.root + '/elsewhere'),
+                os.symlink(p.root + '/elsewhere', p.dest)), placed=True,
+                error='the folder DEST: it is a symbolic link'),
+            Prepared('digest folder of a user',
+                     lambda p: os.chown(p.dest, user, 0), placed=True,
+                     error='the folder DEST: it belongs to user 65534'),
+            Prepared('a file others may write',
+                     lambda p: os.chmod(p.dest + '/reference.xml', 0o666),
+                     placed=True,
+                     error='reference.xml may be written by group or others'),
+            Prepared('a file of a user',
+                     lambda p: os.chown(p.dest + '/reference.xml', user, 0),
+                     placed=True,
+                     error='reference.xml belongs to user 65534'),
+            Prepared("a dead run's kit folder",
+                     lambda p: os.makedirs(p.dest + '/.hbafw-kit.AbC123/lx'),
+                     placed=True, kit=False),
+            Prepared("a live run's kit folder", lambda p: (
+                os.makedirs(p.dest + '/.hbafw-kit.AbC123/lx'),
+                fcntl.flock(p.lock, fcntl.LOCK_EX)), placed=True, kit=True),
         ]
         data = packed(FILES)
         digest = hashlib.sha256(data).hexdigest()
         forged = packed(dict(FILES, **{'hbafw-qlogic': b'#!/bin/sh\nid\n'}))
-        for name, umask, prepare, placed, error, kit in rows:
+        for name, prepare, placed, error, kit, umask in rows:
             with self.subTest(name):
                 p = mock.Mock(root=tempfile.mkdtemp())
                 self.addCleanup(shutil.rmtree, p.root)

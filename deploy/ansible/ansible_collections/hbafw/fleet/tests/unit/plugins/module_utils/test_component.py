@@ -3,6 +3,7 @@
 # probe and log slicing. The module itself is exercised by its own tests
 # (tests/unit/plugins/modules) and the rollout over SSH, not here.
 
+import collections
 import fcntl
 import os
 import shutil
@@ -88,26 +89,33 @@ class ReportTest(unittest.TestCase):
                                  expected)
 
 
+# A row of test_exit_codes: the component's exit code, words the message
+# holds, its standard output, the log text; whether changed, whether failed.
+Exit = collections.namedtuple('Exit', (
+    'code', 'words', 'out', 'log', 'changed', 'failed'), defaults=(
+    '', '', False, False))
+
+
 class OutcomeTest(unittest.TestCase):
     def test_exit_codes(self):
-        # code, stdout, log text, changed, failed, words in the message
         rows = [
-            (1, '', '', True, False, 'exit code 1'),
-            (3, '', '', False, False, 'exit code 3'),
-            (7, '', 'Flash Engine exit code: 4\n', False, True,
-             'exit code 7: failure'),
-            (7, LOCK, '', False, True, component.LOCK_MESSAGE),
-            (7, '', 'done.\n' + LOCK, False, True, component.LOCK_MESSAGE),
-            (7, 'x' + LOCK, '', False, True, 'exit code 7: failure'),
-            (1, LOCK, '', True, False, 'exit code 1'),
-            (12, '', '', False, True, 'exit code 12: passed on'),
-            (0, '', '', False, True, 'exit code 0: passed on'),
+            Exit(1, 'exit code 1', changed=True),
+            Exit(3, 'exit code 3'),
+            Exit(7, 'exit code 7: failure',
+                 log='Flash Engine exit code: 4\n', failed=True),
+            Exit(7, component.LOCK_MESSAGE, out=LOCK, failed=True),
+            Exit(7, component.LOCK_MESSAGE, log='done.\n' + LOCK,
+                 failed=True),
+            Exit(7, 'exit code 7: failure', out='x' + LOCK, failed=True),
+            Exit(1, 'exit code 1', out=LOCK, changed=True),
+            Exit(12, 'exit code 12: passed on', failed=True),
+            Exit(0, 'exit code 0: passed on', failed=True),
         ]
-        for code, out, log, changed, failed, words in rows:
-            with self.subTest(code=code, out=out, log=log):
-                result = component.update_outcome(code, out, log)
-                self.assertEqual(result[:2], (changed, failed))
-                self.assertIn(words, result[2])
+        for row in rows:
+            with self.subTest(code=row.code, out=row.out, log=row.log):
+                result = component.update_outcome(row.code, row.out, row.log)
+                self.assertEqual(result[:2], (row.changed, row.failed))
+                self.assertIn(row.words, result[2])
 
 
 class MachineTest(unittest.TestCase):

@@ -80,6 +80,24 @@ Result = collections.namedtuple('Result', (
     'changed', 'exit_code', 'calls', 'outcome', 'words'), defaults=(
     'updated', False, False, {}, False, False, 3, '', None, None))
 
+# A row of test_bundle_placed_then_removed_unless_an_update_follows: the
+# report, the state, check, further arguments (by default remove_bundle);
+# then whether it failed, update_due, the outcome, whether the bundle folder
+# is left.
+Placed = collections.namedtuple('Placed', (
+    'report', 'state', 'check', 'more', 'failed', 'due', 'outcome',
+    'left'), defaults=(False, {'remove_bundle': True}, False, False, None,
+                       False))
+
+# A row of test_update_runs_only_from_the_verified_bundle: the digests
+# changed, what is done to the folder; the update calls, the error.
+Verified = collections.namedtuple('Verified', (
+    'digests', 'prepare', 'calls', 'error'), defaults=(None, '', None))
+# One run after another of test_flash_outlasting_the_wait_is_picked_up_not_
+# repeated: the state; changed, exit code, outcome, reboot required.
+Step = collections.namedtuple('Step', (
+    'state', 'changed', 'exit_code', 'outcome', 'reboot'), defaults=(False,))
+
 
 class Exited(Exception):
     """What exit_json or fail_json would have printed."""
@@ -248,65 +266,62 @@ class ModuleRunTest(unittest.TestCase):
                     self.assertEqual(len(result['adapters']), 2)
 
     def test_bundle_placed_then_removed_unless_an_update_follows(self):
-        # report, state, check, further arguments: failed, update_due,
-        # outcome, whether the bundle folder is left
         remove = {'remove_bundle': True}
         rows = [
             # The update that follows needs it.
-            (REPORT, 'discovered', False, remove,
-             False, True, 'update pending', True),
-            (CURRENT, 'discovered', False, remove,
-             False, False, 'already current', False),
-            (REPORT, 'updated', True, remove,
-             False, False, 'would update', False),
-            (REPORT, 'updated', False, remove,
-             False, False, 'updated, reboot required', False),
-            (REPORT, 'updated', False, {},
-             False, False, 'updated, reboot required', True),
-            (REPORT, 'discovered', False, dict(remove, bundle_digest='0'),
-             True, False, None, False),
+            Placed(REPORT, 'discovered', due=True, outcome='update pending',
+                   left=True),
+            Placed(CURRENT, 'discovered', outcome='already current'),
+            Placed(REPORT, 'updated', check=True, outcome='would update'),
+            Placed(REPORT, 'updated', outcome='updated, reboot required'),
+            Placed(REPORT, 'updated', more={},
+                   outcome='updated, reboot required', left=True),
+            Placed(REPORT, 'discovered', more=dict(remove, bundle_digest='0'),
+                   failed=True),
             # The flash outlasts its wait and runs in the folder: it stays.
-            (REPORT, 'updated', False, dict(remove, slow=2, wait=1),
-             False, False, 'still flashing', True),
+            Placed(REPORT, 'updated', more=dict(remove, slow=2, wait=1),
+                   outcome='still flashing', left=True),
             # Another run still uses the folder; a run's own use does not
             # keep it.
-            (CURRENT, 'discovered', False, dict(remove, run_id='r2',
-                                                others=['r1']),
-             False, False, 'already current', True),
-            (CURRENT, 'discovered', False, dict(remove, run_id='r2',
-                                                others=['r2']),
-             False, False, 'already current', False),
+            Placed(CURRENT, 'discovered', more=dict(remove, run_id='r2',
+                                                    others=['r1']),
+                   outcome='already current', left=True),
+            Placed(CURRENT, 'discovered', more=dict(remove, run_id='r2',
+                                                    others=['r2']),
+                   outcome='already current'),
         ]
-        for (report, state, check, more,
-             failed, due, outcome, left) in rows:
-            with self.subTest(state=state, check=check, more=more):
+        for row in rows:
+            with self.subTest(state=row.state, check=row.check,
+                              more=row.more):
                 folder = tempfile.mkdtemp(prefix='hbafw-module-')
                 self.addCleanup(shutil.rmtree, folder)
+                more = dict(row.more)
                 timing = dict((key, more.pop(key)) for key in ('slow', 'wait')
                               if key in more)
                 for run in more.pop('others', []):
                     os.makedirs(folder + '/runs/bundles/bundle')
                     open(folder + '/runs/bundles/bundle/' + run, 'w').close()
-                result = self.run_module(report, 1, state, check,
+                result = self.run_module(row.report, 1, row.state, row.check,
                                          folder=folder, packed=more,
                                          **timing)[0]
                 self.assertEqual((bool(result.get('failed')),
                                   result['update_due'],
                                   result.get('outcome'),
                                   os.path.isdir(folder + '/bundle')),
-                                 (failed, due, outcome, left), result)
-                if failed:
+                                 (row.failed, row.due, row.outcome, row.left),
+                                 result)
+                if row.failed:
                     self.assertIn('bundle corrupt: the archive arrived',
                                   result['msg'])
 
     def test_update_runs_only_from_the_verified_bundle(self):
-        # digests changed, what is done to the folder: calls, the error
         rows = [
-            ({}, None, '/s\n', None),
-            ({'component': '0' * 64}, None, '',
-             'bundle corrupt: component does not match the verified archive'),
-            (None, lambda bundle: os.chmod(bundle, 0o777), '',
-             'unsafe server folder BUNDLE: group or others may write it'),
+            Verified({}, calls='/s\n'),
+            Verified({'component': '0' * 64}, error='bundle corrupt: '
+                     'component does not match the verified archive'),
+            Verified(None, lambda bundle: os.chmod(bundle, 0o777),
+                     error='unsafe server folder BUNDLE: group or others '
+                     'may write it'),
         ]
         for digests, prepare, calls, error in rows:
             with self.subTest(digests=digests, error=error):
@@ -326,14 +341,13 @@ class ModuleRunTest(unittest.TestCase):
     def test_flash_outlasting_the_wait_is_picked_up_not_repeated(self):
         folder = tempfile.mkdtemp(prefix='hbafw-module-')
         self.addCleanup(shutil.rmtree, folder)
-        # state, then changed, exit code, outcome, reboot required
         rows = [
-            ('updated', True, None, 'still flashing', False),
-            ('updated', False, 1, 'updated, reboot required', True),
-            ('discovered', False, 3, 'already current, reboot required',
-             True),
-            ('rebooted', False, 3, 'updated', False),
-            ('updated', False, 3, 'already current', False),
+            Step('updated', True, None, 'still flashing'),
+            Step('updated', False, 1, 'updated, reboot required', True),
+            Step('discovered', False, 3, 'already current, reboot required',
+                 True),
+            Step('rebooted', False, 3, 'updated'),
+            Step('updated', False, 3, 'already current'),
         ]
         for number, (state, changed, code, outcome, reboot) in \
                 enumerate(rows):
