@@ -674,6 +674,8 @@ class FleetRolloutTest(unittest.TestCase):
         with open(os.path.join(report, 'latest', 'report.json')) as handle:
             rehearsed = json.load(handle)
         self.assertTrue(rehearsed['run']['rehearsal'])
+        with open(os.path.join(report, 'latest', 'report.html')) as handle:
+            self.assertIn('Rehearsal on twins of the fleet', handle.read())
         self.assertEqual(
             sorted(set((row['server'], row['outcome'])
                        for row in rehearsed['rows'])),

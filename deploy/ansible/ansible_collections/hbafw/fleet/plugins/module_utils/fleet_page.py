@@ -27,7 +27,7 @@ COLOURS = {FAILED: '#c62828', NOT_VERIFIED: '#ad1457',
            UPDATED: '#2e7d32', WOULD_UPDATE: '#1565c0', CURRENT: '#607d8b',
            NO_ADAPTER: '#9e9e9e'}
 # A rollout run against twins of the servers (hbafw.fleet.capture), not them.
-REHEARSAL = 'Rehearsal on the fleet\'s twins, no real server touched:'
+REHEARSAL = 'Rehearsal on twins of the fleet, no real server touched:'
 # Until a run's last write, its banner says so.
 NOT_FINISHED = 'did not finish'
 UNFINISHED = (NOT_FINISHED + ': servers whose update started may be '
