@@ -204,9 +204,10 @@ void Anonymize(std::vector<CapturedFile>& files, const std::vector<std::string>&
     }
 }
 
-bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths& paths, std::ostream& console) {
+bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths& paths, std::ostream& console,
+                    std::ostream& errors) {
     if (!MakePrivateFolder(folder) || !IsEmptyFolder(folder)) {
-        console << kFolderRefused << folder << "\n";
+        errors << kFolderRefused << folder << "\n";
         return false;
     }
     std::vector<CapturedFile> files;
@@ -253,7 +254,7 @@ bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths
 
     if (anonymize) Anonymize(files, serials);
     if (!WriteCapture(folder, files)) {
-        console << kFileNotWritten << folder << "\n";
+        errors << kFileNotWritten << folder << "\n";
         return false;
     }
     console << kCaptured << folder << ": " << adapters.size() << " adapters, " << files.size() << " files.\n";
