@@ -15,6 +15,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SSHD = '/usr/sbin/sshd'
@@ -357,6 +358,22 @@ class Fleet:
         return self.running.returncode, out
 
 
+def lose_when_flashing(fleet, name, over):
+    """Stops name's sshd as soon as one of its tools starts to flash (a
+    server lost mid-flash; the flash goes on), unless over is set first."""
+    calls = [os.path.join(fleet.machine(name), 'sim', tool, 'calls')
+             for tool in ('qlafwupdate', 'elxflash', 'bcu')]
+
+    def watch():
+        while not any(os.path.exists(path) for path in calls):
+            if over.wait(0.05):
+                return
+        fleet.stop_server(name)
+    thread = threading.Thread(target=watch, daemon=True)
+    thread.start()
+    return thread
+
+
 class SandboxExit(RuntimeError):
     """The sandbox ended before sshd listened; 77 means it cannot run here."""
 
@@ -382,26 +399,33 @@ def main(argv):
     one rollout over fresh simulated servers, its output shown; the exit
     status is ansible-playbook's (77 when the sandbox cannot run here).
     KIND twins:CAPTURES rehearses on the captured servers' twins, each
-    changed by --set HOST:KEY=VALUE words before the playbook's; its report
-    is marked as a rehearsal."""
+    changed by --set HOST:KEY=VALUE words before the playbook's, and lost
+    the moment its flash starts by --lose HOST; its report is marked as a
+    rehearsal."""
     repo, build, kinds, report = argv[:4]
-    args, names, extra = argv[4:], None, []
+    args, names, extra, lost = argv[4:], None, [], []
     if kinds.startswith('twins:'):
         settings = []
-        while len(args) > 1 and args[0] == '--set':
-            settings.append(args[1])
+        while len(args) > 1 and args[0] in ('--set', '--lose'):
+            (settings if args[0] == '--set' else lost).append(args[1])
             args = args[2:]
         names, kinds = twins(kinds[len('twins:'):], settings)
         extra = ['-e', 'hbafw_rehearsal=true']
     else:
         kinds = kinds.split(',')
     fleet = Fleet(repo, build, kinds, names=names)
+    over = threading.Event()
     try:
         with fleet:
+            watchers = [lose_when_flashing(fleet, name, over)
+                        for name in lost]
             code, out = fleet.playbook(
                 os.path.join(repo, 'deploy', 'ansible'),
                 '-e', 'hbafw_report_dir=' + os.path.abspath(report),
                 *(extra + list(args)))
+            over.set()
+            for watcher in watchers:
+                watcher.join()
             print(out, end='')
             return code
     except SandboxExit as error:

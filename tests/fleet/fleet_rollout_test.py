@@ -646,8 +646,9 @@ class FleetRolloutTest(unittest.TestCase):
     def test_rehearsal(self):
         """Three servers captured, read only, and a rollout rehearsed on
         their twins, given by the builder's keys what no capture sees: the
-        images srv01's flash leaves, and an engine failing on srv04."""
-        servers = ['srv01', 'srv02', 'srv04']
+        images the canary srv01's flash leaves, then in one batch srv04's
+        failing engine and srv08 lost the moment its flash starts."""
+        servers = ['srv01', 'srv04', 'srv08']
         folder = self.fleet.path('rehearsal')
         before = [self.machine_state(server) for server in servers]
         code, out = self.fleet.playbook(
@@ -669,6 +670,7 @@ class FleetRolloutTest(unittest.TestCase):
                 '--set', 'srv01:flashed.0=3.10',
                 '--set', 'srv01:flashed.1=3.28',
                 '--set', 'srv04:flash=exit 12',
+                '--set', 'srv08:flash=slow 5', '--lose', 'srv08',
                 '-e', BATCHES, '-e', 'hbafw_bundle=' + self.fleet.bundle])
         self.assertEqual(code, 2, shown.getvalue())
         with open(os.path.join(report, 'latest', 'report.json')) as handle:
@@ -680,8 +682,8 @@ class FleetRolloutTest(unittest.TestCase):
             sorted(set((row['server'], row['outcome'])
                        for row in rehearsed['rows'])),
             [('srv01', 'already current'),
-             ('srv01', 'updated, reboot required'),
-             ('srv02', 'already current'), ('srv04', 'failed')])
+             ('srv01', 'updated, reboot required'), ('srv04', 'failed'),
+             ('srv08', 'unreachable')])
         self.assertFalse(os.path.exists(os.path.join(report, 'fleet.json')))
 
     def machine_state(self, server):
