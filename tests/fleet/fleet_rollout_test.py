@@ -10,6 +10,7 @@
 # the sandbox cannot run here.
 # Usage: fleet_rollout_test.py REPO BUILD_DIR
 
+import concurrent.futures
 import contextlib
 import csv
 import fcntl
@@ -50,6 +51,7 @@ KIT, KIT_FLASHED = ('2.01A1', '11.2.156.27'), ('2.02A1', '12.0.346.48')
 # The Brocade 825s beside srv08's QLogic adapters: one needs the catalogue's
 # 3.2.0.0, one runs it.
 BROCADE_825 = '1657.0013.1657.0014'
+CURRENT = 'already current'
 KEYS = ['hbafw release <release@hbafw.example.org>',
         'someone else <else@hbafw.example.org>']
 # Bundles the controller must refuse before any server is touched: (bundle,
@@ -321,21 +323,36 @@ class FleetRolloutTest(unittest.TestCase):
         start = done.stdout.index('<pre id="out">') + len('<pre id="out">')
         return json.loads(done.stdout[start:done.stdout.index('</pre>')])
 
-    def adhoc(self, pattern, module, args):
-        """A module run as root on the servers: its result per server."""
-        tree = tempfile.mkdtemp(dir=self.fleet.dir)
+    def in_one_run(self, pattern, *tasks):
+        """Modules run as root on the servers one after the other, in one
+        Ansible start rather than one a module: per (module, args) its
+        result per server."""
+        steps = ['step%d' % number for number in range(len(tasks))]
+        kept = self.fleet.path('steps')
+        os.mkdir(kept)
+        play = [dict(hosts=pattern, gather_facts=False, tasks=[
+            {module: args, 'register': step, 'become': True}
+            for step, (module, args) in zip(steps, tasks)] + [{
+                'ansible.builtin.copy': dict(
+                    dest=kept + '/{{ inventory_hostname }}', mode='0600',
+                    content='{{ [%s] | to_json }}' % ', '.join(steps)),
+                'delegate_to': 'localhost'}])]
+        with open(kept + '.yml', 'w') as handle:
+            json.dump(play, handle)
         done = subprocess.run(
-            ['ansible', pattern, '-b', '-m', module, '-a', args, '-t', tree],
+            ['ansible-playbook', kept + '.yml'],
             env=self.fleet.environment(self.collections), cwd=self.fleet.dir,
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
             timeout=120)
         self.assertEqual(done.returncode, 0, done.stdout)
-        results = {}
-        for server in os.listdir(tree):
-            with open(os.path.join(tree, server)) as handle:
-                results[server] = json.load(handle)
-        shutil.rmtree(tree)
-        return results
+        found = {}
+        for server in os.listdir(kept):
+            with open(os.path.join(kept, server)) as handle:
+                found[server] = json.load(handle)
+        shutil.rmtree(kept)
+        return [dict((server, results[number])
+                     for server, results in found.items())
+                for number in range(len(tasks))]
 
     def on_servers(self, pattern, command):
         done = subprocess.run(
@@ -347,37 +364,58 @@ class FleetRolloutTest(unittest.TestCase):
         return done.stdout
 
     def test_rollout(self):
-        for bundle, keyring, message in REFUSED:
-            code, out = self.fleet.playbook(
-                self.collections, '-e', 'hbafw_bundle=' + self.bundles[bundle],
+        """The rollout story in stages, each taking the servers and the
+        report folder as the stage before left them."""
+        self.refuse_bad_bundles()
+        self.check_changes_nothing()
+        resume = self.stop_on_lost_servers()
+        self.read_without_changing()
+        killed_pid = self.kill_the_controller(resume)
+        self.retry_after_the_kill()
+        self.every_run_kept(self.pick_up_and_restart(), killed_pid)
+
+    def refuse_bad_bundles(self):
+        """Bundles the controller refuses before any server is touched, all
+        tried at once: most of each run is Ansible's start."""
+        with concurrent.futures.ThreadPoolExecutor(len(REFUSED)) as pool:
+            runs = list(pool.map(lambda row: self.fleet.playbook(
+                self.collections, '-e', 'hbafw_bundle=' + self.bundles[row[0]],
                 '-e', 'hbafw_bundle_keyring=' + (
-                    self.fleet.path('release.gpg') if keyring else ''))
+                    self.fleet.path('release.gpg') if row[1] else '')),
+                REFUSED))
+        for (bundle, _keyring, message), (code, out) in zip(REFUSED, runs):
             self.assertNotEqual(code, 0, bundle)
             self.assertIn(message, out, bundle)
             self.assertNotIn('Copy the bundle to the server', out, bundle)
         self.assertEqual(sorted(os.listdir(self.reports)),
                          ['hosts', 'inventory.ini'])
 
-        current, pending = 'already current', ['srv01', 'srv04', 'srv05',
-                                               'srv06', 'srv07', 'srv08']
+    def check_changes_nothing(self):
+        """A check run flashes nothing and says where a flash would be."""
+        pending = ['srv01', 'srv04', 'srv05', 'srv06', 'srv07', 'srv08']
         code, out, _, rows = self.rollout('--check', '--diff')
         self.assertEqual(code, 0, out)
         self.assertIn('finished: no server needs another run', out)
+        # srv07 sets the wait's old name.
+        self.assertIn('hbafw_async_timeout is deprecated', out)
         for server in self.fleet.names:
             self.assertEqual(self.calls(server), [], server)
         self.assertIn('-%s Multiboot Image: 2.02\n+%s Multiboot Image: 3.10'
                       % (QLE2562, QLE2562), out)
         self.assertChanged(out, pending)
-        would = ('2.02', 'upgrade', '2.02', 'would update', '3', current)
+        would = ('2.02', 'upgrade', '2.02', 'would update', '3', CURRENT)
         self.assertRows(rows, [
             expected_rows('srv01', *would),
-            expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
+            expected_rows('srv02', '3.10', 'rewrite', '3.10', CURRENT, '3'),
             [('srv03', '', '', '', '', 'no adapter', '')],
             emulex_rows('srv04', KIT, 'upgrade', KIT, 'would update', '3',
-                        current)] + [
+                        CURRENT)] + [
             expected_rows(server, *would) for server in pending[2:-1]] + [
             two_vendor_rows('srv08', 'would update', '3')])
 
+    def stop_on_lost_servers(self):
+        """The rollout the lost servers of its second batch stop, while a
+        second rollout is refused; the command that goes on is returned."""
         # srv05 stops answering the moment its flash starts; the flash there
         # ends while nobody watches. That stops the rollout after its batch.
         # srv06 freezes instead, with its sessions: no reset ever comes. Its
@@ -422,11 +460,11 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertEqual(self.lines('srv04', 'sim', 'power'), [])
         self.assertRows(rows, [
             expected_rows('srv01', '2.02', 'upgrade', '3.10', 'updated', '1',
-                          current),
-            expected_rows('srv02', '3.10', 'rewrite', '3.10', current, '3'),
+                          CURRENT),
+            expected_rows('srv02', '3.10', 'rewrite', '3.10', CURRENT, '3'),
             [('srv03', '', '', '', '', 'no adapter', '')],
             emulex_rows('srv04', KIT, 'upgrade', KIT_FLASHED,
-                        'updated, reboot required', '1', current),
+                        'updated, reboot required', '1', CURRENT),
             lost_rows('srv05', 'unreachable'),
             lost_rows('srv06', 'unreachable'),
             expected_rows('srv07', '2.02', 'upgrade', '2.02', 'skipped', ''),
@@ -438,6 +476,13 @@ class FleetRolloutTest(unittest.TestCase):
             self.assertIn('contact lost at "update"',
                           row['message'], row['server'])
             self.assertIn('the flash may have run there', row['message'])
+            # The task says it in one line, with the log's place; the
+            # record itself stays in the run's folder.
+            self.assertRegex(out, r'fatal: \[%s\]: FAILED! => {[^\n]*"msg": '
+                             r'"unreachable: contact lost at [^\n]*\(log: '
+                             r'%s/logs/%s.update.log\)"}\n' % (
+                                 row['server'], report, row['server']))
+        self.assertNotIn('"adapters"', out)
         self.assertEqual([row['reboot_required'] for row in rows
                           if row['server'] in ('srv01', 'srv04')],
                          ['False', 'False', 'True', 'True', 'True'])
@@ -467,21 +512,24 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertLessEqual(seen['scrollWidth'], seen['clientWidth'])
         self.assertEqual((seen['rows'], seen['failedRows'],
                           seen['firstServer']), (22, 4, 'srv08'))
+        return resume
 
+    def read_without_changing(self):
+        """hbafw_info and the fleet's state after that rollout."""
         # hbafw_info reads what each server runs and leaves every server as
         # it was: its state, log and restart signal.
         answering = 'srv01,srv02,srv03,srv04'
         state = ('find /var/lib/hbafw /var/vkx -printf "%p %s %T@\\n" | sort;'
                  ' cat /run/reboot-required.pkgs 2>/dev/null; true')
 
-        def server_state():
-            return dict((server, result['stdout']) for server, result in
-                        self.adhoc(answering, 'ansible.builtin.shell',
-                                   state).items())
-        before = server_state()
-        info = self.adhoc(answering, 'hbafw.fleet.hbafw_info',
-                          'inventory=%s/bin/hbafw-inventory' % BUILD)
-        self.assertEqual(server_state(), before)
+        before, info, after = self.in_one_run(
+            answering, ('ansible.builtin.shell', state),
+            ('hbafw.fleet.hbafw_info',
+             dict(inventory='%s/bin/hbafw-inventory' % BUILD)),
+            ('ansible.builtin.shell', state))
+        before, after = [dict((server, result['stdout']) for server, result
+                              in found.items()) for found in (before, after)]
+        self.assertEqual(after, before)
         self.assertTrue(before['srv04'].endswith('\nhbafw'), before)
         self.assertEqual(
             dict((server, (result['changed'], result['compliance'],
@@ -504,6 +552,9 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertEqual(info['srv01']['history'][1]['items'][0]['before'],
                          '2.02')
 
+    def kill_the_controller(self, resume):
+        """The command that goes on, its controller killed mid-flash; the
+        killed controller's process id is returned."""
         # The command that goes on reaches srv07 (its flash outlasts its
         # wait); the controller is killed while srv07 flashes. The report
         # says a flash may be running there and that the run did not finish.
@@ -526,7 +577,11 @@ class FleetRolloutTest(unittest.TestCase):
             self.assertEqual((json.load(handle)['run'].get('finished'),
                               json.load(fleet)['servers']['srv07']['outcome']),
                              (None, started))
+        return killed_pid
 
+    def retry_after_the_kill(self):
+        """The retry list's run after the kill: a flash still going on and a
+        damaged bundle folder."""
         # The bundle folder stays on srv08, whose batch no run reached; one
         # already on a server is checked, never rewritten: a damaged one
         # stops that server. The re-run after the kill finds srv07 still
@@ -553,18 +608,22 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertNotIn(digest, self.on_servers(
             'srv01,srv02,srv03', 'ls -A ' + simfleet.REMOTE_BUNDLE))
 
+    def pick_up_and_restart(self):
+        """A picked-up flash restarted and lost, a busy server, a failing
+        one and a restart still due; the run's folder is returned."""
         # Nothing is flashed twice. srv07's flash is picked up and, now with
         # restarts if required, restarted: it does not come back (its boot
-        # id never changes, its sshd stops), which the restart gives up
-        # after its timeout. srv08 runs its QLogic and its Brocade build,
-        # both of which fail. srv04's flashed firmware still waits for a
+        # id never changes, its sshd stops), which the restart step gives
+        # up after hbafw_reboot_lost_timeout, not the 20 minutes a restart
+        # may take. srv08 runs its QLogic and its Brocade build, both of
+        # which fail. srv04's flashed firmware still waits for a
         # restart; another update holds srv02. One batch of both.
         os.mkdir(self.fleet.path('host_vars'))
         with open(self.fleet.path('host_vars', 'srv07.yml'), 'w') as handle:
             handle.write('hbafw_reboot: if_required\n'
                          'hbafw_reboot_command: shutdown -r +0\n'
                          'hbafw_boot_id_command: echo 0\n'
-                         'hbafw_reboot_timeout: 6\n')
+                         'hbafw_reboot_lost_timeout: 20\n')
         gone = self.when_flash_starts('srv07', lambda: self.fleet.stop_server(
             'srv07'), 'sim', 'power')
         holder = os.open(self.machine_file('srv02', 'var', 'vkx',
@@ -583,7 +642,7 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertEqual(self.lines('srv07', 'sim', 'power'),
                          ['shutdown -r +0'])
         self.assertRows(rows, [
-            expected_rows('srv01', '3.10', 'rewrite', '3.10', current, '3'),
+            expected_rows('srv01', '3.10', 'rewrite', '3.10', CURRENT, '3'),
             [('srv02', '', '', '', '', 'busy', '7')],
             [('srv03', '', '', '', '', 'no adapter', '')],
             emulex_rows('srv04', KIT_FLASHED, 'rewrite', KIT_FLASHED,
@@ -610,7 +669,10 @@ class FleetRolloutTest(unittest.TestCase):
                          [('srv01', 'False')] * 2 + [('srv04', 'True')] * 3
                          + [('srv07', 'True')] * 2)
         self.assertLogTail(report, 'srv08', 'Flash complete [12]\n')
+        return report
 
+    def every_run_kept(self, report, killed_pid):
+        """What all the runs left on the controller and the host."""
         # Every run kept its own folder beside the operator's files; the
         # fleet state holds each server's latest outcome.
         runs = [name for name in os.listdir(self.reports)
@@ -626,7 +688,7 @@ class FleetRolloutTest(unittest.TestCase):
             fleet = json.load(handle)['servers']
         self.assertEqual(
             dict((name, known['outcome']) for name, known in fleet.items()),
-            {'srv01': current, 'srv02': 'busy', 'srv03': 'no adapter',
+            {'srv01': CURRENT, 'srv02': 'busy', 'srv03': 'no adapter',
              'srv04': 'already current, reboot required',
              'srv05': 'unreachable', 'srv06': 'unreachable',
              'srv07': 'unreachable', 'srv08': 'failed'})

@@ -5,21 +5,11 @@
 
 from __future__ import absolute_import, division, print_function
 
-import base64
-
-from ansible.errors import AnsibleActionFail
 from ansible.plugins.action import ActionBase
+from ansible_collections.hbafw.fleet.plugins.plugin_utils.archive import (
+    archive_content)
 
 __metaclass__ = type
-
-
-def archive_content(path):
-    """The archive at path on the controller, base64-encoded."""
-    try:
-        with open(path or '', 'rb') as handle:
-            return base64.b64encode(handle.read()).decode('ascii')
-    except (IOError, OSError) as error:
-        raise AnsibleActionFail('cannot read the bundle: %s' % error)
 
 
 class ActionModule(ActionBase):

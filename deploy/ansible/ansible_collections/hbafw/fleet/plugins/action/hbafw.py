@@ -1,14 +1,25 @@
 # Action of the hbafw module: with bundle it hands the bundle archive to the
 # module as one value, so placing the bundle and the discovery from it take
-# one SSH session per server.
+# one SSH session per server. It returns the step's record for the fleet
+# report: a failure with no verdict of the module is told from a lost server
+# by a bare command, and a restart that did not complete is recorded without
+# running anything.
 
 from __future__ import absolute_import, division, print_function
 
+from ansible.errors import AnsibleConnectionFailure
 from ansible.plugins.action import ActionBase
-from ansible_collections.hbafw.fleet.plugins.action.bundle import (
+from ansible_collections.hbafw.fleet.plugins.plugin_utils.archive import (
     archive_content)
+from ansible_collections.hbafw.fleet.plugins.plugin_utils.records import (
+    STEPS, after_restart, needs_probe, record, restart_lost)
 
 __metaclass__ = type
+
+# The role's wait before it was named for what it bounds.
+OLD_WAIT = 'hbafw_async_timeout'
+OLD_WAIT_USED = ('hbafw_async_timeout is deprecated: it bounds the wait for '
+                 'a flash, which is not async; set hbafw_flash_timeout')
 
 
 class ActionModule(ActionBase):
@@ -17,9 +28,51 @@ class ActionModule(ActionBase):
     def run(self, tmp=None, task_vars=None):
         result = super(ActionModule, self).run(tmp, task_vars)
         args = dict(self._task.args)
+        flashed, restart = args.pop('flashed', None), args.pop('restart', None)
+        state = args.get('state', 'discovered')
+        if state == 'rebooted' and flashed and restart_lost(restart or {}):
+            return kept(result, after_restart(flashed, restart))
         if args.get('bundle'):
             args['bundle_content'] = archive_content(args['bundle'])
-        result.update(self._execute_module(
-            module_name='hbafw.fleet.hbafw', module_args=args,
-            task_vars=task_vars, wrap_async=self._task.async_val))
+        found = self.step(args, task_vars)
+        if state == 'rebooted' and flashed:
+            kept(result, after_restart(flashed, restart or {}, found))
+        else:
+            kept(result, record(found, STEPS[state]))
+        if state == 'updated' and OLD_WAIT in (task_vars or {}):
+            result.setdefault('deprecations', []).append(dict(
+                msg=OLD_WAIT_USED, version='2.0.0',
+                collection_name='hbafw.fleet'))
         return result
+
+    def step(self, args, task_vars):
+        """The module's result, or a lost server's when the server stopped
+        answering before the step ended."""
+        try:
+            result = self._execute_module(
+                module_name='hbafw.fleet.hbafw', module_args=args,
+                task_vars=task_vars, wrap_async=self._task.async_val)
+            if needs_probe(result):
+                self._low_level_execute_command('true')
+            # Removed here, not after the step: a server lost by then has
+            # lost the step too.
+            self._remove_tmp_path(self._connection._shell.tmpdir)
+        except AnsibleConnectionFailure as error:
+            result = dict(unreachable=True, failed=True, msg=str(error))
+        return result
+
+    def cleanup(self, force=False):
+        # A lost server's temporary folder cannot be removed; the result
+        # already says it is lost, and an error here would replace it.
+        try:
+            super(ActionModule, self).cleanup(force)
+        except AnsibleConnectionFailure:
+            pass
+
+
+def kept(result, step_record):
+    """The task's result: the step's record, whose failure stays in
+    server_failed when the caller's failed_when hides it."""
+    result.update(step_record)
+    result['server_failed'] = bool(step_record.get('failed'))
+    return result

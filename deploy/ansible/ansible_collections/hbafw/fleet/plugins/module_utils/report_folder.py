@@ -204,7 +204,8 @@ def write_run(dest, run, hosts, records, starting=(), batch=(), final=False,
         write(os.path.join(dest, 'fleet.html'), render_fleet_html(fleet))
     result = dict(summary=report['summary'], folder=folder,
                   html=os.path.join(folder, 'report.html'), retry=retry,
-                  finished=bool(run.get('finished')))
+                  finished=bool(run.get('finished')),
+                  servers=report['servers'])
     if result['finished']:
         result['closing'] = closing(report, retry, os.path.join(
             folder, 'retry.txt'), argv)

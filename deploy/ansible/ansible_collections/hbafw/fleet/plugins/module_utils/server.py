@@ -90,10 +90,11 @@ def chosen_builds(params):
     return builds, missing
 
 
-def as_before(adapters, flashed):
+def rewind_flashed(adapters, flashed):
     """For a flash picked up by a later run, whose discovery shows the state
-    after it: that state, and adapters whose flashed items get back their
-    version and action from before."""
+    after it: the flashed items of adapters get back, in place, their
+    version and action from before; returned is a copy of that state
+    after."""
     after = copy.deepcopy(adapters)
     before = dict(((item['device_id'], item['type']), item)
                   for item in flashed)
@@ -243,7 +244,7 @@ class Server(object):
         if ran_here:
             adapters = self.discover(build, entry, 'after.xml')
         else:
-            adapters = as_before(adapters, run['flashed'])
+            adapters = rewind_flashed(adapters, run['flashed'])
         if adapters is not None:
             self.result.setdefault('adapters_after', []).extend(adapters)
         if failed and busy(code, out + '\n' + log_since(self.start)):

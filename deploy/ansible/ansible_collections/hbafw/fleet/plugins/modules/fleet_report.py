@@ -138,6 +138,26 @@ closing:
     and the command that goes on with them.
   returned: when finished
   type: str
+servers:
+  description: Each server's outcome, exit code, message, whether a
+    restart is due and its log files in the run's C(logs/).
+  returned: always
+  type: list
+  elements: dict
+eligible:
+  description: The servers the update batches take, in the order of
+    I(hosts) (something to flash, or a restart due when the rollout
+    restarts servers); given by the action on the controller.
+  returned: always
+  type: list
+  elements: str
+failures:
+  description: Per server that needs a person, one line with its outcome,
+    message and log; given by the action on the controller.
+  returned: always
+  type: dict
+  sample:
+    srv08: 'failed: exit code 12 (log: /srv/r/RUN/logs/srv08.update.log)'
 '''
 
 from ansible.module_utils.basic import AnsibleModule

@@ -135,6 +135,20 @@ options:
       Letters, digits, C(.), C(_) and C(-), starting with a letter or digit.
     type: str
     default: ""
+  restart:
+    description: With I(state=rebooted) and I(flashed), the restart's result
+      (as M(ansible.builtin.reboot) registers it); read by the action on the
+      controller. A restart that failed or lost the server runs nothing
+      here and gives I(flashed) as lost at step C(restart).
+    type: dict
+    default: {}
+  flashed:
+    description: With I(state=rebooted), the result of the update whose
+      firmware the restart activates; read by the action on the controller,
+      which returns it with this check's verdict, both logs and
+      C(adapters_after).
+    type: dict
+    default: {}
 attributes:
   check_mode:
     description: Can run in check_mode and return changed status prediction
@@ -278,6 +292,20 @@ report:
   description: The first discovery report, as XML text.
   returned: when one was written
   type: str
+server_failed:
+  description: Whether the server failed at this step, as C(failed) says
+    unless the task's C(failed_when) hides it; a server that stopped
+    answering has failed, with the outcome C(unreachable), the C(step) and
+    a message that starts with C(contact lost at).
+  returned: always
+  type: bool
+  sample: false
+step:
+  description: Where contact with a lost server was lost (C(discovery),
+    C(update), C(restart) or C(check after the restart)).
+  returned: when the outcome is C(unreachable)
+  type: str
+  sample: restart
 '''
 
 import base64
@@ -370,7 +398,7 @@ def references(params):
                         os.path.basename(params['chdir'].rstrip('/')))
 
 
-def end(module, result, failed):
+def tidy_and_exit(module, result, failed):
     """Exit, the bundle folder removed first when asked, no update is to
     follow and no other run holds it."""
     params = module.params
@@ -380,9 +408,9 @@ def end(module, result, failed):
         if others:
             module.warn(KEPT_FOR_RUNS % (params['chdir'], ', '.join(others)))
         else:
-            kept = remove_bundle(params['chdir'])[1]
-            if kept:
-                module.warn(kept)
+            why_kept = remove_bundle(params['chdir'])[1]
+            if why_kept:
+                module.warn(why_kept)
     if failed:
         module.fail_json(**result)
     module.exit_json(**result)
@@ -406,6 +434,8 @@ def main():
             bundle_digests=dict(type='dict', default={}),
             remove_bundle=dict(type='bool', default=False),
             run_id=dict(type='str', default=''),
+            restart=dict(type='dict', default={}),
+            flashed=dict(type='dict', default={}),
         ),
         supports_check_mode=True,
     )
@@ -413,7 +443,7 @@ def main():
         module.fail_json(msg=BAD_RUN_ID % module.params['run_id'],
                          outcome=FAILED, update_due=False,
                          reboot_required=False)
-    kept = place_bundle(module)
+    placed_to_stay = place_bundle(module)
     chdir = module.params['chdir']
     if not os.path.isdir(chdir):
         if module.params['state'] == 'updated':
@@ -431,7 +461,7 @@ def main():
         if module.params['run_id'] and not module.check_mode:
             hold(references(module.params), module.params['run_id'])
         server = Server(module, workdir)
-        server.result['changed'] = kept
+        server.result['changed'] = placed_to_stay
         for build in builds:
             if server.run(build)['outcome'] == STILL_FLASHING:
                 break
@@ -442,7 +472,7 @@ def main():
                                   module.params['state']))
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
-    end(module, result, failed)
+    tidy_and_exit(module, result, failed)
 
 
 if __name__ == '__main__':

@@ -58,6 +58,11 @@ class OutcomeTest(unittest.TestCase):
             ({'discovery': FOUND, 'update': {'exit_code': 3,
                                              'reboot_required': True}},
              outcomes.CURRENT_REBOOT, 3),
+            # Another run removed the digest folder before the update.
+            ({'discovery': FOUND, 'update': {
+                'failed': True, 'outcome': outcomes.BUSY,
+                'msg': 'bundle folder /b is gone when the update starts'}},
+             outcomes.BUSY, None),
         ]
         for record, outcome, code in rows:
             with self.subTest(record=record):
