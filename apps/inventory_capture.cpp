@@ -107,6 +107,7 @@ bool WriteCapture(const std::string& folder, const std::vector<CapturedFile>& fi
     return true;
 }
 
+// True also for a missing folder, or a file, which MakePrivateFolder refuses.
 bool IsEmptyFolder(const std::string& folder) {
     glob_t found{};
     bool empty = ::glob((folder + "/*").c_str(), GLOB_PERIOD, nullptr, &found) != 0 || found.gl_pathc <= 2;
@@ -204,9 +205,11 @@ void Anonymize(std::vector<CapturedFile>& files, const std::vector<std::string>&
     }
 }
 
-bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths& paths, std::ostream& console) {
-    if (!MakePrivateFolder(folder) || !IsEmptyFolder(folder)) {
-        console << kFolderRefused << folder << "\n";
+bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths& paths, std::ostream& console,
+                    std::ostream& errors) {
+    // A folder holding anything is refused before its mode is touched.
+    if (!IsEmptyFolder(folder) || !MakePrivateFolder(folder)) {
+        errors << kFolderRefused << folder << "\n";
         return false;
     }
     std::vector<CapturedFile> files;
@@ -253,7 +256,7 @@ bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths
 
     if (anonymize) Anonymize(files, serials);
     if (!WriteCapture(folder, files)) {
-        console << kFileNotWritten << folder << "\n";
+        errors << kFileNotWritten << folder << "\n";
         return false;
     }
     console << kCaptured << folder << ": " << adapters.size() << " adapters, " << files.size() << " files.\n";

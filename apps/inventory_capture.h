@@ -34,7 +34,9 @@ std::string EmulexKitAdapters(const std::string& answer);
 
 // Captures into folder (made, root's alone; it must not hold anything yet),
 // with the vendor tools taken from the working folder, as a run finds them.
-// False, with a line on console, when the folder could not be written.
-bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths& paths, std::ostream& console);
+// The enumeration's status lines and the summary go to console; false, with
+// a line on errors, when the folder could not be written.
+bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths& paths, std::ostream& console,
+                    std::ostream& errors);
 
 }  // namespace hbafw

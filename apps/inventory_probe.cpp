@@ -202,8 +202,8 @@ int Probe(int argc, char** argv) {
     }
     SystemPaths paths;
     if (!options.capture.empty())
-        return CaptureMachine(options.capture, options.anonymize, paths, std::cout) ? kExitAdaptersFound
-                                                                                    : kExitFileFailed;
+        return CaptureMachine(options.capture, options.anonymize, paths, std::cout, std::cerr) ? kExitAdaptersFound
+                                                                                               : kExitFileFailed;
     // Unless text is asked for, the enumeration's own status lines must not break the document.
     Inventory inventory = TakeInventory(paths, options.format == Options::Format::Text ? std::cout : std::cerr);
     int code = inventory.adapters.empty() ? kExitNoAdapters : kExitAdaptersFound;

@@ -4,7 +4,8 @@
 # config, inventory and Ansible settings that keep every write in the run's
 # folder or the sandbox's overlaid /var. It asserts nothing; callers check the
 # results.
-# Run as a script, it does one rollout (scripts/demo uses that).
+# Run as a script, it does one rollout (scripts/demo uses that), or a
+# rehearsal on twins laid from captured servers (scripts/rehearse).
 
 import os
 import random
@@ -14,6 +15,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SSHD = '/usr/sbin/sshd'
@@ -101,9 +103,10 @@ pipelining = true
 
 
 def mkmachine(repo, build, kind, folder, replace=False):
-    """Lays out a server of the kind in folder; replace: over an earlier one
-    whose sandbox may still run."""
-    preset, settings = KINDS[kind]
+    """Lays out a server of the kind (a name of KINDS, or a preset and its
+    settings) in folder; replace: over an earlier one whose sandbox may
+    still run."""
+    preset, settings = KINDS[kind] if isinstance(kind, str) else kind
     words = [os.path.join(repo, 'sim', 'mkmachine'), '--build', build,
              preset, folder] + (['--replace'] if replace else [])
     for setting in settings:
@@ -132,11 +135,13 @@ def descendants(pid):
 class Fleet:
     """N simulated servers; use as a context manager so every sshd stops."""
 
-    def __init__(self, repo, build, kinds, prefix='hbafw-fleet-'):
+    def __init__(self, repo, build, kinds, prefix='hbafw-fleet-',
+                 names=None):
         self.repo, self.build, self.kinds = repo, build, list(kinds)
         self.dir = tempfile.mkdtemp(prefix=prefix, dir='/tmp')
         net = random.randrange(16, 240), random.randrange(1, 250)
-        self.names = ['srv%02d' % (i + 1) for i in range(len(self.kinds))]
+        self.names = list(names or ['srv%02d' % (i + 1)
+                                    for i in range(len(self.kinds))])
         self.addresses = ['127.%d.%d.%d' % (net + (i + 1,))
                           for i in range(len(self.kinds))]
         self.servers = []
@@ -187,17 +192,23 @@ class Fleet:
             mkmachine(self.repo, self.build, kind, self.machine(name))
         with open(self.path('inventory.ini'), 'w') as inventory:
             inventory.write('[hbafw]\n')
+            # hbafw.fleet.capture asks the tools of the machine's work/.
             for name, address, kind in zip(self.names, self.addresses,
                                            self.kinds):
-                inventory.write('%s ansible_host=%s ansible_port=%d %s\n'
-                                % (name, address, PORT,
-                                   KIND_VARS.get(kind, '')))
+                inventory.write(
+                    '%s ansible_host=%s ansible_port=%d '
+                    'hbafw_capture_tools_dir=%s %s\n'
+                    % (name, address, PORT,
+                       os.path.join(self.machine(name), 'work'),
+                       KIND_VARS.get(kind, '') if isinstance(kind, str)
+                       else ''))
             # Root logs in here (the sandbox has no other user); su stands
             # in for sudo, which the test machine may lack.
             inventory.write(
                 '\n[hbafw:vars]\nansible_user=root\n'
                 'ansible_become_method=su\n'
                 'ansible_remote_tmp=%s\nansible_async_dir=%s\n'
+                'hbafw_capture_scratch=/var/tmp\n'
                 'hbafw_remote_dir=%s\nhbafw_bundle=%s\n'
                 % (REMOTE_TMP, ASYNC_DIR, REMOTE_BUNDLE, self.bundle))
         self.configure()
@@ -383,6 +394,22 @@ class Fleet:
         return self.running.returncode, out
 
 
+def lose_when_flashing(fleet, name, over):
+    """Stops name's sshd as soon as one of its tools starts to flash (a
+    server lost mid-flash; the flash goes on), unless over is set first."""
+    calls = [os.path.join(fleet.machine(name), 'sim', tool, 'calls')
+             for tool in ('qlafwupdate', 'elxflash', 'bcu')]
+
+    def watch():
+        while not any(os.path.exists(path) for path in calls):
+            if over.wait(0.05):
+                return
+        fleet.stop_server(name)
+    thread = threading.Thread(target=watch, daemon=True)
+    thread.start()
+    return thread
+
+
 class SandboxExit(RuntimeError):
     """The sandbox ended before sshd listened; 77 means it cannot run here."""
 
@@ -391,18 +418,50 @@ class SandboxExit(RuntimeError):
         self.code = code
 
 
+def twins(captures, settings):
+    """The twin of every server captured in captures (one folder each, as
+    hbafw.fleet.capture leaves them), with its HOST:KEY=VALUE settings:
+    (names, kinds)."""
+    names = sorted(name for name in os.listdir(captures)
+                   if os.path.isdir(os.path.join(captures, name)))
+    kinds = [('capture:' + os.path.abspath(os.path.join(captures, name)),
+              [setting.split(':', 1)[1] for setting in settings
+               if setting.split(':', 1)[0] == name]) for name in names]
+    return names, kinds
+
+
 def main(argv):
     """simfleet.py REPO BUILD KIND[,KIND...] REPORT_DIR [PLAYBOOK_ARGS...]:
     one rollout over fresh simulated servers, its output shown; the exit
-    status is ansible-playbook's (77 when the sandbox cannot run here)."""
+    status is ansible-playbook's (77 when the sandbox cannot run here).
+    KIND twins:CAPTURES rehearses on the captured servers' twins, each
+    changed by --set HOST:KEY=VALUE words before the playbook's, and lost
+    the moment its flash starts by --lose HOST; its report is marked as a
+    rehearsal."""
     repo, build, kinds, report = argv[:4]
-    fleet = Fleet(repo, build, kinds.split(','))
+    args, names, extra, lost = argv[4:], None, [], []
+    if kinds.startswith('twins:'):
+        settings = []
+        while len(args) > 1 and args[0] in ('--set', '--lose'):
+            (settings if args[0] == '--set' else lost).append(args[1])
+            args = args[2:]
+        names, kinds = twins(kinds[len('twins:'):], settings)
+        extra = ['-e', 'hbafw_rehearsal=true']
+    else:
+        kinds = kinds.split(',')
+    fleet = Fleet(repo, build, kinds, names=names)
+    over = threading.Event()
     try:
         with fleet:
+            watchers = [lose_when_flashing(fleet, name, over)
+                        for name in lost]
             code, out = fleet.playbook(
                 os.path.join(repo, 'deploy', 'ansible'),
                 '-e', 'hbafw_report_dir=' + os.path.abspath(report),
-                *argv[4:])
+                *(extra + list(args)))
+            over.set()
+            for watcher in watchers:
+                watcher.join()
             print(out, end='')
             return code
     except SandboxExit as error:

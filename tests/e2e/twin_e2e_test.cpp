@@ -116,6 +116,24 @@ TEST_P(TwinE2e, AnswersTheComponentAsTheOriginal) {
     }
 }
 
+// A capture goes into a new or empty folder, with no option but --anonymize.
+TEST_F(SandboxTest, CaptureWantsAFolderOfItsOwn) {
+    machine.Lay(sim::Preset("qlogic"));
+    machine.WriteFile("taken/notes", "an operator's\n");
+    const std::string taken = machine.Path("taken").string();
+    std::filesystem::permissions(taken, std::filesystem::perms(0755));
+    sim::RunResult refused = machine.RunBuild("hbafw-inventory", {"--capture", taken});
+    EXPECT_EQ(refused.exitCode, 4);
+    EXPECT_EQ(refused.err, "ERROR! : the capture folder must be new or empty, a folder of root's: " + taken + "\n");
+    EXPECT_EQ(machine.ReadFile("taken/notes"), "an operator's\n");
+    EXPECT_EQ(std::filesystem::status(taken).permissions(), std::filesystem::perms(0755));
+    for (const std::vector<std::string>& words : {std::vector<std::string>{"--anonymize"},
+                                                  {"--capture", "twin", "--json"},
+                                                  {"--capture", "twin", "--anonymize", "--anonymize"}})
+        EXPECT_EQ(machine.RunBuild("hbafw-inventory", words).exitCode, 2) << words.back();
+    EXPECT_FALSE(machine.Exists("work/twin"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Machines, TwinE2e, ::testing::ValuesIn(kTwins),
                          [](const ::testing::TestParamInfo<Twin>& info) { return std::string(info.param.name); });
 

@@ -5,12 +5,14 @@
 # a web server on 127.0.0.1), check mode and a rollout a lost and a frozen
 # server stop in pull mode, one a flash outlasting its wait stops, a damaged
 # bundle folder, and a last rollout that picks the long flash up and changes
-# nothing; the fleet report checked row by row and
+# nothing; three servers captured and the rollout rehearsed on their twins;
+# the fleet report checked row by row and
 # its HTML page rendered by headless Chromium. Exits 77 (skipped) only when
 # the sandbox cannot run here.
 # Usage: fleet_rollout_test.py REPO BUILD_DIR
 
 import concurrent.futures
+import contextlib
 import csv
 import fcntl
 import glob
@@ -772,6 +774,55 @@ class FleetRolloutTest(unittest.TestCase):
             self.assertEqual([name for name in os.listdir(self.fleet.path(
                 folder)) if not name.startswith('ansible-local-%d'
                                                 % killed_pid)], [], folder)
+
+    def test_rehearsal(self):
+        """Three servers captured, read only, and a rollout rehearsed on
+        their twins, given by the builder's keys what no capture sees: the
+        images the canary srv01's flash leaves, then in one batch srv04's
+        failing engine and srv08 lost the moment its flash starts."""
+        servers = ['srv01', 'srv04', 'srv08']
+        folder = self.fleet.path('rehearsal')
+        before = [self.machine_state(server) for server in servers]
+        code, out = self.fleet.playbook(
+            self.collections, '-e', 'hbafw_report_dir=' + folder,
+            '-e', 'hbafw_inventory_command=' + os.path.join(
+                BUILD, 'bin', 'hbafw-inventory'),
+            '--limit', ','.join(servers), name='hbafw.fleet.capture')
+        self.assertEqual((code, RECAP.findall(out)),
+                         (0, [(server, '0') for server in servers]), out)
+        self.assertEqual([self.machine_state(server) for server in servers],
+                         before)
+        captures = os.path.join(folder, 'captures')
+        self.assertEqual(sorted(os.listdir(captures)), servers)
+
+        report = os.path.join(folder, 'reports')
+        with contextlib.redirect_stdout(io.StringIO()) as shown:
+            code = simfleet.main([
+                REPO, BUILD, 'twins:' + captures, report,
+                '--set', 'srv01:flashed.0=3.10',
+                '--set', 'srv01:flashed.1=3.28',
+                '--set', 'srv04:flash=exit 12',
+                '--set', 'srv08:flash=slow 5', '--lose', 'srv08',
+                '-e', BATCHES, '-e', 'hbafw_bundle=' + self.fleet.bundle])
+        self.assertEqual(code, 2, shown.getvalue())
+        with open(os.path.join(report, 'latest', 'report.json')) as handle:
+            rehearsed = json.load(handle)
+        self.assertTrue(rehearsed['run']['rehearsal'])
+        with open(os.path.join(report, 'latest', 'report.html')) as handle:
+            self.assertIn('Rehearsal on twins of the fleet', handle.read())
+        self.assertEqual(
+            sorted(set((row['server'], row['outcome'])
+                       for row in rehearsed['rows'])),
+            [('srv01', 'already current'),
+             ('srv01', 'updated, reboot required'), ('srv04', 'failed'),
+             ('srv08', 'unreachable')])
+        self.assertFalse(os.path.exists(os.path.join(report, 'fleet.json')))
+
+    def machine_state(self, server):
+        """A server's files but the simulated library's and tools' own."""
+        machine = self.fleet.machine(server)
+        return dict((path, info) for path, info in snapshot(machine).items()
+                    if not path.startswith(os.path.join(machine, 'sim')))
 
     def test_report_for_500_servers(self):
         found = {'adapters': [{'device_id': QLE2562, 'product_id': 'QLE2562',

@@ -28,6 +28,8 @@ COLOURS = {FAILED: '#c62828', NOT_VERIFIED: '#ad1457',
            NO_ADAPTER: '#9e9e9e', REBOOT_REQUIRED: '#0277bd',
            UPDATE_AVAILABLE: '#5e35b1', COMPLIANT: '#558b2f',
            NOT_COMPARED: '#90a4ae'}
+# A rollout run against twins of the servers (hbafw.fleet.capture), not them.
+REHEARSAL = 'Rehearsal on twins of the fleet, no real server touched:'
 # Until a run's last write, its banner says so.
 NOT_FINISHED = 'did not finish'
 UNFINISHED = (NOT_FINISHED + ': servers whose update started may be '
@@ -177,9 +179,10 @@ def _banner(run):
              ('Failure threshold', '%s%%' % run.get('threshold', ''))]
     out = ['<section class="banner%s" id="banner"><strong>%s</strong>'
            '<dl class="summary">' % (
-               ' check' if check else '',
+               ' check' if check or run.get('rehearsal') else '',
                'Check run: nothing was flashed' if check
-               else 'Rollout run %s%s' % (
+               else '%s run %s%s' % (
+                   REHEARSAL if run.get('rehearsal') else 'Rollout',
                    escape(run.get('id', '')),
                    '' if run.get('finished') else ': ' + NOT_FINISHED))]
     out.extend('<div><dt>%s</dt><dd>%s</dd></div>'

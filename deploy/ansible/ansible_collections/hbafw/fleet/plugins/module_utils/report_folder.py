@@ -203,7 +203,7 @@ def write_run(dest, run, hosts, records, starting=(), batch=(), final=False,
     write(os.path.join(folder, 'retry.txt'),
           ''.join(host + '\n' for host in retry))
     point_latest(dest, run_id)
-    if not run.get('check_mode'):
+    if not run.get('check_mode') and not run.get('rehearsal'):
         fleet_path = os.path.join(dest, 'fleet.json')
         fleet = merge_fleet(read_json(fleet_path, {}), report, run['ended'])
         write(fleet_path, render_json(fleet))

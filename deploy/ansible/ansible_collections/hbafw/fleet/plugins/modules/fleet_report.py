@@ -24,7 +24,8 @@ description:
     lists every server of the run.
   - Points I(dest)/latest at the run's folder and merges every server's
     latest state into I(dest)/fleet.json and fleet.html; a check run
-    (I(run.check_mode)) leaves those two as they are, since it changed no
+    (I(run.check_mode)) or a rehearsal on the fleet's twins
+    (I(run.rehearsal)) leaves those two as they are, since it changed no
     server.
   - Until the run ends, its banner says it did not finish, and
     I(dest)/rollout.lock (run id, holder, process, start time) refuses every
@@ -41,8 +42,9 @@ options:
     required: true
   run:
     description: The run; C(id) names its folder, the rest (C(started),
-      C(check_mode), C(bundle), C(operator), C(ansible_version), C(ramp),
-      C(threshold)) goes into the report's banner.
+      C(check_mode), C(rehearsal), C(bundle), C(operator),
+      C(ansible_version), C(ramp), C(threshold)) goes into the report's
+      banner.
     type: dict
     required: true
   hosts:
