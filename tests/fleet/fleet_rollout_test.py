@@ -414,12 +414,14 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.reports)),
                          ['hosts', 'inventory.ini'])
         # Pulled from the mirror, what a server refuses runs nothing there.
+        # These runs take a report folder: one each.
         log = self.lines('srv02', 'var', 'vkx', 'Component.log')
         with concurrent.futures.ThreadPoolExecutor(len(PULL_REFUSED)) as pool:
             runs = list(pool.map(lambda row: self.fleet.playbook(
                 self.collections, '--limit', 'srv02',
                 *self.pulled(row[0], row[1]), '-e', 'hbafw_bundle_keyring='
-                + (self.fleet.path('release.gpg') if row[2] else '')),
+                + (self.fleet.path('release.gpg') if row[2] else ''), '-e',
+                'hbafw_report_dir=' + self.fleet.path('refused-' + row[0])),
                 PULL_REFUSED))
         for (served, _given, _keyring, message), (code, out) in zip(
                 PULL_REFUSED, runs):

@@ -5,13 +5,16 @@
 
 import collections
 import fcntl
+import functools
 import hashlib
+import http.server
 import io
 import os
 import shutil
 import subprocess
 import tarfile
 import tempfile
+import threading
 import unittest
 from unittest import mock
 
@@ -75,6 +78,35 @@ class ChecksumTest(unittest.TestCase):
                 found = mirror.url_problem(url) or mirror.digest_problem(
                     given)
                 self.assertEqual(found and found[:len(problem)], problem)
+
+    def test_fetch_from_a_web_server(self):
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder)
+        data = packed(FILES)
+        with open(os.path.join(folder, 'b.tar.gz'), 'wb') as handle:
+            handle.write(data)
+        handler = functools.partial(http.server.SimpleHTTPRequestHandler,
+                                    directory=folder)
+        handler.log_message = lambda *args: None
+        server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        url = 'http://127.0.0.1:%d/' % server.server_address[1]
+        self.assertEqual(mirror.fetch(url + 'b.tar.gz'), data)
+        # name, limit: the start of the error
+        rows = [('missing.tar.gz', mirror.LIMIT, 'cannot fetch the bundle'),
+                ('b.tar.gz', len(data) - 1, 'cannot fetch the bundle from '
+                 '%sb.tar.gz: the mirror sends more than' % url)]
+        for name, limit, error in rows:
+            with self.subTest(name=name, limit=limit):
+                with self.assertRaises(IOError) as caught:
+                    mirror.fetch(url + name, limit)
+                self.assertEqual(str(caught.exception)[:len(error)], error)
+        # Refused before gpgv is ever run.
+        self.assertEqual(mirror.signature_problem(
+            None, data, '/nowhere.gpg', folder)[:len('bundle not signed')],
+            'bundle not signed')
 
     def test_archives(self):
         changed = dict(FILES, **{'reference.xml': b'<changed/>'})
