@@ -9,7 +9,7 @@
 # the fleet report checked row by row and
 # its HTML page rendered by headless Chromium. Exits 77 (skipped) only when
 # the sandbox cannot run here.
-# Usage: fleet_rollout_test.py REPO BUILD_DIR
+# Usage: fleet_rollout_test.py REPO BUILD_DIR [TEST...]
 
 import concurrent.futures
 import contextlib
@@ -857,4 +857,6 @@ class FleetRolloutTest(unittest.TestCase):
 
 
 if __name__ == '__main__':
-    unittest.main(argv=sys.argv[:1])
+    # Names after REPO and BUILD_DIR pick tests, so ctest can run the
+    # rehearsal beside the rollout, each on a fleet of its own.
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:])
