@@ -93,29 +93,6 @@ protected:
         GTEST_SKIP() << "libhbalinux2 cannot be used here: " << unavailable;
     }
 
-    void TearDown() override {
-        if (hadLeakOptions_)
-            setenv("LSAN_OPTIONS", savedLeakOptions_.c_str(), 1);
-        else
-            unsetenv("LSAN_OPTIONS");
-    }
-
-    // The library's free entry releases nothing its load entry allocated, and
-    // the layer loads it again around every adapter's vendor search, so a
-    // sanitizer build of any binary reports those blocks as leaked once the
-    // library is closed. Only blocks allocated below the call of a vendor's load
-    // entry are let through; the slow unwinder is needed to see past the
-    // library's frames, which keep no frame pointer.
-    void SuppressTheLibrarysOwnLeaks() {
-        const char* saved = std::getenv("LSAN_OPTIONS");
-        hadLeakOptions_ = saved != nullptr;
-        if (saved != nullptr) savedLeakOptions_ = saved;
-        machine.WriteFile("sim/vendor-load-leaks.supp", "leak:LoadSlot\n");
-        std::string options = "fast_unwind_on_malloc=0:print_suppressions=0:suppressions=" +
-                              machine.Path("sim/vendor-load-leaks.supp").string();
-        setenv("LSAN_OPTIONS", options.c_str(), 1);
-    }
-
     // Lays the ports; returns them in the library's numbering (fc_host directory order).
     std::vector<std::string> LayFcoe(const std::vector<sim::FcoePort>& ports, const std::string& hbaConf) {
         machine.Lay({.hbaConf = hbaConf, .fcoePorts = ports});
@@ -154,8 +131,6 @@ protected:
     }
 
 private:
-    bool hadLeakOptions_ = false;
-    std::string savedLeakOptions_;
 };
 
 const std::string kHbalinuxOnly = sim::HbaConf({{"hbalinux", sim::kLibhbalinuxPath}});
