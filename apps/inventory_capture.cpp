@@ -2,7 +2,7 @@
 // so each tool is asked exactly what a run asks it; only their answers are kept.
 #include "apps/inventory_capture.h"
 
-#include <glob.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,11 +33,26 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-bool AnyMatch(const char* pattern) {
-    glob_t found{};
-    bool any = ::glob(pattern, 0, nullptr, &found) == 0 && found.gl_pathc > 0;
-    ::globfree(&found);
-    return any;
+// The folder's entries but "." and "..", none for a folder that cannot be read.
+// Not glob(3): on arm64 it needs a newer C library than the portable builds allow.
+std::vector<std::string> EntryNames(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+bool AnyNamed(const std::string& prefix, const std::string& suffix) {
+    std::vector<std::string> names = EntryNames(".");
+    return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+        return name.size() >= prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+               name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    });
 }
 
 std::string Encoded(const std::string& text) {
@@ -108,12 +123,7 @@ bool WriteCapture(const std::string& folder, const std::vector<CapturedFile>& fi
 }
 
 // True also for a missing folder, or a file, which MakePrivateFolder refuses.
-bool IsEmptyFolder(const std::string& folder) {
-    glob_t found{};
-    bool empty = ::glob((folder + "/*").c_str(), GLOB_PERIOD, nullptr, &found) != 0 || found.gl_pathc <= 2;
-    ::globfree(&found);
-    return empty;
-}
+bool IsEmptyFolder(const std::string& folder) { return EntryNames(folder).empty(); }
 
 }  // namespace
 
@@ -245,7 +255,7 @@ bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths
         // Asked whenever the enumeration found adapters, even if it answered nothing.
         if (!answer.empty() || !adapters.empty()) files.emplace_back("sim/qlafwupdate/query", answer);
     }
-    if (AnyMatch("elxflashStandalone*.zip")) {
+    if (AnyNamed("elxflashStandalone", ".zip")) {
         std::string answer = ToolAnswer<EmulexComp::CComponent>(quiet);
         ::rmdir(quiet.kitFolders.c_str());
         files.emplace_back("sim/elxflash/adapters", EmulexKitAdapters(answer));
