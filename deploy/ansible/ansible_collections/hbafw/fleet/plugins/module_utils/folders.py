@@ -91,12 +91,13 @@ def make_folder(path):
     os.chmod(path, FOLDER_MODE)
 
 
-def open_private(path):
-    """A file of root's alone for writing, never through a link."""
-    descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC |
-                         os.O_NOFOLLOW, 0o600)
+def open_private(path, append=False):
+    """A file of root's alone for writing (emptied, or appended to), never
+    through a link."""
+    descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_NOFOLLOW |
+                         (os.O_APPEND if append else os.O_TRUNC), 0o600)
     os.fchmod(descriptor, 0o600)
-    return os.fdopen(descriptor, 'w')
+    return os.fdopen(descriptor, 'a' if append else 'w')
 
 
 def kit_folders(folder, prefix):

@@ -16,7 +16,7 @@ from ansible_collections.hbafw.fleet.plugins.module_utils.atomic_file import (
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
     file_problem)
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
-    FolderError, check_way, make_folders)
+    FolderError, check_way, make_folders, open_private)
 
 __metaclass__ = type
 
@@ -40,14 +40,6 @@ def history_path(state_dir):
     """Beside the runs folder: /var/lib/hbafw/history.jsonl by default."""
     return os.path.join(os.path.dirname(os.path.normpath(state_dir)),
                         HISTORY_FILE)
-
-
-def _open_private(path, flags, mode):
-    """A descriptor never reached through a link, of a file only its owner
-    may read."""
-    fd = os.open(path, flags | os.O_NOFOLLOW | os.O_CLOEXEC, mode)
-    os.fchmod(fd, mode)
-    return fd
 
 
 def record(result, run_id, action, now=None):
@@ -80,9 +72,7 @@ def append_history(path, entry, limit=HISTORY_LIMIT):
     kept = read_history(path, None)
     size = sum(len(json.dumps(old, sort_keys=True)) + 1 for old in kept)
     if size + len(line) <= limit:
-        fd = _open_private(path, os.O_WRONLY | os.O_APPEND | os.O_CREAT,
-                           HISTORY_MODE)
-        with os.fdopen(fd, 'a') as handle:
+        with open_private(path, append=True) as handle:
             handle.write(line)
         return
     lines = [json.dumps(old, sort_keys=True) + '\n' for old in kept]
