@@ -2,7 +2,6 @@
 // so each tool is asked exactly what a run asks it; only their answers are kept.
 #include "apps/inventory_capture.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,28 +30,6 @@ constexpr const char* kKitScratch = "/.kits";
 bool Exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
-}
-
-// The folder's entries but "." and "..", none for a folder that cannot be read.
-// Not glob(3): on arm64 it needs a newer C library than the portable builds allow.
-std::vector<std::string> EntryNames(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return names;
-    while (const dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(dir);
-    return names;
-}
-
-bool AnyNamed(const std::string& prefix, const std::string& suffix) {
-    std::vector<std::string> names = EntryNames(".");
-    return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
-        return name.size() >= prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-               name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-    });
 }
 
 std::string Encoded(const std::string& text) {
@@ -123,7 +100,7 @@ bool WriteCapture(const std::string& folder, const std::vector<CapturedFile>& fi
 }
 
 // True also for a missing folder, or a file, which MakePrivateFolder refuses.
-bool IsEmptyFolder(const std::string& folder) { return EntryNames(folder).empty(); }
+bool IsEmptyFolder(const std::string& folder) { return NamesMatching(folder, "*", true).empty(); }
 
 }  // namespace
 
@@ -255,7 +232,7 @@ bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths
         // Asked whenever the enumeration found adapters, even if it answered nothing.
         if (!answer.empty() || !adapters.empty()) files.emplace_back("sim/qlafwupdate/query", answer);
     }
-    if (AnyNamed("elxflashStandalone", ".zip")) {
+    if (!NamesMatching(".", EmulexComp::kKitPattern).empty()) {
         std::string answer = ToolAnswer<EmulexComp::CComponent>(quiet);
         ::rmdir(quiet.kitFolders.c_str());
         files.emplace_back("sim/elxflash/adapters", EmulexKitAdapters(answer));

@@ -1,6 +1,8 @@
 #include "framework/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -143,6 +145,19 @@ bool ReplaceFile(const std::string& path, std::string_view content) {
     }
     ::fsync(folder.get());
     return true;
+}
+
+std::vector<std::string> NamesMatching(const std::string& folder, const char* pattern, bool dotFiles) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != ".." && ::fnmatch(pattern, name.c_str(), dotFiles ? 0 : FNM_PERIOD) == 0)
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
 }
 
 }  // namespace hbafw

@@ -9,6 +9,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace hbafw {
 
@@ -32,6 +33,11 @@ inline constexpr mode_t kPrivateFolderMode = 0700;
 // without a link, that group and others cannot enter (an existing one of this
 // user's is closed to them; another user's is refused).
 bool MakePrivateFolder(const std::string& path);
+
+// The names in folder that fnmatch(3) matches with pattern, in directory order,
+// never "." or ".."; none for a folder that cannot be read. A leading dot is
+// matched only by a leading dot in pattern unless dotFiles.
+std::vector<std::string> NamesMatching(const std::string& folder, const char* pattern, bool dotFiles = false);
 
 // An append descriptor (close-on-exec) of the regular file at path, created
 // with kLogMode when missing; -1 when path is a symbolic link, not a regular

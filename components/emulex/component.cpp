@@ -3,8 +3,6 @@
 // does not match.
 #include "components/emulex/component.h"
 
-#include <dirent.h>
-#include <fnmatch.h>
 #include <ftw.h>
 #include <stdlib.h>
 
@@ -61,17 +59,6 @@ std::string PadTo4(std::string text) {
 // The kit prints two decoration characters before most versions; a shorter
 // text has nothing left once they are dropped.
 std::string DropTwo(const std::string& text) { return text.size() < 2 ? std::string() : text.substr(2); }
-
-// The names in folder that match pattern, in directory order.
-std::vector<std::string> Matching(const std::string& folder, const char* pattern) {
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return names;
-    while (const dirent* entry = ::readdir(dir))
-        if (::fnmatch(pattern, entry->d_name, FNM_PERIOD) == 0) names.push_back(entry->d_name);
-    ::closedir(dir);
-    return names;
-}
 
 std::wstring Widen(const std::string& text) { return WidenText(text.c_str()); }
 
@@ -141,7 +128,7 @@ CComponent::~CComponent() {
 }
 
 std::string CComponent::UnpackKit() {
-    std::vector<std::string> kits = Matching(".", kKitPattern);
+    std::vector<std::string> kits = NamesMatching(".", kKitPattern);
     if (kits.empty()) return kNoKit;
     if (kits.size() > 1) return kSeveralKits;
     const std::string kit = "./" + kits.front();
@@ -157,7 +144,7 @@ std::string CComponent::UnpackKit() {
     int status = RunProgram({"unzip", "-o", "-q", kit, "-d", kitFolder_}, output);
     if (status != 0)
         return kKitNotUnpacked + kits.front() + ", unzip exit code " + std::to_string(status) + ".\n" + output;
-    std::vector<std::string> folders = Matching(kitFolder_, kScriptFolderPattern);
+    std::vector<std::string> folders = NamesMatching(kitFolder_, kScriptFolderPattern);
     if (folders.size() != 1) return kKitWithoutScript;
     // The kit chose every name below its folder: none may be a link out of it.
     std::string entry = folders.front() + kScriptInFolder;
