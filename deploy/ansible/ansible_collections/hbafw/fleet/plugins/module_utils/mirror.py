@@ -14,9 +14,7 @@ import tarfile
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
     SIGNATURE, SUMS, BundleError, archive_members, unpack)
 
-from urllib.error import URLError
 from urllib.parse import urlsplit
-from urllib.request import ProxyHandler, build_opener
 
 __metaclass__ = type
 
@@ -56,11 +54,15 @@ def fetch(url, limit=LIMIT, timeout=TIMEOUT):
     """The archive at url (bytes). A mirror is reached directly: proxies
     from the server's environment are not used. https checks the mirror's
     certificate against the system's authorities. Raises IOError."""
+    # Loaded only to pull: urllib.request brings http.client and email, which
+    # every other call of the module would start up for nothing.
+    from urllib.request import ProxyHandler, build_opener
     opener = build_opener(ProxyHandler({}))
     try:
         with opener.open(url, timeout=timeout) as response:
             data = response.read(limit + 1)
-    except (URLError, IOError, ValueError) as error:
+    # URLError is an IOError.
+    except (IOError, ValueError) as error:
         raise IOError(FETCH_FAILED % (url, getattr(error, 'reason', error)))
     if len(data) > limit:
         raise IOError(FETCH_FAILED % (url, TOO_LARGE % limit))
