@@ -13,7 +13,8 @@ namespace hbafw {
 
 // The build is the one whose vendor the catalogue's first device names. A
 // catalogue that cannot be read, or a discovery that fails (no adapter, a
-// tool refused or missing), leaves discovered false.
-Compliance DecideCompliance(const std::string& cataloguePath, const SystemPaths& paths);
+// tool refused or missing), leaves discovered false; so does compare false,
+// for which the discovery does not run at all.
+Compliance DecideCompliance(const std::string& cataloguePath, const SystemPaths& paths, bool compare);
 
 }  // namespace hbafw

@@ -86,6 +86,7 @@ std::string Catalogue(const Compliance& compliance, const std::string& indent) {
         .Flag("read", compliance.catalogueRead)
         .Raw("build", OptionalText(compliance.build))
         .Flag("discovered", compliance.discovered)
+        .Flag("busy", compliance.busy)
         .Raw("items", items)
         .End();
 }

@@ -3,8 +3,9 @@
 // adapter with its record, ports and serving library; --xml and --json write
 // the same as a document, --prometheus as node_exporter metrics, --capture as
 // a simulated machine folder. It changes nothing but the metrics file or the
-// capture folder asked for and, like the components, reads no
-// option file and no environment variable.
+// capture folder asked for (and the components' run lock file, which it takes
+// as they do) and, like the components, reads no option file and no
+// environment variable.
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
@@ -12,6 +13,7 @@
 #include <ctime>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@
 #include "apps/inventory_view.h"
 #include "framework/file_io.h"
 #include "framework/process_start.h"
+#include "framework/run_lock.h"
 #include "inventory/file_trust.h"
 #include "inventory/hba_api.h"
 
@@ -44,13 +47,15 @@ constexpr const char* kUsage =
     "--capture: this server as a simulated machine folder in DIR (new or empty), its tools asked\n"
     "in the working folder as a run asks them; --anonymize replaces WWNs and serial numbers.\n"
     "Exit status: 0 adapters found (or captured), 3 none found, 4 catalogue unreadable, metrics\n"
-    "or capture not written,\n"
+    "or capture not written, or the run lock refused (or, for a capture, held by a run),\n"
     "2 bad command line.\n";
 constexpr const char* kNoConfiguration = "No HBA API configuration could be read: ";
 constexpr const char* kLibraryRefused = "  Not loaded: ";
 constexpr const char* kNoAdaptersFound = "No adapters found.\n";
 constexpr const char* kOutOfMemory = "ERROR! : out of memory\n";
 constexpr const char* kCatalogueUnreadable = "ERROR! : the catalogue could not be read: ";
+constexpr const char* kCatalogueBusy =
+    "WARNING! : Another firmware update is running on this machine; the catalogue was not compared.\n";
 constexpr const char* kMetricsNotWritten = "ERROR! : the metrics file could not be written: ";
 
 // The layer is loaded once on its own to show its table as the components'
@@ -201,16 +206,28 @@ int Probe(int argc, char** argv) {
         return kExitBadCommandLine;
     }
     SystemPaths paths;
-    if (!options.capture.empty())
+    // A capture and a catalogue run the vendor builds' discovery, which asks
+    // their tools: never beside a flash, so under the components' own lock.
+    std::optional<RunLock> lock;
+    if (!options.capture.empty() || !options.catalogue.empty()) lock.emplace(paths.runLock);
+    bool refused = lock && lock->state() == RunLock::State::Refused;
+    bool busy = lock && lock->state() == RunLock::State::HeldElsewhere;
+    if (refused) std::cerr << kLockRefused << paths.runLock << "\n";
+    if (!options.capture.empty()) {
+        if (busy) std::cerr << kAnotherRun;
+        if (busy || refused) return kExitFileFailed;
         return CaptureMachine(options.capture, options.anonymize, paths, std::cout, std::cerr) ? kExitAdaptersFound
                                                                                                : kExitFileFailed;
+    }
     // Unless text is asked for, the enumeration's own status lines must not break the document.
     Inventory inventory = TakeInventory(paths, options.format == Options::Format::Text ? std::cout : std::cerr);
     int code = inventory.adapters.empty() ? kExitNoAdapters : kExitAdaptersFound;
     if (!options.catalogue.empty()) {
-        inventory.compliance = DecideCompliance(options.catalogue, paths);
-        if (!inventory.compliance->catalogueRead) {
-            std::cerr << kCatalogueUnreadable << options.catalogue << "\n";
+        inventory.compliance = DecideCompliance(options.catalogue, paths, !busy && !refused);
+        inventory.compliance->busy = busy;
+        if (busy) std::cerr << kCatalogueBusy;
+        if (!inventory.compliance->catalogueRead) std::cerr << kCatalogueUnreadable << options.catalogue << "\n";
+        if (!inventory.compliance->catalogueRead || refused) {
             code = kExitFileFailed;
         } else if (code == kExitNoAdapters && !inventory.compliance->items.empty()) {
             // A build that finds its adapters without the HBA API layer (Emulex) still found some.

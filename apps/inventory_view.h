@@ -28,6 +28,7 @@ struct Compliance {
     bool catalogueRead = false;
     std::string build;  // the vendor build the catalogue belongs to, or empty
     bool discovered = false;
+    bool busy = false;  // not compared: another run held the components' lock
     std::vector<ComplianceItem> items;
 };
 

@@ -15,7 +15,6 @@ namespace hbafw {
 
 inline constexpr std::string_view kBadCommandLine = "ERROR! : Failed to parse command line\n";
 inline constexpr std::string_view kOutOfMemory = "ERROR! : Out of memory\n";
-inline constexpr std::string_view kAnotherRun = "ERROR! : Another firmware update is running on this machine.\n";
 
 // Parses, then runs the component while holding the machine's run lock, and
 // flushes the log to disk at the end. Allocation failure anywhere ends in exit

@@ -7,9 +7,11 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace hbafw {
 
+inline constexpr std::string_view kAnotherRun = "ERROR! : Another firmware update is running on this machine.\n";
 inline constexpr const char* kLockRefused = "ERROR! : The lock file is not a regular file of this user: ";
 // Logged by the run that finds the mark of a flash whose end nobody logged (a
 // power cut, or the component and its flash supervisor both killed).

@@ -3,6 +3,10 @@
 // tree, vendor library at the system's paths, hba.conf), checked on the
 // console, the exit code, the inventory's XML and JSON, the vendor library's
 // call log, and against each preset's vendor build's own discovery report.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
@@ -263,6 +267,36 @@ TEST_F(InventoryE2e, CatalogueNeedsADocumentAndMustBeReadable) {
     EXPECT_EQ(missing.exitCode, 4);
     EXPECT_EQ(missing.err, "ERROR! : the catalogue could not be read: missing.xml\n");
     EXPECT_NE(missing.out.find("\"read\": false"), std::string::npos) << missing.out;
+}
+
+// The vendor build's discovery asks its tools, which must never meet a flash:
+// while a run holds the components' lock nothing is compared or captured.
+TEST_F(InventoryE2e, NoToolIsAskedWhileAnUpdateRuns) {
+    machine.Lay(sim::Preset("qlogic"));
+    const std::string lock = machine.Path("var/vkx/Component.lock");
+    int held = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    sim::RunResult json = Inventory({"--json", "--catalogue", "reference.xml"});
+    sim::RunResult capture = Inventory({"--capture", "/etc/hbafw-sim/capture"});
+    ::close(held);
+    EXPECT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_EQ(json.err, "WARNING! : Another firmware update is running on this machine; the catalogue was not "
+                        "compared.\n");
+    EXPECT_NE(json.out.find("\"discovered\": false,\n    \"busy\": true,\n    \"items\": []"), std::string::npos)
+        << json.out;
+    EXPECT_EQ(JsonMembers(json.out, "action"), std::vector<std::string>{});
+    EXPECT_EQ(capture.exitCode, 4);
+    EXPECT_EQ(capture.err, "ERROR! : Another firmware update is running on this machine.\n");
+    EXPECT_FALSE(machine.Exists("sim/capture"));
+
+    // Free again, the same run compares.
+    EXPECT_NE(Inventory({"--json", "--catalogue", "reference.xml"}).out.find("\"busy\": false"), std::string::npos);
+    std::filesystem::remove(lock);
+    std::filesystem::create_symlink("/var/vkx/other", lock);
+    sim::RunResult linked = Inventory({"--json", "--catalogue", "reference.xml"});
+    EXPECT_EQ(linked.exitCode, 4);
+    EXPECT_EQ(linked.err, "ERROR! : The lock file is not a regular file of this user: /var/vkx/Component.lock\n");
+    EXPECT_NE(linked.out.find("\"discovered\": false"), std::string::npos) << linked.out;
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ import os
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     BOOT_ID, boot_id)
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
-    COMPLIANT, NO_ADAPTER, REBOOT_REQUIRED, UPDATE_AVAILABLE)
+    BUSY, COMPLIANT, NO_ADAPTER, REBOOT_REQUIRED, UPDATE_AVAILABLE)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
     signal_state)
 
@@ -65,9 +65,18 @@ def restart_state(state_dir, signal, boot=BOOT_ID):
     return False, None
 
 
-def outcome(adapters, items, catalogued, reboot_required):
+def busy(documents):
+    """Whether a run held the components' lock, so no catalogue was
+    compared: an update is under way on the server."""
+    return any((document.get('catalogue') or {}).get('busy')
+               for document in documents)
+
+
+def outcome(adapters, items, catalogued, reboot_required, held=False):
     """The server's compliance; None when without a catalogue nothing but
-    adapters could be seen."""
+    adapters could be seen. held: an update is under way (busy)."""
+    if held:
+        return BUSY
     if reboot_required:
         return REBOOT_REQUIRED
     if not adapters and not items:

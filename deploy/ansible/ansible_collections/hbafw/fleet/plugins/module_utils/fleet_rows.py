@@ -43,7 +43,8 @@ def inventory_outcome(found):
         return UNREACHABLE, None, found.get('msg', '')
     if found.get('failed'):
         return FAILED, None, found.get('msg', '')
-    return found.get('compliance') or NOT_COMPARED, None, ''
+    return (found.get('compliance') or NOT_COMPARED, None,
+            found.get('msg') or '')
 
 
 def inventory_items(found):

@@ -75,8 +75,15 @@ EXAMPLES = r'''
 '''
 
 RETURN = r'''
+msg:
+  description: Why nothing was compared when I(compliance) is C(busy), else
+    empty.
+  returned: always
+  type: str
+  sample: another firmware update is running on this machine
 compliance:
-  description: C(reboot required), C(no adapter), C(update available) or
+  description: C(busy) (another firmware update held the server, so nothing
+    was compared), C(reboot required), C(no adapter), C(update available) or
     C(compliant); null when adapters were found but no vendor build of the
     bundle decided their items (no I(chdir), or its builds found none).
   returned: always
@@ -145,7 +152,9 @@ import os
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.hbafw.fleet.plugins.module_utils.compliance import (
-    InventoryError, items_of, outcome, read_document, restart_state)
+    InventoryError, busy, items_of, outcome, read_document, restart_state)
+from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
+    LOCK_MESSAGE)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
     history_path, read_history)
 
@@ -198,9 +207,11 @@ def main():
                      for document in documents)
     reboot, since = restart_state(params['state_dir'],
                                   params['reboot_signal'])
+    held = busy(documents)
     module.exit_json(
         changed=False, adapters=adapters, items=items,
-        compliance=outcome(adapters, items, catalogued, reboot),
+        compliance=outcome(adapters, items, catalogued, reboot, held),
+        msg=LOCK_MESSAGE if held else '',
         reboot_required=reboot, reboot_required_since=since,
         history=read_history(history_path(params['state_dir']),
                              max(params['history'], 0)))
