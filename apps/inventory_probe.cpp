@@ -3,9 +3,8 @@
 // adapter with its record, ports and serving library; --xml and --json write
 // the same as a document, --prometheus as node_exporter metrics, --capture as
 // a simulated machine folder. It changes nothing but the metrics file or the
-// capture folder asked for (and the components' run lock file, which it takes
-// as they do) and, like the components, reads no option file and no
-// environment variable.
+// capture folder asked for and, like the components, reads no option file and
+// no environment variable.
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
@@ -207,9 +206,10 @@ int Probe(int argc, char** argv) {
     }
     SystemPaths paths;
     // A capture and a catalogue run the vendor builds' discovery, which asks
-    // their tools: never beside a flash, so under the components' own lock.
+    // their tools: never beside a flash, so under the components' own lock,
+    // which a reader takes without creating it.
     std::optional<RunLock> lock;
-    if (!options.capture.empty() || !options.catalogue.empty()) lock.emplace(paths.runLock);
+    if (!options.capture.empty() || !options.catalogue.empty()) lock.emplace(paths.runLock, RunLock::Join::IfPresent);
     bool refused = lock && lock->state() == RunLock::State::Refused;
     bool busy = lock && lock->state() == RunLock::State::HeldElsewhere;
     if (refused) std::cerr << kLockRefused << paths.runLock << "\n";

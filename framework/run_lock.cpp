@@ -39,11 +39,12 @@ bool SameFile(int fd, const std::string& path) {
 }
 }  // namespace
 
-RunLock::RunLock(const std::string& path) {
+RunLock::RunLock(const std::string& path, Join join) {
     for (int attempt = 0; attempt < kAttempts && state_ == State::Unavailable; ++attempt) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | kOpenFlags, kLockMode);
+        fd_ = join == Join::Create ? ::open(path.c_str(), O_RDWR | O_CREAT | kOpenFlags, kLockMode) : -1;
         // A lock file on a read-only file system can still be locked.
-        if (fd_ < 0 && (errno == EROFS || errno == EACCES)) fd_ = ::open(path.c_str(), O_RDONLY | kOpenFlags);
+        if (join == Join::IfPresent || (fd_ < 0 && (errno == EROFS || errno == EACCES)))
+            fd_ = ::open(path.c_str(), O_RDONLY | kOpenFlags);
         if (fd_ < 0) {
             if (RefusedError(errno)) state_ = State::Refused;
             return;
@@ -51,6 +52,8 @@ RunLock::RunLock(const std::string& path) {
         struct stat st {};
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
             state_ = State::Refused;
+        } else if ((st.st_mode & 07777) != kLockMode && join == Join::IfPresent) {
+            break;
         } else if ((st.st_mode & 07777) != kLockMode && ReplaceLockFile(path)) {
             // Taken afresh at the next attempt.
         } else {
@@ -68,6 +71,8 @@ RunLock::RunLock(const std::string& path) {
         fd_ = -1;
         if (state_ != State::Unavailable) return;
     }
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 RunLock::~RunLock() {

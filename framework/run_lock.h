@@ -26,7 +26,13 @@ public:
         Unavailable,    // the lock file cannot be opened; the run goes on unlocked
     };
 
-    explicit RunLock(const std::string& path);
+    // Create: as a run takes it, making the file if missing and replacing an
+    // earlier build's that others could open. IfPresent: as a reader that
+    // writes nothing takes it; no file, or such an earlier build's, is no
+    // run's lock then (Unavailable), as a run replaces that before it locks.
+    enum class Join { Create, IfPresent };
+
+    explicit RunLock(const std::string& path, Join join = Join::Create);
     ~RunLock();
     RunLock(const RunLock&) = delete;
     RunLock& operator=(const RunLock&) = delete;

@@ -25,23 +25,31 @@ TEST(RunLock, OneHolderAtATime) {
         EXPECT_EQ(first.state(), RunLock::State::Held);
         RunLock second(path);
         EXPECT_EQ(second.state(), RunLock::State::HeldElsewhere);
+        EXPECT_EQ(RunLock(path, RunLock::Join::IfPresent).state(), RunLock::State::HeldElsewhere);
+    }
+    {
+        RunLock reader(path, RunLock::Join::IfPresent);
+        EXPECT_EQ(reader.state(), RunLock::State::Held);
+        EXPECT_EQ(RunLock(path).state(), RunLock::State::HeldElsewhere);
     }
     EXPECT_EQ(RunLock(path).state(), RunLock::State::Held);
     EXPECT_EQ(RunLock(dir.file("absent/Component.lock")).state(), RunLock::State::Unavailable);
 }
 
 // Only those who may run the component can hold the lock, and nothing but a
-// regular file of this user serves as one.
+// regular file of this user serves as one. A reader (IfPresent) first, which
+// must leave the path as it found it.
 TEST(RunLock, OnlyARegularFileClosedToOthers) {
     struct Row {
         const char* name;
         std::function<void(const std::string&)> lay;
         RunLock::State state;
         bool earlierFlashUnseen = false;
+        RunLock::State reader = RunLock::State::Refused;
     };
     int oldHolder = -1;
     const Row rows[] = {
-        {"new", [](const std::string&) {}, RunLock::State::Held},
+        {"new", [](const std::string&) {}, RunLock::State::Held, false, RunLock::State::Unavailable},
         // Someone who opened it while it was readable holds that file, not the lock.
         {"left readable by an earlier build, and held",
          [&](const std::string& p) {
@@ -50,10 +58,10 @@ TEST(RunLock, OnlyARegularFileClosedToOthers) {
              oldHolder = open(p.c_str(), O_RDONLY);
              ASSERT_EQ(flock(oldHolder, LOCK_EX | LOCK_NB), 0);
          },
-         RunLock::State::Held},
+         RunLock::State::Held, false, RunLock::State::Unavailable},
         {"marked by a flash whose end was not logged",
          [](const std::string& p) { testing::WriteFile(p, "flashing\n"); chmod(p.c_str(), 0600); },
-         RunLock::State::Held, true},
+         RunLock::State::Held, true, RunLock::State::Held},
         {"link", [](const std::string& p) { EXPECT_EQ(symlink((p + ".target").c_str(), p.c_str()), 0); }, RunLock::State::Refused},
         {"FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0600); }, RunLock::State::Refused},
         {"folder", [](const std::string& p) { mkdir(p.c_str(), 0700); }, RunLock::State::Refused},
@@ -62,6 +70,19 @@ TEST(RunLock, OnlyARegularFileClosedToOthers) {
         testing::TempDir dir;
         std::string path = dir.file("Component.lock");
         row.lay(path);
+        auto seen = [&path] {
+            std::error_code error;
+            auto status = std::filesystem::symlink_status(path, error);
+            return std::pair(status.type(), status.permissions());
+        };
+        const auto laid = seen();
+        {
+            RunLock reader(path, RunLock::Join::IfPresent);
+            EXPECT_EQ(reader.state(), row.reader) << row.name;
+            EXPECT_EQ(reader.EarlierFlashUnseen(), row.earlierFlashUnseen && row.reader == RunLock::State::Held)
+                << row.name;
+        }
+        EXPECT_EQ(seen(), laid) << row.name;
         mode_t saved = umask(0);
         RunLock lock(path);
         umask(saved);
