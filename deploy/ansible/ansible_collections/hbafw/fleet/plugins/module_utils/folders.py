@@ -91,13 +91,17 @@ def make_folder(path):
     os.chmod(path, FOLDER_MODE)
 
 
-def open_private(path, append=False):
-    """A file of root's alone for writing (emptied, or appended to), never
-    through a link."""
+# open_private's modes, as open() names them: emptied, appended to, or new.
+PRIVATE_MODES = {'w': os.O_TRUNC, 'a': os.O_APPEND, 'x': os.O_EXCL}
+
+
+def open_private(path, mode='w'):
+    """A file of root's alone for writing, never through a link; mode as
+    open()'s: 'w', 'a' or 'x', with 'b' for bytes."""
     descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_NOFOLLOW |
-                         (os.O_APPEND if append else os.O_TRUNC), 0o600)
+                         PRIVATE_MODES[mode[0]], 0o600)
     os.fchmod(descriptor, 0o600)
-    return os.fdopen(descriptor, 'a' if append else 'w')
+    return os.fdopen(descriptor, mode.replace('x', 'w'))
 
 
 def kit_folders(folder, prefix):

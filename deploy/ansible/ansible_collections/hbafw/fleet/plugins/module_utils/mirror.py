@@ -13,6 +13,8 @@ import tarfile
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
     SIGNATURE, SUMS, BundleError, archive_members, unpack)
+from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
+    open_private)
 
 from urllib.parse import urlsplit
 
@@ -73,10 +75,7 @@ def write_keyring(folder, content):
     """The keyring (bytes) the controller sent, as a file of root's alone in
     a fresh private folder; its path."""
     path = os.path.join(folder, 'keyring.gpg')
-    descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL |
-                         os.O_NOFOLLOW, 0o600)
-    os.fchmod(descriptor, 0o600)
-    with os.fdopen(descriptor, 'wb') as handle:
+    with open_private(path, 'xb') as handle:
         handle.write(content)
     return path
 

@@ -72,7 +72,7 @@ def append_history(path, entry, limit=HISTORY_LIMIT):
     kept = read_history(path, None)
     size = sum(len(json.dumps(old, sort_keys=True)) + 1 for old in kept)
     if size + len(line) <= limit:
-        with open_private(path, append=True) as handle:
+        with open_private(path, 'a') as handle:
             handle.write(line)
         return
     lines = [json.dumps(old, sort_keys=True) + '\n' for old in kept]
