@@ -53,7 +53,9 @@ RunLock::RunLock(const std::string& path, Join join) {
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
             state_ = State::Refused;
         } else if ((st.st_mode & 07777) != kLockMode && join == Join::IfPresent) {
-            break;
+            ::close(fd_);
+            fd_ = -1;
+            return;
         } else if ((st.st_mode & 07777) != kLockMode && ReplaceLockFile(path)) {
             // Taken afresh at the next attempt.
         } else {
@@ -71,8 +73,6 @@ RunLock::RunLock(const std::string& path, Join join) {
         fd_ = -1;
         if (state_ != State::Unavailable) return;
     }
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
 }
 
 RunLock::~RunLock() {
