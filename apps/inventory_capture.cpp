@@ -12,9 +12,12 @@
 #include <map>
 #include <sstream>
 
+#include "apps/capture_anonymize.h"
 #include "components/emulex/component.h"
 #include "components/qlogic/component.h"
 #include "framework/file_io.h"
+#include "framework/folder_handle.h"
+#include "inventory/file_trust.h"
 #include "inventory/hba_api.h"
 
 namespace hbafw {
@@ -24,6 +27,7 @@ namespace {
 constexpr const char* kFolderRefused = "ERROR! : the capture folder must be new or empty, a folder of root's: ";
 constexpr const char* kFileNotWritten = "ERROR! : the capture could not be written: ";
 constexpr const char* kCaptured = "Captured into ";
+constexpr const char* kIdentityLeft = "ERROR! : an identity of this server is left after --anonymize, in ";
 // Below the capture folder and gone when it is done: the Emulex kit unpacks here.
 constexpr const char* kKitScratch = "/.kits";
 
@@ -63,21 +67,6 @@ std::string UpperColons(std::string wwn) {
     return wwn;
 }
 
-bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
-
-// Length of the WWN starting at text[at], or 0.
-std::size_t WwnAt(const std::string& text, std::size_t at) {
-    constexpr std::size_t kLength = 23;
-    if (at + kLength > text.size() || (at > 0 && IsHex(text[at - 1]))) return 0;
-    char separator = text[at + 2];
-    if (separator != ':' && separator != '-') return 0;
-    for (std::size_t i = 0; i < kLength; ++i) {
-        bool ok = i % 3 == 2 ? text[at + i] == separator : IsHex(text[at + i]);
-        if (!ok) return 0;
-    }
-    return at + kLength < text.size() && IsHex(text[at + kLength]) ? 0 : kLength;
-}
-
 template <class Component>
 std::string ToolAnswer(const SystemPaths& paths) {
     Component component(paths);
@@ -91,16 +80,32 @@ void AddFile(std::vector<CapturedFile>& files, const std::string& relative, cons
     if (ReadWholeFile(source, text)) files.emplace_back(relative, text);
 }
 
-bool WriteCapture(const std::string& folder, const std::vector<CapturedFile>& files) {
+// Every file through the capture folder's handle, held since the folder was made.
+bool WriteCapture(const FolderHandle& capture, const std::vector<CapturedFile>& files) {
     for (const auto& [relative, text] : files) {
-        std::string path = folder + "/" + relative;
-        if (!MakeFolders(FolderOf(path)) || !ReplaceFile(path, text)) return false;
+        std::vector<std::string> names = PathNames(relative);
+        if (names.empty()) return false;
+        FolderHandle below;
+        const FolderHandle* folder = &capture;
+        for (std::size_t i = 0; i + 1 < names.size() && folder->valid(); ++i) {
+            below = folder->Child(names[i], true, kFolderMode);
+            folder = &below;
+        }
+        if (!folder->Replace(names.back(), text, kReportMode)) return false;
     }
     return true;
 }
 
-// True also for a missing folder, or a file, which MakePrivateFolder refuses.
-bool IsEmptyFolder(const std::string& folder) { return NamesMatching(folder, "*", true).empty(); }
+// The capture folder made new, root's alone, or an empty one of root's closed
+// to others; invalid when anything is in it or on its way is not trusted.
+FolderHandle CaptureFolder(const std::string& folder) {
+    FolderHandle parent = FolderHandle::Open(FolderOf(folder));
+    FolderHandle capture = parent.NewChild(NameOf(folder), kPrivateFolderMode);
+    if (capture.valid()) return capture;
+    capture = parent.Child(NameOf(folder));
+    if (!capture.valid() || !capture.Empty() || ::fchmod(capture.fd(), kPrivateFolderMode) != 0) return {};
+    return capture;
+}
 
 }  // namespace
 
@@ -148,54 +153,11 @@ std::string EmulexKitAdapters(const std::string& answer) {
     return text;
 }
 
-void Anonymize(std::vector<CapturedFile>& files, const std::vector<std::string>& serialNumbers) {
-    std::map<std::string, std::string> wwns;
-    std::map<std::string, std::string> serials;
-    for (const std::string& serial : serialNumbers)
-        if (!serial.empty() && !serials.contains(serial))
-            serials.emplace(serial, "SERIAL" + std::to_string(serials.size() + 1));
-    // Serial numbers the tools print, on their "Serial" lines.
-    for (const auto& [relative, text] : files) {
-        std::istringstream lines(text);
-        for (std::string line; std::getline(lines, line);) {
-            std::string serial = line.find("Serial") != std::string::npos ? AfterColon(line) : "";
-            if (!serial.empty() && !serials.contains(serial))
-                serials.emplace(serial, "SERIAL" + std::to_string(serials.size() + 1));
-        }
-    }
-    for (auto& [relative, text] : files) {
-        for (std::size_t at = 0; at < text.size(); ++at) {
-            std::size_t length = WwnAt(text, at);
-            if (length == 0) continue;
-            std::string key = UpperColons(text.substr(at, length));
-            auto [entry, added] = wwns.emplace(key, "");
-            if (added) {
-                char replacement[24];
-                std::snprintf(replacement, sizeof replacement, "%.5s:00:00:00:%.2zX:%.2zX:%.2zX", key.c_str(),
-                              (wwns.size() >> 16) & 0xFF, (wwns.size() >> 8) & 0xFF, wwns.size() & 0xFF);
-                entry->second = replacement;
-            }
-            std::string shown = entry->second;
-            char separator = text[at + 2];
-            bool lower = std::any_of(text.begin() + at, text.begin() + at + length,
-                                     [](char c) { return std::islower(static_cast<unsigned char>(c)) != 0; });
-            for (char& c : shown) {
-                if (c == ':') c = separator;
-                if (lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            }
-            text.replace(at, length, shown);
-            at += length - 1;
-        }
-        for (const auto& [serial, replacement] : serials)
-            for (std::size_t at = text.find(serial); at != std::string::npos; at = text.find(serial, at))
-                text.replace(at, serial.size(), replacement), at += replacement.size();
-    }
-}
-
 bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths& paths, std::ostream& console,
                     std::ostream& errors) {
     // A folder holding anything is refused before its mode is touched.
-    if (!IsEmptyFolder(folder) || !MakePrivateFolder(folder)) {
+    FolderHandle capture = CaptureFolder(folder);
+    if (!capture.valid()) {
         errors << kFolderRefused << folder << "\n";
         return false;
     }
@@ -212,13 +174,6 @@ bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths
     if (!missing.empty()) files.emplace_back("sim/libraries", missing);
 
     std::vector<EnumeratedAdapter> adapters = EnumerateAdapterDetails(paths, console);
-    std::string lines;
-    std::vector<std::string> serials;
-    for (const EnumeratedAdapter& adapter : adapters) {
-        lines += CapturedAdapterLine(adapter) + "\n";
-        serials.push_back(adapter.serialNumber);
-    }
-    if (!lines.empty()) files.emplace_back("sim/adapters.conf", lines);
 
     // The builds ask their tools only what a run asks; the log and the kit's
     // unpacking stay inside the capture folder.
@@ -241,8 +196,25 @@ bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths
     }
     if (Exists("bcu_bootupdate")) files.emplace_back("sim/bcu/flash", "exit 0\n");
 
-    if (anonymize) Anonymize(files, serials);
-    if (!WriteCapture(folder, files)) {
+    // Replaced before adapters.conf encodes them, so a serial with a blank goes too.
+    Identities identities;
+    if (anonymize) {
+        std::vector<std::string> texts;
+        for (const auto& [relative, text] : files) texts.push_back(text);
+        identities = IdentitiesOf(adapters, texts);
+        Anonymizer anonymizer(identities);
+        for (EnumeratedAdapter& adapter : adapters) anonymizer.Apply(adapter);
+        for (auto& [relative, text] : files) text = anonymizer.Apply(text);
+    }
+    std::string lines;
+    for (const EnumeratedAdapter& adapter : adapters) lines += CapturedAdapterLine(adapter) + "\n";
+    if (!lines.empty()) files.emplace_back("sim/adapters.conf", lines);
+    for (const auto& [relative, text] : files) {
+        if (LeftIdentity(text, identities).empty()) continue;
+        errors << kIdentityLeft << relative << "; nothing was written: " << folder << "\n";
+        return false;
+    }
+    if (!WriteCapture(capture, files)) {
         errors << kFileNotWritten << folder << "\n";
         return false;
     }

@@ -22,11 +22,6 @@ using CapturedFile = std::pair<std::string, std::string>;
 // its file name; blanks in texts are written %20, as the simulated library reads them.
 std::string CapturedAdapterLine(const EnumeratedAdapter& adapter);
 
-// Every WWN (eight hex bytes joined by ':' or '-', either case) and serial
-// number in the files replaced, the same one by the same replacement
-// throughout; its first two bytes stay, so node and port WWNs stay told apart.
-void Anonymize(std::vector<CapturedFile>& files, const std::vector<std::string>& serialNumbers);
-
 // The QLogic "/q" and Emulex "/q /sysfs" answers read into the simulated
 // tools' state lines ("PORTWWN IMAGE", "MODEL PCIID VID SSID SVID FIRMWARE BOOT").
 std::string QLogicInstances(const std::string& answer);
@@ -35,7 +30,8 @@ std::string EmulexKitAdapters(const std::string& answer);
 // Captures into folder (made, root's alone; it must not hold anything yet),
 // with the vendor tools taken from the working folder, as a run finds them.
 // The enumeration's status lines and the summary go to console; false, with
-// a line on errors, when the folder could not be written.
+// a line on errors, when the folder could not be written or, anonymized, it
+// would still hold an identity (capture_anonymize.h).
 bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths& paths, std::ostream& console,
                     std::ostream& errors);
 

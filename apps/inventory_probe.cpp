@@ -238,7 +238,8 @@ int Probe(int argc, char** argv) {
     if (options.format == Options::Format::Json) std::cout << InventoryJson(inventory, paths);
     if (options.format == Options::Format::Text) PrintText(inventory, paths);
     std::cout << std::flush;
-    if (!options.metrics.empty() && !ReplaceFile(options.metrics, InventoryMetrics(inventory, std::time(nullptr)))) {
+    if (!options.metrics.empty() && !ReplaceFile(options.metrics, InventoryMetrics(inventory, std::time(nullptr)),
+                                                FolderHandle::Owners::Anyone)) {
         std::cerr << kMetricsNotWritten << options.metrics << "\n";
         code = kExitFileFailed;
     }

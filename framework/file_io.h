@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "framework/folder_handle.h"
+
 namespace hbafw {
 
 inline constexpr mode_t kFolderMode = 0755;
@@ -20,10 +22,15 @@ inline constexpr mode_t kToolMode = 0755;
 
 // The folder part of path: "." for a bare name, "/" for a name under the root.
 std::string FolderOf(const std::string& path);
+// The last name of path.
+std::string NameOf(const std::string& path);
 
-// Creates every missing folder of path, each with kFolderMode, by system calls
-// relative to its opened parent. An existing last folder of this user's loses
-// write access for group and others. True when path is such a folder afterwards.
+// Path-string conveniences over FolderHandle, which judges every folder on the
+// way; a caller writing several files into one folder keeps a FolderHandle.
+
+// Creates every missing folder of path, each with kFolderMode (FolderHandle::Make).
+// An existing last folder of this user's loses write access for group and
+// others. True when path is such a folder afterwards.
 bool MakeFolders(const std::string& path);
 
 inline constexpr mode_t kPrivateFolderMode = 0700;
@@ -39,9 +46,10 @@ bool MakePrivateFolder(const std::string& path);
 // matched only by a leading dot in pattern unless dotFiles.
 std::vector<std::string> NamesMatching(const std::string& folder, const char* pattern, bool dotFiles = false);
 
-// An append descriptor (close-on-exec) of the regular file at path, created
-// with kLogMode when missing; -1 when path is a symbolic link, not a regular
-// file, or cannot be opened. Opening never blocks, not even on a FIFO.
+// An append descriptor (close-on-exec) of the regular file of this user's at
+// path, created with kLogMode when missing; -1 when path is a symbolic link,
+// not such a file, its folder fails FolderHandle's judgement, or it cannot be
+// opened. Opening never blocks, not even on a FIFO.
 int OpenRegularForAppend(const std::string& path);
 
 // Writes every byte, retrying short and interrupted writes.
@@ -51,12 +59,14 @@ bool WriteAll(int fd, std::string_view bytes);
 bool ReadWholeFile(const std::string& path, std::string& content);
 
 // Puts content at path through a temporary file in the same folder, worked on
-// relative to that opened folder, flushed to disk and renamed over path once
+// relative to that folder opened by FolderHandle, flushed to disk and renamed over path once
 // complete. On failure path keeps what it held (or stays absent) and no
 // temporary is left. Only a missing path or a regular file of this user is
 // replaced: a link, device, folder or another user's file there is a failure.
 // The result never carries set-uid, set-gid or sticky bits: a new file gets
 // kReportMode, a replaced one its old permission bits.
-bool ReplaceFile(const std::string& path, std::string_view content);
+// A service's folder (owners Anyone) may be another user's: see FolderHandle.
+bool ReplaceFile(const std::string& path, std::string_view content,
+                 FolderHandle::Owners owners = FolderHandle::Owners::RootOrUs);
 
 }  // namespace hbafw

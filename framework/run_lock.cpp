@@ -10,6 +10,9 @@
 
 #include <cerrno>
 
+#include "framework/file_io.h"
+#include "framework/folder_handle.h"
+
 namespace hbafw {
 
 namespace {
@@ -20,43 +23,46 @@ constexpr char kFlashingMark[] = "flashing\n";
 
 bool RefusedError(int error) { return error == ELOOP || error == EISDIR || error == ENXIO; }
 
-// A fresh, empty lock file renamed over path; false when it cannot be made.
-bool ReplaceLockFile(const std::string& path) {
-    std::string fresh = path + ".new";
-    ::unlink(fresh.c_str());
-    int fd = ::open(fresh.c_str(), O_RDWR | O_CREAT | O_EXCL | kOpenFlags, kLockMode);
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, kLockMode) == 0 && ::rename(fresh.c_str(), path.c_str()) == 0;
-    ::close(fd);
-    if (!ok) ::unlink(fresh.c_str());
-    return ok;
+// A fresh, empty lock file renamed over name; false when it cannot be made.
+bool ReplaceLockFile(const FolderHandle& folder, const std::string& name) {
+    int fd = folder.ReplaceWithEmpty(name, kLockMode);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
 }
 
-bool SameFile(int fd, const std::string& path) {
+bool SameFile(int fd, const FolderHandle& folder, const std::string& name) {
     struct stat held {}, named {};
-    return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-           held.st_ino == named.st_ino;
+    return ::fstat(fd, &held) == 0 && ::fstatat(folder.fd(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 }  // namespace
 
 RunLock::RunLock(const std::string& path, Join join) {
+    const std::string name = path.substr(path.find_last_of('/') + 1);
+    FolderHandle folder = FolderHandle::Open(FolderOf(path));
+    struct stat st {};
+    if (!folder.valid()) {
+        // A machine without the folder has no lock to join; one reached
+        // through another user's folder or link is not trusted.
+        if (::lstat(FolderOf(path).c_str(), &st) == 0) state_ = State::Refused;
+        return;
+    }
     for (int attempt = 0; attempt < kAttempts && state_ == State::Unavailable; ++attempt) {
-        fd_ = join == Join::Create ? ::open(path.c_str(), O_RDWR | O_CREAT | kOpenFlags, kLockMode) : -1;
+        fd_ = join == Join::Create ? folder.OpenReadWrite(name, kLockMode) : -1;
         // A lock file on a read-only file system can still be locked.
         if (join == Join::IfPresent || (fd_ < 0 && (errno == EROFS || errno == EACCES)))
-            fd_ = ::open(path.c_str(), O_RDONLY | kOpenFlags);
+            fd_ = ::openat(folder.fd(), name.c_str(), O_RDONLY | kOpenFlags);
         if (fd_ < 0) {
             if (RefusedError(errno)) state_ = State::Refused;
             return;
         }
-        struct stat st {};
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
             state_ = State::Refused;
         } else if ((st.st_mode & 07777) != kLockMode && join == Join::IfPresent) {
             ::close(fd_);
             fd_ = -1;
             return;
-        } else if ((st.st_mode & 07777) != kLockMode && ReplaceLockFile(path)) {
+        } else if ((st.st_mode & 07777) != kLockMode && ReplaceLockFile(folder, name)) {
             // Taken afresh at the next attempt.
         } else {
             int rc;
@@ -64,7 +70,7 @@ RunLock::RunLock(const std::string& path, Join join) {
             }
             if (rc != 0) {
                 state_ = errno == EWOULDBLOCK ? State::HeldElsewhere : State::Unavailable;
-            } else if (SameFile(fd_, path)) {
+            } else if (SameFile(fd_, folder, name)) {
                 state_ = State::Held;
                 return;
             }

@@ -116,6 +116,8 @@ ToolState PrepareOpened(int fd, mode_t mode) {
 
 }  // namespace
 
+std::vector<std::string> PathNames(const std::string& path) { return Names(path); }
+
 const char* DistrustedFile(const struct stat& st) {
     if (S_ISLNK(st.st_mode)) return kIsLink;
     if (!S_ISREG(st.st_mode)) return kNotRegular;

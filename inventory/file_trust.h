@@ -23,6 +23,9 @@ inline constexpr const char* kUnsafeFolder =
     "a folder or link on its way is another user's, or writable by others without the sticky bit";
 inline constexpr const char* kTooManyLinks = "its links do not end";
 
+// The names of path between its slashes, "." and ".." kept.
+std::vector<std::string> PathNames(const std::string& path);
+
 // Null when st is a regular file of root or this user that neither group nor
 // others may write; else the reason.
 const char* DistrustedFile(const struct stat& st);

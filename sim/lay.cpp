@@ -1,6 +1,8 @@
 // Every file of a machine is written here and nowhere else, the description's
 // own in the formats of sim/machine_files.h. Owners and modes come last, so a file made
-// unprivileged or read-only is not written again afterwards.
+// unprivileged or read-only is not written again afterwards. A description may
+// come from a capture another machine wrote, so every path in it is confined to
+// the machine folder, which is reached once, through its folder handle.
 #include "sim/lay.h"
 
 #include <fcntl.h>
@@ -13,6 +15,7 @@
 #include <system_error>
 
 #include "framework/child_process.h"
+#include "framework/folder_handle.h"
 #include "sim/machine_files.h"
 #include "sim/sysfs_tree.h"
 
@@ -66,14 +69,29 @@ void ZipKitWithLinkedScript(const fs::path& kit, const std::string& target, cons
     if (!zipped) throw std::runtime_error("cannot zip " + kit.string());
 }
 
+// A path of the description, refused unless it stays below the machine folder.
+fs::path Confined(const std::string& relative) {
+    fs::path path(relative);
+    bool leaves = relative.empty() || path.is_absolute();
+    for (const fs::path& name : path) leaves = leaves || name == "..";
+    if (leaves) throw std::runtime_error("refusing " + relative + ": it leaves the machine folder");
+    return path;
+}
+
 }  // namespace
 
-void Lay(const MachineDescription& d, const fs::path& root) {
+void Lay(const MachineDescription& d, const fs::path& folder) {
+    FolderHandle handle = FolderHandle::Make(fs::absolute(folder).string());
+    if (!handle.valid())
+        throw std::runtime_error("cannot lay a machine in " + folder.string() +
+                                 ": it cannot be made, or a link or another user's folder is on its way");
+    // The kernel resolves this to the folder opened above, whatever becomes of its name.
+    const fs::path root = "/proc/self/fd/" + std::to_string(handle.fd());
     for (const char* folder : {"etc", "sim", "var/vkx", "work"}) fs::create_directories(root / folder);
-    for (const auto& [relative, text] : MachineFiles(d)) Write(root / relative, text);
+    for (const auto& [relative, text] : MachineFiles(d)) Write(root / Confined(relative), text);
     for (const LaidLibrary& library : d.libraries)
         if (library.variant != kNoLibrary)
-            InstallVendorLibrary(root / fs::path(library.path).relative_path(), library.variant);
+            InstallVendorLibrary(root / Confined(fs::path(library.path).relative_path().string()), library.variant);
     if (!d.adapters.empty() || !d.elxflash.adapters.empty() || d.sysfsFiller > 0) {
         SysfsTree tree(root / "sys");
         tree.AddFiller(d.sysfsFiller);
@@ -97,15 +115,17 @@ void Lay(const MachineDescription& d, const fs::path& root) {
         if (d.elxflash.scriptLink.empty())
             Copy(kit, root / "work" / kit.filename());
         else
-            ZipKitWithLinkedScript(root / "work" / kit.filename(), d.elxflash.scriptLink, root / "sim/kit-build");
+            // zip runs in a child, which does not hold the handle: the kit is test scaffolding.
+            ZipKitWithLinkedScript(fs::absolute(folder) / "work" / kit.filename(), d.elxflash.scriptLink,
+                                   fs::absolute(folder) / "sim/kit-build");
     }
 
     if (d.log == LogFolder::Unwritable) Write(root / "sim/log-unwritable", "");
     if (d.log == LogFolder::Full) Write(root / "sim/log-full", "");
-    for (const auto& [relative, text] : d.files) Write(root / relative, text);
+    for (const auto& [relative, text] : d.files) Write(root / Confined(relative), text);
 
     for (const FileAttributes& a : d.attributes) {
-        fs::path path = root / a.path;
+        fs::path path = root / Confined(a.path);
         if (a.mode) fs::permissions(path, *a.mode);
         if ((a.owner || a.group) && lchown(path.c_str(), a.owner.value_or(-1), a.group.value_or(-1)) != 0)
             throw std::system_error(errno, std::generic_category(), "chown " + path.string());

@@ -1,11 +1,13 @@
 // The inventory writers' escaping: adapter texts come from vendor libraries
 // and may hold any byte, yet the JSON must parse and node_exporter must take
-// the metrics file; and the fleet module's last history record as read
-// back. Document layout is checked end to end.
+// the metrics file; the fleet module's last history record as read back; and
+// a capture's identities in every form. Document layout is checked end to end.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
+#include "apps/capture_anonymize.h"
 #include "apps/inventory_json.h"
 #include "apps/inventory_metrics.h"
 
@@ -65,6 +67,29 @@ TEST(InventoryWriters, LastRunFromTheHistoryLine) {
         EXPECT_EQ(run->action, row.action) << row.name;
         EXPECT_EQ(run->outcome, row.outcome) << row.name;
     }
+}
+
+// A capture's identities in every form a tool or library writes them; the
+// check must see what replacement would have missed.
+TEST(InventoryWriters, AnonymizeEveryFormWholeTokens) {
+    const Identities ids = {{"2100001B320A0B0C"}, {"SN 7", "SN", "S1"}};
+    const std::pair<std::string, std::string> rows[] = {
+        {"port 21:00:00:1B:32:0A:0B:0C up", "port 21:00:00:00:00:00:00:01 up"},
+        {"21-00-00-1b-32-0a-0b-0c", "21-00-00-00-00-00-00-01"},
+        {"WWPN=2100001B320A0B0C;", "WWPN=2100000000000001;"},
+        {"(0x2100001b320a0b0c)", "(0x2100000000000001)"},
+        {"serial=SN 7 and SN", "serial=SERIAL1 and SERIAL2"},
+        {"QLE2562S1X S1", "QLE2562S1X SERIAL3"},
+        {"a2100001B320A0B0C", "a2100001B320A0B0C"},
+    };
+    Anonymizer anonymizer(ids);
+    for (const auto& [text, expected] : rows) {
+        EXPECT_EQ(anonymizer.Apply(text), expected) << text;
+        EXPECT_EQ(LeftIdentity(expected, ids), "") << expected;
+    }
+    EXPECT_EQ(LeftIdentity("serial=SN%207", ids), "SN 7");
+    EXPECT_EQ(LeftIdentity("0X2100001B320A0B0C", ids), "2100001B320A0B0C");
+    EXPECT_EQ(LeftIdentity("21-00-00-1B-32-0a-0b-0c", ids), "2100001B320A0B0C");
 }
 
 }  // namespace
