@@ -80,6 +80,9 @@ const ContractCase kContractCases[] = {
      .script = "cat /usr/lib/hbafw-sandbox-probe", .out = "y\n", .hostPathAbsent = "/usr/lib/hbafw-sandbox-probe"},
     {.name = "VarWritesStayInside", .machineFiles = {},
      .script = "mkdir /var/hbafw-sandbox-probe && echo z", .out = "z\n", .hostPathAbsent = "/var/hbafw-sandbox-probe"},
+    {.name = "RunIsPrivate", .machineFiles = {},
+     .script = "ls -A /run | grep -cvx mount; echo r > /run/hbafw-sandbox-probe && cat /var/run/hbafw-sandbox-probe", .out = "0\nr\n",
+     .hostPathAbsent = "/run/hbafw-sandbox-probe"},
 };
 
 // Which host the sandbox runs on: this one, or one with its own files at the fixed paths.
