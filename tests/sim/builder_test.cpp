@@ -129,6 +129,12 @@ TEST(Presets, ACaptureIsReadAsAPreset) {
     EXPECT_FALSE(laid.Exists("usr/lib/bfahbaapi.so"));
     EXPECT_EQ(laid.ReadFile("sim/libraries"), "/usr/lib/bfahbaapi.so none\n");
 
+    // A tampered capture names a library outside the twin's folder.
+    captured.WriteFile("etc/hba.conf", "com.brocade-BFA /usr/../../../escaped.so\n");
+    sim::Machine escaping;
+    EXPECT_THROW(escaping.Lay(Preset("capture:" + captured.root().string())), std::runtime_error);
+    EXPECT_FALSE(std::filesystem::exists(escaping.root().parent_path().parent_path() / "escaped.so"));
+
     captured.WriteFile("sim/notes", "not a machine's\n");
     EXPECT_THROW(Preset("capture:" + captured.root().string()), std::runtime_error);
 }

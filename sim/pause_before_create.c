@@ -1,4 +1,4 @@
-/* Preloaded into an entry point by the attack table: the first call that
+/* Preloaded into a command by the attack table: the first call that
  * creates, makes or renames a name holding HBAFW_PAUSE_AT creates the file
  * HBAFW_PAUSE_MARK and waits (up to 30 s) until the test removes it, so a
  * folder can be swapped between the entry point's checks and its write. It
