@@ -383,8 +383,8 @@ from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
 from ansible_collections.hbafw.fleet.plugins.module_utils.server import (
     Server, chosen_builds)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
-    INVENTORY, METRICS_FILE, append_history, history_path, record,
-    refresh_metrics)
+    HISTORY_NOT_KEPT, HISTORY_SKIPPED, INVENTORY, METRICS_FILE,
+    append_history, history_path, record, refresh_metrics)
 
 
 def bundle_archive(module):
@@ -556,9 +556,15 @@ def main():
         if digests is not None:
             result['bundle_digests'] = digests
         if not module.check_mode:
-            append_history(history_path(module.params['state_dir']),
-                           record(result, module.params['run_id'],
-                                  module.params['state']))
+            try:
+                skipped = append_history(
+                    history_path(module.params['state_dir']),
+                    record(result, module.params['run_id'],
+                           module.params['state']))
+                if skipped:
+                    module.warn(HISTORY_SKIPPED % skipped)
+            except (FolderError, OSError) as error:
+                module.warn(HISTORY_NOT_KEPT % error)
             if module.params['state'] != 'discovered':
                 result['metrics'], warning = refresh_metrics(
                     module.run_command, module.params['inventory'],
