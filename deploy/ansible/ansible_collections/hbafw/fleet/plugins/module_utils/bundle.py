@@ -135,18 +135,27 @@ def archive_check(tar, members, digests=None):
     return check_sums(sums, digests)
 
 
+def archive_stream(archive):
+    """The archive (bytes, or a binary file read from its start) as a
+    stream."""
+    if isinstance(archive, bytes):
+        return io.BytesIO(archive)
+    archive.seek(0)
+    return archive
+
+
 def check_arrival(archive, digest):
-    copied = hashlib.sha256(archive).hexdigest()
+    copied = stream_digest(archive_stream(archive))
     if copied != digest:
         raise BundleError('the archive arrived with digest %s, not %s'
                           % (copied, digest))
 
 
 def archive_digests(archive, folder=None):
-    """{file name: SHA-256} of every file of the archive (bytes),
+    """{file name: SHA-256} of every file of the archive (archive_stream),
     SHA256SUMS and its signature included; with folder (a Folder), each
     file is written there as it is read."""
-    with tarfile.open(fileobj=io.BytesIO(archive), mode='r|*') as tar:
+    with tarfile.open(fileobj=archive_stream(archive), mode='r|*') as tar:
         if folder is None:
             return archive_members(tar, lambda name, member: stream_digest(
                 tar.extractfile(member)))
@@ -232,8 +241,8 @@ def check_folder(folder, expected=None, tidy=True):
 
 
 def place(archive, digest, dest):
-    """Unpacks the archive (bytes whose SHA-256 must be digest) into the
-    folder dest, mode 0700, its parents made root-only; a dest already there
+    """Unpacks the archive (bytes or a file, whose SHA-256 must be digest)
+    into the folder dest, mode 0700, its parents made root-only; a dest already there
     is checked against the archive, never rewritten, as a flash may run from
     it. (True when it unpacked, {file name: SHA-256} of the archive's
     files.) Raises BundleError when the archive or the folder does not
