@@ -29,9 +29,10 @@ __metaclass__ = type
 
 # The flash runs in a session of its own, so that no timeout or lost SSH
 # session of the caller reaches it; the shell records its exit code where a
-# later module run finds it.
-RUNNER = ('umask 077; "$@"; echo $? > "$0/exit_code.new" && '
-          'mv "$0/exit_code.new" "$0/exit_code"')
+# later module run finds it, in the run folder it holds open (descriptor $0),
+# never reached again by its path.
+RUNNER = ('umask 077; "$@"; code=$?; cd "/proc/self/fd/$0" && '
+          'echo $code > exit_code.new && mv exit_code.new exit_code')
 RUN_FILE = 'run.json'
 EXIT_FILE = 'exit_code'
 OUTPUT_FILE = 'stdout'
@@ -207,10 +208,10 @@ class Server(object):
                     offset=log_size(), args=args, flashed=flashed)))
                 with run.open(OUTPUT_FILE) as out:
                     process = subprocess.Popen(
-                        ['/bin/sh', '-c', RUNNER, folder] + args,
+                        ['/bin/sh', '-c', RUNNER, str(run.fd)] + args,
                         cwd=build.cwd, stdin=subprocess.DEVNULL, stdout=out,
                         stderr=subprocess.STDOUT, close_fds=True,
-                        start_new_session=True)
+                        pass_fds=(run.fd,), start_new_session=True)
         try:
             process.wait(timeout=self.params['wait'])
         except subprocess.TimeoutExpired:
