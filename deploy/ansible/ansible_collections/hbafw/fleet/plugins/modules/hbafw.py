@@ -162,7 +162,9 @@ options:
   reboot_signal:
     description: The system's restart signal, raised (and the package named
       in its C(.pkgs) list) when verified flashed firmware waits for a
-      restart, and cleared by I(state=rebooted).
+      restart; I(state=rebooted) takes the package out of the list again,
+      and removes the signal file only when this module made it and no
+      other package is listed.
     type: path
     default: /run/reboot-required
   run_id:

@@ -76,7 +76,7 @@ class Mirror(http.server.SimpleHTTPRequestHandler):
         elif self.path == '/trickle':
             self.send_response(200)
             self.end_headers()
-            for _ in range(10):
+            for _byte in range(10):
                 self.wfile.write(b'x')
                 self.wfile.flush()
                 time.sleep(0.4)
