@@ -242,11 +242,11 @@ def check_folder(folder, expected=None, tidy=True):
 
 def place(archive, digest, dest):
     """Unpacks the archive (bytes or a file, whose SHA-256 must be digest)
-    into the folder dest, mode 0700, its parents made root-only; a dest already there
-    is checked against the archive, never rewritten, as a flash may run from
-    it. (True when it unpacked, {file name: SHA-256} of the archive's
-    files.) Raises BundleError when the archive or the folder does not
-    match, FolderError when a parent is not root's alone."""
+    into the folder dest, mode 0700, its parents made root-only; a dest
+    already there is checked against the archive, never rewritten, as a
+    flash may run from it. (True when it unpacked, {file name: SHA-256} of
+    the archive's files.) Raises BundleError when the archive or the folder
+    does not match, FolderError when a parent is not root's alone."""
     check_arrival(archive, digest)
     name = os.path.basename(dest)
     with open_folder(os.path.dirname(dest), make=True) as parent:

@@ -128,8 +128,8 @@ class Folder(object):
 
     def open(self, name, mode='w', perms=0o600):
         """A file of this folder for writing, never through a link; mode
-        as open()'s: 'w', 'a' or 'x', with 'b' for bytes and '+' to read. Its mode is set
-        to perms whatever the umask."""
+        as open()'s: 'w', 'a' or 'x', with 'b' for bytes and '+' to read.
+        Its mode is set to perms whatever the umask."""
         access = os.O_RDWR if '+' in mode else os.O_WRONLY
         descriptor = os.open(self._name(name), access | os.O_CREAT |
                              os.O_NOFOLLOW | os.O_CLOEXEC |
