@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The bundle refuses vendor builds above the servers' symbol floor unless told
-# to ship them anyway, and vendor files it cannot take: rows of (vendor builds,
-# extra option, vendor files, expected outcome).
+# to ship them anyway, and vendor files it cannot take (a link, a name given
+# twice, a folder others may write, a file swapped for a link while the maker
+# runs): rows of (vendor builds, extra option, vendor files, expected outcome).
 # This tree's own builds stand for a build on a new distribution; a library
 # linked against nothing stands for a build within the floor.
 set -uo pipefail
@@ -10,13 +11,24 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
 
-mkdir -p "$work/floor" "$work/kit" "$work/folder" "$work/linked" "$work/reserved" "$work/bare"
+mkdir -p "$work/floor" "$work/kit" "$work/folder" "$work/linked" "$work/reserved" "$work/bare" "$work/open" "$work/swapped"
 echo '<catalogue/>' >"$work/kit/reference.xml"
 cp "$work/kit/reference.xml" "$work/folder/" && cp "$work/kit/reference.xml" "$work/reserved/"
 printf '#!/bin/sh\n' >"$work/folder/qlafwupdate" && chmod 755 "$work/folder/qlafwupdate"
 ln -s "$work/kit/reference.xml" "$work/linked/reference.xml"
 : >"$work/reserved/hbafw-qlogic"
 : >"$work/bare/qlafwupdate"
+cp "$work/folder/"* "$work/open/" && chmod 777 "$work/open"
+cp "$work/folder/"* "$work/swapped/"
+(umask 077 && echo secret >"$work/secret")
+# A slow tool makes the window between the maker's checks and its copy certain:
+# the objdump it runs swaps a checked file for a link to a private one.
+printf '#!/bin/sh
+mv "%s/swapped/qlafwupdate" "%s/aside" && ln -s "%s/secret" "%s/swapped/qlafwupdate"
+exec objdump "$@"
+' \
+    "$work" "$work" "$work" "$work" >"$work/swapping-objdump"
+chmod 755 "$work/swapping-objdump"
 for vendor in qlogic emulex brocade; do
     echo "int hbafw_$vendor(void) { return 1; }" | cc -x c -shared -nostdlib -o "$work/floor/hbafw-$vendor" - ||
         { echo "FAIL: cannot compile the stand-in within the floor"; exit 1; }
@@ -34,7 +46,10 @@ $work/floor||folder|made|hbafw-bundle-1.0.0.tar.gz
 $work/floor||linked|refused|linked/reference.xml is not a file
 $work/floor||reserved|refused|hbafw-qlogic is a name the bundle keeps
 $work/floor||bare|refused|no catalogue
-$work/floor||folder;$work/missing|refused|missing is not a file"
+$work/floor||folder;$work/missing|refused|missing is not a file
+$work/floor||folder;$work/kit/reference.xml|refused|reference.xml is given twice: $work/folder/reference.xml and $work/kit/reference.xml
+$work/floor||open|refused|open may be written by group or others
+$work/floor|-DHBAFW_BUNDLE_OBJDUMP=$work/swapping-objdump|swapped|refused|swapped/qlafwupdate is not a file"
 while IFS='|' read -r binaries option files expected text; do
     out=$work/out
     rm -rf "$out" && mkdir -p "$out"

@@ -1,31 +1,25 @@
-# Files replaced whole: the new text goes to a temporary file beside the old
-# one, with its mode set whatever the umask, never through a link, and is
-# renamed over it, so a reader sees the old file or the new one. JSON read
-# back gives a default when the file is missing or not JSON. It makes no
-# folder and takes no lock.
+# Files replaced whole, by path, for callers that hold no folder handle: the
+# folder is reached through folders.open_folder and the file replaced in it
+# (Folder.replace: a temporary of a unique name, its mode set whatever the
+# umask, renamed over the old one). JSON read back gives a default when the
+# file is missing or not JSON. It makes no folder and takes no lock.
 
 from __future__ import absolute_import, division, print_function
 
 import json
 import os
 
+from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
+    open_folder)
+
 __metaclass__ = type
 
 PRIVATE = 0o600
-# Named for the package: /run/reboot-required is shared with others.
-TEMPORARY = '.hbafw.new'
 
 
 def replace_file(path, text, mode=PRIVATE):
-    temporary = path + TEMPORARY
-    if os.path.lexists(temporary):
-        os.remove(temporary)
-    descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL |
-                         os.O_NOFOLLOW | os.O_CLOEXEC, mode)
-    os.fchmod(descriptor, mode)
-    with os.fdopen(descriptor, 'w') as handle:
-        handle.write(text)
-    os.rename(temporary, path)
+    with open_folder(os.path.dirname(os.path.abspath(path))) as folder:
+        folder.replace(os.path.basename(path), text, mode)
 
 
 def write_json(path, data, mode=PRIVATE):
@@ -34,7 +28,8 @@ def write_json(path, data, mode=PRIVATE):
 
 def read_json(path, default=None):
     try:
-        with open(path) as handle:
+        descriptor = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_CLOEXEC)
+        with os.fdopen(descriptor) as handle:
             return json.load(handle)
     except (IOError, OSError, ValueError):
         return default

@@ -8,20 +8,20 @@
 
 from __future__ import absolute_import, division, print_function
 
+import errno
 import hashlib
 import io
 import os
 import re
-import shutil
 import stat
 import tarfile
-import tempfile
 import time
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     LOCK_PATH)
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
-    OLD_KIT_PREFIX, OPEN_BITS, make_folders, owner_problem, remove_dead_kits)
+    OLD_KIT_PREFIX, OPEN_BITS, FolderError, open_folder, owner_problem,
+    remove_dead_kits)
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
     BUNDLE_CORRUPT)
 
@@ -135,24 +135,32 @@ def archive_check(tar, members, digests=None):
     return check_sums(sums, digests)
 
 
+def archive_stream(archive):
+    """The archive (bytes, or a binary file read from its start) as a
+    stream."""
+    if isinstance(archive, bytes):
+        return io.BytesIO(archive)
+    archive.seek(0)
+    return archive
+
+
 def check_arrival(archive, digest):
-    copied = hashlib.sha256(archive).hexdigest()
+    copied = stream_digest(archive_stream(archive))
     if copied != digest:
         raise BundleError('the archive arrived with digest %s, not %s'
                           % (copied, digest))
 
 
 def archive_digests(archive, folder=None):
-    """{file name: SHA-256} of every file of the archive (bytes),
-    SHA256SUMS and its signature included; with folder, each file is
-    written there as it is read."""
-    with tarfile.open(fileobj=io.BytesIO(archive), mode='r|*') as tar:
+    """{file name: SHA-256} of every file of the archive (archive_stream),
+    SHA256SUMS and its signature included; with folder (a Folder), each
+    file is written there as it is read."""
+    with tarfile.open(fileobj=archive_stream(archive), mode='r|*') as tar:
         if folder is None:
             return archive_members(tar, lambda name, member: stream_digest(
                 tar.extractfile(member)))
         return archive_members(tar, lambda name, member: unpack_file(
-            tar.extractfile(member), os.path.join(folder, name),
-            member.mode & 0o111))
+            tar.extractfile(member), folder, name, member.mode & 0o111))
 
 
 def file_problem(info):
@@ -207,24 +215,23 @@ def open_text(path):
         return handle.read()
 
 
-def unpack_file(source, path, executable):
-    """Writes source into a new file at path, owned by us, 0700 when
-    executable else 0600; its SHA-256."""
+def unpack_file(source, folder, name, executable):
+    """Writes source into a new file name of folder (a Folder), owned by
+    us, 0700 when executable else 0600; its SHA-256."""
     digest = hashlib.sha256()
-    descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
-    with os.fdopen(descriptor, 'wb') as out:
+    with folder.open(name, 'xb', 0o700 if executable else 0o600) as out:
         for chunk in iter(lambda: source.read(CHUNK), b''):
             digest.update(chunk)
             out.write(chunk)
-    os.chmod(path, 0o700 if executable else 0o600)
     return digest.hexdigest()
 
 
 def unpack(tar, members, folder):
     """Write the members into folder, owned by us, executable bits kept."""
-    for name, member in members.items():
-        unpack_file(tar.extractfile(member), os.path.join(folder, name),
-                    member.mode & 0o111)
+    with open_folder(folder) as handle:
+        for name, member in members.items():
+            unpack_file(tar.extractfile(member), handle, name,
+                        member.mode & 0o111)
 
 
 def check_folder(folder, expected=None, tidy=True):
@@ -234,36 +241,38 @@ def check_folder(folder, expected=None, tidy=True):
 
 
 def place(archive, digest, dest):
-    """Unpacks the archive (bytes whose SHA-256 must be digest) into the
-    folder dest, mode 0700, its parents made root-only; a dest already there
-    is checked against the archive, never rewritten, as a flash may run from
-    it. (True when it unpacked, {file name: SHA-256} of the archive's
-    files.) Raises BundleError when the archive or the folder does not
-    match, FolderError when a parent is not root's alone."""
+    """Unpacks the archive (bytes or a file, whose SHA-256 must be digest)
+    into the folder dest, mode 0700, its parents made root-only; a dest
+    already there is checked against the archive, never rewritten, as a
+    flash may run from it. (True when it unpacked, {file name: SHA-256} of
+    the archive's files.) Raises BundleError when the archive or the folder
+    does not match, FolderError when a parent is not root's alone."""
     check_arrival(archive, digest)
-    parent = os.path.dirname(dest)
-    make_folders(parent)
-    if os.path.lexists(dest):
-        expected = archive_digests(archive)
-        check_folder(dest, expected)
-        return False, expected
-    # Unpacked beside its final name and renamed, so no run ever sees half a
-    # bundle under the digest's name.
-    partial = tempfile.mkdtemp(dir=parent,
-                               prefix='.%s.' % os.path.basename(dest))
-    expected = None
-    try:
-        expected = archive_digests(archive, partial)
-        check_folder(partial, expected)
-        os.rename(partial, dest)
-    except OSError:
-        # Another run placed it first; that one is checked instead.
-        if expected is None or not os.path.lexists(dest):
-            raise
-        check_folder(dest, expected)
-        return False, expected
-    finally:
-        shutil.rmtree(partial, ignore_errors=True)
+    name = os.path.basename(dest)
+    with open_folder(os.path.dirname(dest), make=True) as parent:
+        if parent.exists(name):
+            expected = archive_digests(archive)
+            check_folder(dest, expected)
+            return False, expected
+        # Unpacked beside its final name and renamed, so no run ever sees
+        # half a bundle under the digest's name.
+        handle, partial = parent.make_temporary('.%s.' % name)
+        expected = None
+        try:
+            with handle:
+                expected = archive_digests(archive, handle)
+            check_folder(parent.where(partial), expected)
+            if parent.exists(name):
+                raise OSError(errno.EEXIST, name)
+            parent.rename(partial, name)
+        except OSError:
+            # Another run placed it first; that one is checked instead.
+            if expected is None or not parent.exists(name):
+                raise
+            check_folder(dest, expected)
+            return False, expected
+        finally:
+            parent.remove(partial)
     return True, expected
 
 
@@ -303,7 +312,8 @@ def remove(folder, check_mode=False):
         return False, 'kept %s: processes %s still run there' % (
             folder, ', '.join(map(str, running)))
     if not check_mode:
-        shutil.rmtree(folder)
+        with open_folder(os.path.dirname(folder)) as parent:
+            parent.remove(os.path.basename(folder))
     return True, None
 
 
@@ -315,33 +325,27 @@ REFERENCE_LIFETIME = 24 * 3600
 
 def hold(references, run_id):
     """Notes that the run uses the bundle folder."""
-    make_folders(references)
-    descriptor = os.open(os.path.join(references, run_id),
-                         os.O_WRONLY | os.O_CREAT | os.O_NOFOLLOW, 0o600)
-    os.close(descriptor)
-    os.utime(os.path.join(references, run_id))
+    with open_folder(references, make=True) as folder:
+        folder.touch(run_id)
 
 
 def release(references, run_id):
     """Drops the run's reference; the other runs that still use the folder,
     in name order."""
-    try:
-        os.remove(os.path.join(references, run_id))
-    except OSError:
-        pass
     others = []
     try:
-        names = sorted(os.listdir(references))
-    except OSError:
-        return others
-    for name in names:
-        try:
-            age = time.time() - os.lstat(os.path.join(references,
-                                                      name)).st_mtime
-        except OSError:
-            continue
-        if age < REFERENCE_LIFETIME:
-            others.append(name)
-    if not others:
-        shutil.rmtree(references, ignore_errors=True)
+        with open_folder(os.path.dirname(references)) as parent, \
+                parent.sub(os.path.basename(references)) as folder:
+            folder.remove(run_id)
+            for name in folder.names():
+                try:
+                    age = time.time() - folder.lstat(name).st_mtime
+                except OSError:
+                    continue
+                if age < REFERENCE_LIFETIME:
+                    others.append(name)
+            if not others:
+                parent.remove(os.path.basename(references))
+    except (FolderError, OSError):
+        pass
     return others

@@ -5,19 +5,19 @@
 from __future__ import absolute_import, division, print_function
 
 import copy
+import json
 import os
-import shutil
 import subprocess
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.atomic_file import (
-    read_json, write_json)
+    read_json)
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     LOCK_MESSAGE, ReportError, boot_id, builds_for, busy, exit_meaning,
     flash_end, flashed_items, lock_held, log_since, log_size, no_adapter,
     own_adapters, parse_report, pci_vendors, pending_items, unverified,
     update_outcome, worst, would_flash)
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
-    make_folder, open_private)
+    FolderError, open_folder)
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
     BUSY, CURRENT, CURRENT_REBOOT, FAILED, NO_ADAPTER, NOT_VERIFIED, PENDING,
     STILL_FLASHING, UPDATED, UPDATED_REBOOT, WOULD_UPDATE)
@@ -29,9 +29,10 @@ __metaclass__ = type
 
 # The flash runs in a session of its own, so that no timeout or lost SSH
 # session of the caller reaches it; the shell records its exit code where a
-# later module run finds it.
-RUNNER = ('umask 077; "$@"; echo $? > "$0/exit_code.new" && '
-          'mv "$0/exit_code.new" "$0/exit_code"')
+# later module run finds it, in the run folder it holds open (descriptor $0),
+# never reached again by its path.
+RUNNER = ('umask 077; "$@"; code=$?; cd "/proc/self/fd/$0" && '
+          'echo $code > exit_code.new && mv exit_code.new exit_code')
 RUN_FILE = 'run.json'
 EXIT_FILE = 'exit_code'
 OUTPUT_FILE = 'stdout'
@@ -40,6 +41,8 @@ REBOOT_FILE = 'reboot.json'
 KILLED = 128
 STILL_FLASHING_MSG = ('the flash goes on after %d seconds of waiting; a later '
                       'run picks up its outcome')
+BOOKS_NOT_KEPT = ('the flash ended and its outcome stands, but its records '
+                  'were not kept: %s')
 UNSEEN_END_MSG = ('the flash ended unseen: the log holds no '
                   '"Flash complete" line')
 
@@ -197,18 +200,18 @@ class Server(object):
     def flash(self, build, entry, folder, adapters):
         args = [build.executable, '/s'] + (['/f'] if self.params['force']
                                            else [])
-        if os.path.isdir(folder):
-            shutil.rmtree(folder)
-        make_folder(folder)
         flashed = flashed_items(adapters, self.params['force'])
-        write_json(os.path.join(folder, RUN_FILE),
-                   dict(offset=log_size(), args=args, flashed=flashed))
-        with open_private(os.path.join(folder, OUTPUT_FILE)) as out:
-            process = subprocess.Popen(
-                ['/bin/sh', '-c', RUNNER, folder] + args, cwd=build.cwd,
-                stdin=subprocess.DEVNULL, stdout=out,
-                stderr=subprocess.STDOUT, close_fds=True,
-                start_new_session=True)
+        with open_folder(self.state_dir) as state:
+            state.remove(build.name)
+            with state.mkdir(build.name) as run:
+                run.replace(RUN_FILE, json.dumps(dict(
+                    offset=log_size(), args=args, flashed=flashed)))
+                with run.open(OUTPUT_FILE) as out:
+                    process = subprocess.Popen(
+                        ['/bin/sh', '-c', RUNNER, str(run.fd)] + args,
+                        cwd=build.cwd, stdin=subprocess.DEVNULL, stdout=out,
+                        stderr=subprocess.STDOUT, close_fds=True,
+                        pass_fds=(run.fd,), start_new_session=True)
         try:
             process.wait(timeout=self.params['wait'])
         except subprocess.TimeoutExpired:
@@ -233,7 +236,7 @@ class Server(object):
         if code is None or code > KILLED:
             code = flash_end(log_since(run['offset']))
         if not self.module.check_mode:
-            shutil.rmtree(folder, ignore_errors=True)
+            self.keep_books(lambda state: state.remove(build.name))
         entry['picked_up'] = not ran_here
         if code is None:
             return self.finish(build, entry, None, out, FAILED,
@@ -260,16 +263,29 @@ class Server(object):
         return self.finish(build, entry, code, out, UPDATED_REBOOT,
                            msg + '; verified, active after a reboot')
 
+    def keep_books(self, step):
+        """step(state folder) after a flash ended: what fails there is a
+        warning, as the flash's outcome stands."""
+        try:
+            with open_folder(self.state_dir) as state:
+                step(state)
+        except (FolderError, OSError, ValueError) as error:
+            self.module.warn(BOOKS_NOT_KEPT % error)
+
     def mark_reboot(self, flashed):
         if self.module.check_mode:
             return
-        path = os.path.join(self.state_dir, REBOOT_FILE)
-        marker = read_json(path) or {}
+        marker = read_json(os.path.join(self.state_dir, REBOOT_FILE)) or {}
         if marker.get('boot_id') != boot_id():
             marker = dict(boot_id=boot_id(), flashed=[])
         marker['flashed'].extend(flashed)
-        write_json(path, marker)
-        raise_signal(self.params['reboot_signal'])
+
+        def mark(state):
+            state.replace(REBOOT_FILE, json.dumps(marker))
+            if raise_signal(self.params['reboot_signal']):
+                marker['signal_made'] = True
+                state.replace(REBOOT_FILE, json.dumps(marker))
+        self.keep_books(mark)
 
     def reboot_required(self):
         marker = read_json(os.path.join(self.state_dir, REBOOT_FILE))
@@ -297,8 +313,11 @@ class Server(object):
         if self.params['state'] == 'rebooted' and outcome in (UPDATED,
                                                               CURRENT):
             if not self.module.check_mode and outcome == UPDATED:
-                os.remove(os.path.join(self.state_dir, REBOOT_FILE))
-                clear_signal(self.params['reboot_signal'])
+                made = (read_json(os.path.join(
+                    self.state_dir, REBOOT_FILE)) or {}).get('signal_made')
+                self.keep_books(lambda state: (
+                    clear_signal(self.params['reboot_signal'], made),
+                    state.remove(REBOOT_FILE)))
             reboot = False
         else:
             reboot = outcome == UPDATED_REBOOT or (

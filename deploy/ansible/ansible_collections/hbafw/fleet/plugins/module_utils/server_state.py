@@ -7,16 +7,15 @@
 
 from __future__ import absolute_import, division, print_function
 
+import errno
 import json
 import os
 import time
 
-from ansible_collections.hbafw.fleet.plugins.module_utils.atomic_file import (
-    replace_file)
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
     file_problem)
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
-    FolderError, check_way, make_folders, open_private)
+    FolderError, check_way, open_folder)
 
 __metaclass__ = type
 
@@ -24,9 +23,12 @@ HISTORY_FILE = 'history.jsonl'
 # Oldest records go first once the file would pass this size.
 HISTORY_LIMIT = 256 * 1024
 HISTORY_MODE = 0o600
+HISTORY_NOT_KEPT = 'the run is not in the history: %s'
+HISTORY_SKIPPED = 'the history held %d unreadable lines; they are dropped'
 SIGNAL_MODE = 0o644
 PACKAGE = 'hbafw'
 SIGNAL_TEXT = '*** System restart required ***\n'
+PACKAGES = '.pkgs'
 # node_exporter's textfile folder in Debian's and Fedora's packages, and the
 # component package's inventory tool, which writes the metrics there.
 METRICS_FILE = '/var/lib/prometheus/node-exporter/hbafw.prom'
@@ -65,20 +67,39 @@ def record(result, run_id, action, now=None):
 
 def append_history(path, entry, limit=HISTORY_LIMIT):
     """Appends one JSON line; when the file would pass limit, it is rewritten
-    through a temporary file with the newest records that fit."""
+    with the newest records that fit. Its folder is made root-only, as the
+    runs folder beside it. How many unreadable lines were passed over (a
+    rewrite drops them)."""
     line = json.dumps(entry, sort_keys=True) + '\n'
-    # Its folder root-only whatever the umask, as the runs folder beside it.
-    make_folders(os.path.dirname(path))
-    kept = read_history(path, None)
-    size = sum(len(json.dumps(old, sort_keys=True)) + 1 for old in kept)
-    if size + len(line) <= limit:
-        with open_private(path, 'a') as handle:
-            handle.write(line)
-        return
-    lines = [json.dumps(old, sort_keys=True) + '\n' for old in kept]
-    while lines and size + len(line) > limit:
-        size -= len(lines.pop(0))
-    replace_file(path, ''.join(lines) + line, HISTORY_MODE)
+    with open_folder(os.path.dirname(path), make=True) as folder:
+        name = os.path.basename(path)
+        kept, skipped = history_entries(folder.read(name))
+        lines = [json.dumps(old, sort_keys=True) + '\n' for old in kept]
+        size = sum(len(old) for old in lines)
+        if size + len(line) <= limit and not skipped:
+            with folder.open(name, 'a', HISTORY_MODE) as handle:
+                handle.write(line)
+            return 0
+        while lines and size + len(line) > limit:
+            size -= len(lines.pop(0))
+        folder.replace(name, ''.join(lines) + line, HISTORY_MODE)
+    return skipped
+
+
+def history_entries(data):
+    """The records of a history file's bytes, and how many lines were not a
+    JSON object (a torn write, a stray edit), each line decoded alone."""
+    entries, skipped = [], 0
+    for line in (data or b'').splitlines():
+        try:
+            entry = json.loads(line.decode('utf-8'))
+        except ValueError:
+            entry = None
+        if isinstance(entry, dict):
+            entries.append(entry)
+        elif line.strip():
+            skipped += 1
+    return entries, skipped
 
 
 def read_history(path, last=20):
@@ -88,57 +109,65 @@ def read_history(path, last=20):
         fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_CLOEXEC)
     except OSError:
         return []
-    with os.fdopen(fd) as handle:
-        entries = []
-        for line in handle:
-            try:
-                entry = json.loads(line)
-            except ValueError:
-                continue
-            if isinstance(entry, dict):
-                entries.append(entry)
+    with os.fdopen(fd, 'rb') as handle:
+        entries = history_entries(handle.read())[0]
     return entries if last is None else entries[-last:] if last else []
 
 
-def _packages(path):
-    try:
-        with open(path) as handle:
-            return [line.rstrip('\n') for line in handle]
-    except (IOError, OSError):
-        return []
+def _packages(folder, name):
+    data = folder.read(name + PACKAGES)
+    return [line for line in (data or b'').decode(
+        'utf-8', 'replace').splitlines() if line]
 
 
 def raise_signal(path):
     """Writes path (kept when present) and names the package once in
-    path.pkgs."""
-    if not os.path.lexists(path):
-        replace_file(path, SIGNAL_TEXT, SIGNAL_MODE)
-    packages = _packages(path + '.pkgs')
-    if PACKAGE not in packages:
-        replace_file(path + '.pkgs', ''.join(
-            p + '\n' for p in packages + [PACKAGE]), SIGNAL_MODE)
+    path.pkgs; whether the package made path."""
+    with open_folder(os.path.dirname(path)) as folder:
+        name = os.path.basename(path)
+        made = False
+        try:
+            with folder.open(name, 'x', SIGNAL_MODE) as handle:
+                handle.write(SIGNAL_TEXT)
+            made = True
+        except OSError as error:
+            if error.errno != errno.EEXIST:
+                raise
+        packages = _packages(folder, name)
+        if PACKAGE not in packages:
+            folder.replace(name + PACKAGES, ''.join(
+                p + '\n' for p in packages + [PACKAGE]), SIGNAL_MODE)
+    return made
 
 
-def clear_signal(path):
-    """Takes the package out of path.pkgs; removes both files when it was
-    the last package named there. A signal the package is not named in
-    belongs to others and stays."""
-    packages = _packages(path + '.pkgs')
-    if PACKAGE not in packages:
-        return
-    others = [p for p in packages if p and p != PACKAGE]
-    if others:
-        replace_file(path + '.pkgs', ''.join(p + '\n' for p in others),
-                     SIGNAL_MODE)
-        return
-    for name in (path + '.pkgs', path):
-        if os.path.lexists(name):
-            os.remove(name)
+def clear_signal(path, made):
+    """Takes the package out of path.pkgs, removed when no other package is
+    named there; path itself only when the package made it (made) and no
+    other package is named. A signal the package is not named in belongs to
+    others and stays."""
+    with open_folder(os.path.dirname(path)) as folder:
+        name = os.path.basename(path)
+        packages = _packages(folder, name)
+        if PACKAGE not in packages:
+            return
+        others = [p for p in packages if p != PACKAGE]
+        if others:
+            folder.replace(name + PACKAGES, ''.join(p + '\n' for p in others),
+                           SIGNAL_MODE)
+            return
+        folder.remove(name + PACKAGES)
+        if made:
+            folder.remove(name)
 
 
 def signal_state(path):
     """(whether the signal names the package, its file's time or None)."""
-    if PACKAGE not in _packages(path + '.pkgs'):
+    try:
+        with open_folder(os.path.dirname(path)) as folder:
+            named = PACKAGE in _packages(folder, os.path.basename(path))
+    except (FolderError, OSError):
+        named = False
+    if not named:
         return False, None
     try:
         return True, int(os.lstat(path).st_mtime)

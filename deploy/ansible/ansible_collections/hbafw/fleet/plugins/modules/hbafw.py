@@ -112,9 +112,23 @@ options:
     default: ""
   bundle_url:
     description: The bundle archive's http or https URL on a mirror, which
-      the server fetches it from; takes the place of I(bundle).
+      the server fetches it from; takes the place of I(bundle). Redirects
+      are followed only to http or https URLs, never from https to http;
+      the archive goes to a root-only file in the module's temporary
+      folder, not into memory.
     type: str
     default: ""
+  bundle_size:
+    description: With I(bundle_url), the archive's size in bytes as the
+      controller knows it; a mirror that sends more is refused. 0 refuses
+      more than 1 GiB.
+    type: int
+    default: 0
+  fetch_timeout:
+    description: With I(bundle_url), the seconds the whole fetch may take,
+      redirects included, however slowly the mirror sends.
+    type: int
+    default: 300
   bundle_keyring:
     description: With I(bundle_url), the OpenPGP keyring on the controller
       that C(SHA256SUMS.sig) must be a good signature by (checked on the
@@ -148,7 +162,9 @@ options:
   reboot_signal:
     description: The system's restart signal, raised (and the package named
       in its C(.pkgs) list) when verified flashed firmware waits for a
-      restart, and cleared by I(state=rebooted).
+      restart; I(state=rebooted) takes the package out of the list again,
+      and removes the signal file only when this module made it and no
+      other package is listed.
     type: path
     default: /run/reboot-required
   run_id:
@@ -375,16 +391,17 @@ from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     KITS_PATH, VENDOR_BUILDS)
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
-    KIT_PREFIX, FolderError, check_way, make_folders, remove_dead_kits)
+    KIT_PREFIX, FolderError, check_way, make_folders, open_folder,
+    remove_dead_kits)
 from ansible_collections.hbafw.fleet.plugins.module_utils.mirror import (
-    fetch, signature_problem, url_problem, write_keyring)
+    LIMIT, TIMEOUT, fetch, signature_problem, url_problem, write_keyring)
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
     BUSY, FAILED, STILL_FLASHING)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server import (
     Server, chosen_builds)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
-    INVENTORY, METRICS_FILE, append_history, history_path, record,
-    refresh_metrics)
+    HISTORY_NOT_KEPT, HISTORY_SKIPPED, INVENTORY, METRICS_FILE,
+    append_history, history_path, record, refresh_metrics)
 
 
 def bundle_archive(module):
@@ -397,7 +414,11 @@ def bundle_archive(module):
     problem = url_problem(params['bundle_url'])
     if problem:
         module.fail_json(msg=problem, update_due=False)
-    archive = fetch(params['bundle_url'])
+    # A root-only file in the module's own temporary folder, not memory.
+    with open_folder(module.tmpdir) as folder:
+        archive = folder.open('bundle.tar', 'x+b')
+    fetch(params['bundle_url'], archive, params['bundle_size'] or LIMIT,
+          params['fetch_timeout'])
     check_arrival(archive, params['bundle_digest'])
     if params['bundle_keyring_content']:
         workdir = tempfile.mkdtemp(dir=module.tmpdir)
@@ -514,6 +535,8 @@ def main():
             bundle_digest=dict(type='str', default=''),
             bundle_content=dict(type='str', default='', no_log=True),
             bundle_url=dict(type='str', default=''),
+            bundle_size=dict(type='int', default=0),
+            fetch_timeout=dict(type='int', default=TIMEOUT),
             bundle_keyring=dict(type='path', no_log=False),
             bundle_keyring_content=dict(type='str', default='', no_log=False),
             bundle_digests=dict(type='dict', default={}),
@@ -556,9 +579,15 @@ def main():
         if digests is not None:
             result['bundle_digests'] = digests
         if not module.check_mode:
-            append_history(history_path(module.params['state_dir']),
-                           record(result, module.params['run_id'],
-                                  module.params['state']))
+            try:
+                skipped = append_history(
+                    history_path(module.params['state_dir']),
+                    record(result, module.params['run_id'],
+                           module.params['state']))
+                if skipped:
+                    module.warn(HISTORY_SKIPPED % skipped)
+            except (FolderError, OSError) as error:
+                module.warn(HISTORY_NOT_KEPT % error)
             if module.params['state'] != 'discovered':
                 result['metrics'], warning = refresh_metrics(
                     module.run_command, module.params['inventory'],

@@ -1,6 +1,7 @@
-# Files replaced whole: the mode asked for whatever the umask, and never
-# written through a link, whether the link is the file or a leftover
-# temporary; JSON read back, or the default.
+# The one writer's attack rows: a file replaced whole has the mode asked for
+# whatever the umask, and is never written through a link at it or on the
+# way, into a folder a user owns or may write, over a user's file, or into a
+# folder swapped for a link after its handle was opened.
 
 import collections
 import os
@@ -10,20 +11,29 @@ import tempfile
 import unittest
 
 from ansible_collections.hbafw.fleet.plugins.module_utils import atomic_file
+from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
+    FolderError, open_folder)
 
+USER = 65534
 # A row of test_replaced_whole: its name, the umask, the mode asked for, what
-# is done to the folder first (DEST and TEMP are the file and its temporary).
+# is done to the folder first, and whether the write is refused.
 Replace = collections.namedtuple('Replace', (
-    'name', 'umask', 'mode', 'prepare'), defaults=(
-    0o022, atomic_file.PRIVATE, None))
+    'name', 'umask', 'mode', 'prepare', 'refused'), defaults=(
+    0o022, atomic_file.PRIVATE, None, False))
 
 
 class AtomicFileTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix='hbafw-atomic-')
         self.addCleanup(shutil.rmtree, self.dir)
-        self.path = os.path.join(self.dir, 'state.json')
+        self.way = os.path.join(self.dir, 'way')
+        self.path = os.path.join(self.way, 'state.json')
         self.elsewhere = os.path.join(self.dir, 'elsewhere')
+
+    def link_way(self, owner):
+        os.rename(self.way, self.elsewhere)
+        os.symlink(self.elsewhere, self.way)
+        os.lchown(self.way, owner, owner)
 
     def test_replaced_whole(self):
         rows = [
@@ -31,29 +41,60 @@ class AtomicFileTest(unittest.TestCase):
             Replace('shared under a strict umask', umask=0o077, mode=0o644),
             Replace('the file a link', prepare=lambda: os.symlink(
                 self.elsewhere, self.path)),
-            Replace('a leftover temporary a link', prepare=lambda: os.symlink(
-                self.elsewhere, self.path + atomic_file.TEMPORARY)),
+            Replace('a root link on the way', prepare=lambda: self.link_way(
+                0)),
+            Replace('a user link on the way', refused=True,
+                    prepare=lambda: self.link_way(USER)),
+            Replace('a folder on the way a user owns', refused=True,
+                    prepare=lambda: os.chown(self.way, USER, USER)),
+            Replace('a folder on the way others may write', refused=True,
+                    prepare=lambda: os.chmod(self.way, 0o777)),
+            Replace('the target a user made', refused=True,
+                    prepare=lambda: os.chown(self.premade(), USER, USER)),
         ]
         for row in rows:
             with self.subTest(row.name):
-                for name in os.listdir(self.dir):
-                    os.remove(os.path.join(self.dir, name))
+                shutil.rmtree(self.dir)
+                os.makedirs(self.way, 0o700)
                 if row.prepare:
                     row.prepare()
                 umask = os.umask(row.umask)
                 try:
+                    if row.refused:
+                        with self.assertRaises(FolderError):
+                            atomic_file.write_json(self.path, {'n': 1})
+                        continue
                     atomic_file.write_json(self.path, {'n': 1}, row.mode)
                 finally:
                     os.umask(umask)
-                info = os.lstat(self.path)
+                real = os.path.realpath(self.way)
+                info = os.lstat(os.path.join(real, 'state.json'))
                 self.assertEqual((stat.S_ISREG(info.st_mode),
                                   stat.S_IMODE(info.st_mode),
-                                  os.path.lexists(self.elsewhere),
-                                  sorted(os.listdir(self.dir))),
-                                 (True, row.mode, False, ['state.json']))
+                                  sorted(os.listdir(real))),
+                                 (True, row.mode, ['state.json']))
                 self.assertEqual(atomic_file.read_json(self.path), {'n': 1})
 
+    def premade(self):
+        with open(self.path, 'w') as handle:
+            handle.write('{}')
+        return self.path
+
+    def test_a_folder_swapped_after_its_handle_is_not_written_through(self):
+        os.makedirs(self.way, 0o700)
+        os.makedirs(self.elsewhere, 0o700)
+        with open_folder(self.way) as folder:
+            os.rename(self.way, self.way + '.aside')
+            os.symlink(self.elsewhere, self.way)
+            folder.replace('state.json', '{"n": 1}')
+            with folder.open('log', 'a') as handle:
+                handle.write('line\n')
+        self.assertEqual(os.listdir(self.elsewhere), [])
+        self.assertEqual(sorted(os.listdir(self.way + '.aside')),
+                         ['log', 'state.json'])
+
     def test_what_is_not_json_reads_as_the_default(self):
+        os.makedirs(self.way)
         self.assertEqual(atomic_file.read_json(self.path, {}), {})
         atomic_file.replace_file(self.path, '{"n": ')
         self.assertIsNone(atomic_file.read_json(self.path))

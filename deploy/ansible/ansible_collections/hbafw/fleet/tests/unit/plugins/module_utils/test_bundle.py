@@ -15,6 +15,7 @@ import subprocess
 import tarfile
 import tempfile
 import threading
+import time
 import unittest
 from unittest import mock
 
@@ -60,6 +61,32 @@ def packed(files, sums=None, extra=()):
     return out.getvalue()
 
 
+class Mirror(http.server.SimpleHTTPRequestHandler):
+    """A mirror that also redirects (to/NAME, to/ftp, to/loop to itself)
+    and sends trickle a byte at a time."""
+
+    def do_GET(self):
+        if self.path.startswith('/to/'):
+            target = self.path[len('/to/'):]
+            self.send_response(302)
+            self.send_header('Location', {
+                'ftp': 'ftp://127.0.0.1/b.tar.gz', 'loop': '/to/loop'}.get(
+                    target, '/' + target))
+            self.end_headers()
+        elif self.path == '/trickle':
+            self.send_response(200)
+            self.end_headers()
+            for _byte in range(10):
+                self.wfile.write(b'x')
+                self.wfile.flush()
+                time.sleep(0.4)
+        else:
+            super().do_GET()
+
+    def log_message(self, *args):
+        pass
+
+
 class ChecksumTest(unittest.TestCase):
     def test_pull_mode_takes_only_a_web_url_and_a_sha256(self):
         # URL, digest: the problem, or None
@@ -78,6 +105,13 @@ class ChecksumTest(unittest.TestCase):
                 found = mirror.url_problem(url) or mirror.digest_problem(
                     given)
                 self.assertEqual(found and found[:len(problem)], problem)
+        # Whether a redirect from https is followed to each target.
+        for target, followed in (('https://other:8443/b', True),
+                                 ('http://mirror/b', False),
+                                 ('file:///etc/shadow', False)):
+            with self.subTest(target=target):
+                self.assertEqual(mirror.redirect_problem(
+                    'https://mirror/b', target) is None, followed)
 
     def test_fetch_from_a_web_server(self):
         folder = tempfile.mkdtemp()
@@ -85,23 +119,36 @@ class ChecksumTest(unittest.TestCase):
         data = packed(FILES)
         with open(os.path.join(folder, 'b.tar.gz'), 'wb') as handle:
             handle.write(data)
-        handler = functools.partial(http.server.SimpleHTTPRequestHandler,
-                                    directory=folder)
-        handler.log_message = lambda *args: None
-        server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)
+        server = http.server.ThreadingHTTPServer(('127.0.0.1', 0),
+                                                 functools.partial(
+                                                     Mirror, directory=folder))
+        server.daemon_threads = True
         threading.Thread(target=server.serve_forever, daemon=True).start()
         self.addCleanup(server.server_close)
         self.addCleanup(server.shutdown)
         url = 'http://127.0.0.1:%d/' % server.server_address[1]
-        self.assertEqual(mirror.fetch(url + 'b.tar.gz'), data)
-        # name, limit: the start of the error
-        rows = [('missing.tar.gz', mirror.LIMIT, 'cannot fetch the bundle'),
-                ('b.tar.gz', len(data) - 1, 'cannot fetch the bundle from '
-                 '%sb.tar.gz: the mirror sends more than' % url)]
-        for name, limit, error in rows:
+        failed = 'cannot fetch the bundle from %s' % url
+        # name, limit, timeout: the start of the error, or None (fetched)
+        rows = [('b.tar.gz', mirror.LIMIT, 5, None),
+                ('to/b.tar.gz', mirror.LIMIT, 5, None),
+                ('missing.tar.gz', mirror.LIMIT, 5, failed + 'missing'),
+                ('b.tar.gz', len(data) - 1, 5, failed + 'b.tar.gz: the '
+                 'mirror sends more than'),
+                ('to/ftp', mirror.LIMIT, 5, failed + "to/ftp: the mirror "
+                 "redirects to 'ftp://127.0.0.1/b.tar.gz'"),
+                ('to/loop', mirror.LIMIT, 5, failed + 'to/loop: more than '
+                 '10 redirects'),
+                ('trickle', mirror.LIMIT, 1, failed + 'trickle: not '
+                 'fetched within 1 seconds')]
+        for name, limit, timeout, error in rows:
             with self.subTest(name=name, limit=limit):
+                out = io.BytesIO()
+                if error is None:
+                    mirror.fetch(url + name, out, limit, timeout)
+                    self.assertEqual(out.getvalue(), data)
+                    continue
                 with self.assertRaises(IOError) as caught:
-                    mirror.fetch(url + name, limit)
+                    mirror.fetch(url + name, out, limit, timeout)
                 self.assertEqual(str(caught.exception)[:len(error)], error)
         # Refused before gpgv is ever run.
         self.assertEqual(mirror.signature_problem(

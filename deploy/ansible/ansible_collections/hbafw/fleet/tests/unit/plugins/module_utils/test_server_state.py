@@ -13,10 +13,11 @@ from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
     refresh_metrics, signal_state)
 
 # A row of test_signal_names_the_package_once_and_leaves_others: the packages
-# listed before, raise or clear; the packages after, whether the signal file
-# is there.
+# listed before (None: no signal, (): a signal without a list), raise or
+# clear; the packages after, whether the signal file is there, and whether
+# the package made it (raise's answer, clear's argument).
 Signal = collections.namedtuple('Signal', (
-    'before', 'action', 'after', 'present'), defaults=(True,))
+    'before', 'action', 'after', 'present', 'made'), defaults=(True, False))
 
 
 class ServerStateTest(unittest.TestCase):
@@ -47,16 +48,28 @@ class ServerStateTest(unittest.TestCase):
         self.assertFalse(os.path.exists(target))
         self.assertEqual(read_history(self.history), [])
 
+    def test_unreadable_lines_are_skipped_and_counted(self):
+        os.makedirs(os.path.dirname(self.history))
+        with open(self.history, 'wb') as handle:
+            handle.write(b'{"n": 1}\n\xff\xfe torn\n{"n": \n[2]\n')
+        self.assertEqual(read_history(self.history), [dict(n=1)])
+        self.assertEqual(append_history(self.history, dict(n=3)), 3)
+        self.assertEqual(append_history(self.history, dict(n=4)), 0)
+        self.assertEqual([e['n'] for e in read_history(self.history)],
+                         [1, 3, 4])
+
     def test_signal_names_the_package_once_and_leaves_others(self):
         rows = [
-            Signal(None, 'raise', ['hbafw']),
+            Signal(None, 'raise', ['hbafw'], made=True),
             Signal(['other'], 'raise', ['other', 'hbafw']),
             Signal(['hbafw'], 'raise', ['hbafw']),
-            Signal(['other', 'hbafw'], 'clear', ['other']),
-            Signal(['hbafw'], 'clear', None, present=False),
-            Signal(['other'], 'clear', ['other']),
+            Signal((), 'raise', ['hbafw']),
+            Signal(['other', 'hbafw'], 'clear', ['other'], made=True),
+            Signal(['hbafw'], 'clear', None, present=False, made=True),
+            Signal(['hbafw'], 'clear', None, made=False),
+            Signal(['other'], 'clear', ['other'], made=True),
         ]
-        for before, action, after, present in rows:
+        for before, action, after, present, made in rows:
             with self.subTest(before=before, action=action):
                 for name in (self.signal, self.signal + '.pkgs'):
                     if os.path.lexists(name):
@@ -64,10 +77,13 @@ class ServerStateTest(unittest.TestCase):
                 if before is not None:
                     with open(self.signal, 'w') as handle:
                         handle.write('*** System restart required ***\n')
+                if before:
                     with open(self.signal + '.pkgs', 'w') as handle:
                         handle.write(''.join(p + '\n' for p in before))
-                (raise_signal if action == 'raise' else clear_signal)(
-                    self.signal)
+                if action == 'raise':
+                    self.assertEqual(raise_signal(self.signal), made)
+                else:
+                    clear_signal(self.signal, made)
                 listed = None
                 if os.path.exists(self.signal + '.pkgs'):
                     with open(self.signal + '.pkgs') as handle:

@@ -268,6 +268,26 @@ class ModuleRunTest(unittest.TestCase):
                     self.assertEqual(len(result['pending']), 1)
                     self.assertEqual(len(result['adapters']), 2)
 
+    def test_records_that_cannot_be_kept_leave_the_outcome(self):
+        folder = tempfile.mkdtemp(prefix='hbafw-module-')
+        self.addCleanup(shutil.rmtree, folder)
+        os.makedirs(os.path.join(folder, 'user'))
+        os.chown(os.path.join(folder, 'user'), 65534, 65534)
+        with open(os.path.join(folder, 'history.jsonl'), 'wb') as handle:
+            handle.write(b'\xff torn\n')
+        with mock.patch.object(basic.AnsibleModule, 'warn') as warn:
+            result = self.run_module(REPORT, 1, 'updated', folder=folder,
+                                     args={'metrics': '', 'reboot_signal':
+                                           os.path.join(folder, 'user',
+                                                        'reboot')})[0]
+        self.assertEqual((result.get('failed'), result['outcome'],
+                          result['reboot_required']),
+                         (None, 'updated, reboot required', True), result)
+        self.assertEqual([c[0][0][:36] for c in warn.call_args_list], [
+            'the flash ended and its outcome stan',
+            'the history held 1 unreadable lines;'])
+        self.assertEqual(os.listdir(os.path.join(folder, 'user')), [])
+
     def test_bundle_placed_then_removed_unless_an_update_follows(self):
         remove = {'remove_bundle': True}
         rows = [
