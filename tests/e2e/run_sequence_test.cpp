@@ -20,13 +20,6 @@ const std::string kDiscovering = "Performing discovery...\n";
 const std::string kNoAdapters = "WARNING! : No supported adapters found.\n";
 const std::string kBadCommandLine = "ERROR! : Failed to parse command line\n";
 const std::string kLogFailed = "ERROR : Unable to write to log file\n";
-const std::string kUsage =
-    "TRXXXXXX.zelpak [options]\n"
-    "    options\n"
-    "    --------------------------\n"
-    "    /f = Force the installation\n"
-    "    /s = Execute silently\n"
-    "    /d [path] = Perform self-discovery and output to [path]\n";
 
 // What a run prints up to its end on a machine without adapters.
 const std::string kNoAdapterRun = kRule + kLoading + kDone + kDiscovering + kNoAdapters;
@@ -77,6 +70,14 @@ const RunCase kRunCases[] = {
     {.name = "UsageAfterDiscoveryPath", .arguments = {"/d", "report.xml", "/h"}, .catalogue = kCatalogue,
      .console = kUsage, .log = "", .exitCode = 3, .reportPath = "report.xml"},
     {.name = "UsageEndsTheScan", .arguments = {"/h", "/d"}, .catalogue = kCatalogue,
+     .console = kUsage, .log = "", .exitCode = 3},
+
+    // Answered before the component exists: no log is made.
+    {.name = "LongHelp", .arguments = {"--help"}, .catalogue = kCatalogue,
+     .console = kUsage, .log = std::nullopt, .exitCode = 3},
+    {.name = "UnknownLongOptionRefused", .arguments = {"/s", "--force"}, .catalogue = kCatalogue,
+     .console = kUsage + kBadCommandLine, .log = std::nullopt, .exitCode = 7},
+    {.name = "UsageBeforeLongOption", .arguments = {"/h", "--force"}, .catalogue = kCatalogue,
      .console = kUsage, .log = "", .exitCode = 3},
 
     {.name = "DiscoveryWithoutPath", .arguments = {"/d"}, .catalogue = kCatalogue,

@@ -1,4 +1,5 @@
-// The option table: aliases, the word after "/d", early stop on "/h".
+// The option table: aliases, the word after "/d", early stop on "/h", and
+// the GNU-style words answered or refused before a component exists.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -58,6 +59,43 @@ TEST(CommandLine, OptionTable) {
         EXPECT_EQ(component.force, row.force) << joined;
         EXPECT_EQ(component.selfDiscovery, row.selfDiscovery) << joined;
         EXPECT_EQ(component.discoveryXmlPath, row.path) << joined;
+        EXPECT_EQ(!out.empty(), row.usageShown) << joined;
+    }
+}
+
+struct ScanRow {
+    std::vector<const char*> args;  // after the program name
+    int expected;
+    bool usageShown;
+};
+
+TEST(CommandLine, LongOptionsAnsweredBeforeTheComponent) {
+    const ScanRow rows[] = {
+        {{}, kParseRun, false},
+        {{"/s", "/f", "/d", "out.xml"}, kParseRun, false},
+        {{"--help"}, kParseUsage, true},
+        {{"/s", "--help", "/f"}, kParseUsage, true},
+        {{"--version"}, kParseVersion, false},
+        {{"/f", "-V"}, kParseVersion, false},
+        {{"--force"}, kParseBad, true},
+        {{"--"}, kParseBad, true},
+        {{"/d", "--report"}, kParseBad, true},
+        {{"--bogus", "--help"}, kParseBad, true},
+        {{"--help", "--bogus"}, kParseUsage, true},
+        // The slash options' own usage comes first; unknown single words stay ignored.
+        {{"/h", "--bogus"}, kParseRun, false},
+        {{"-h", "--version"}, kParseRun, false},
+        {{"-v", "-help", "/help", "/V"}, kParseRun, false},
+    };
+    for (const ScanRow& row : rows) {
+        std::vector<const char*> argv = {"hbafw-qlogic"};
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        std::string joined;
+        for (const char* a : row.args) joined += std::string(a) + " ";
+        ::testing::internal::CaptureStdout();
+        int r = ScanLongOptions(static_cast<int>(argv.size()), argv.data());
+        std::string out = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(r, row.expected) << joined;
         EXPECT_EQ(!out.empty(), row.usageShown) << joined;
     }
 }
