@@ -71,32 +71,25 @@ struct ScanRow {
 
 TEST(CommandLine, LongOptionsAnsweredBeforeTheComponent) {
     const ScanRow rows[] = {
-        {{}, kParseRun, false},
         {{"/s", "/f", "/d", "out.xml"}, kParseRun, false},
-        {{"--help"}, kParseUsage, true},
         {{"/s", "--help", "/f"}, kParseUsage, true},
         {{"--version"}, kParseVersion, false},
         {{"/f", "-V"}, kParseVersion, false},
         {{"--force"}, kParseBad, true},
-        {{"--"}, kParseBad, true},
         {{"/d", "--report"}, kParseBad, true},
         {{"--bogus", "--help"}, kParseBad, true},
-        {{"--help", "--bogus"}, kParseUsage, true},
         // The slash options' own usage comes first; unknown single words stay ignored.
         {{"/h", "--bogus"}, kParseRun, false},
-        {{"-h", "--version"}, kParseRun, false},
         {{"-v", "-help", "/help", "/V"}, kParseRun, false},
     };
     for (const ScanRow& row : rows) {
         std::vector<const char*> argv = {"hbafw-qlogic"};
         argv.insert(argv.end(), row.args.begin(), row.args.end());
-        std::string joined;
-        for (const char* a : row.args) joined += std::string(a) + " ";
         ::testing::internal::CaptureStdout();
         int r = ScanLongOptions(static_cast<int>(argv.size()), argv.data());
-        std::string out = ::testing::internal::GetCapturedStdout();
-        EXPECT_EQ(r, row.expected) << joined;
-        EXPECT_EQ(!out.empty(), row.usageShown) << joined;
+        bool shown = !::testing::internal::GetCapturedStdout().empty();
+        EXPECT_EQ(r, row.expected) << ::testing::PrintToString(row.args);
+        EXPECT_EQ(shown, row.usageShown) << ::testing::PrintToString(row.args);
     }
 }
 
