@@ -28,10 +28,10 @@ configure_and_build() {
     configure "$@" && cmake --build "$HBAFW_ROOT/$1" -j "$(nproc)"
 }
 
-# script_usage [SCRIPT]: the header comment of SCRIPT (the running one by
-# default) without its "# ": every entry point's usage is its header.
+# script_usage SCRIPT: the header comment of SCRIPT without its "# ": every
+# entry point's usage is its header.
 script_usage() {
-    sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "${1:-$0}"
+    sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$1"
 }
 
 # answer_help ARGS...: --help or -h among ARGS (before a "--") prints the usage
@@ -41,7 +41,7 @@ answer_help() {
     for arg in "$@"; do
         case $arg in
             --) return 0 ;;
-            --help|-h) script_usage; exit 0 ;;
+            --help|-h) script_usage "$0"; exit 0 ;;
         esac
     done
 }
