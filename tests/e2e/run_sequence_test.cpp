@@ -72,13 +72,9 @@ const RunCase kRunCases[] = {
     {.name = "UsageEndsTheScan", .arguments = {"/h", "/d"}, .catalogue = kCatalogue,
      .console = kUsage, .log = "", .exitCode = 3},
 
-    // Answered before the component exists: no log is made.
-    {.name = "LongHelp", .arguments = {"--help"}, .catalogue = kCatalogue,
-     .console = kUsage, .log = std::nullopt, .exitCode = 3},
+    // Refused before the component exists: no log is made, and /s silences nothing of it.
     {.name = "UnknownLongOptionRefused", .arguments = {"/s", "--force"}, .catalogue = kCatalogue,
      .console = kUsage + kBadCommandLine, .log = std::nullopt, .exitCode = 7},
-    {.name = "UsageBeforeLongOption", .arguments = {"/h", "--force"}, .catalogue = kCatalogue,
-     .console = kUsage, .log = "", .exitCode = 3},
 
     {.name = "DiscoveryWithoutPath", .arguments = {"/d"}, .catalogue = kCatalogue,
      .console = kUsage + kBadCommandLine, .log = "", .exitCode = 7},
