@@ -270,6 +270,9 @@ source "$SOURCE_DIR/scripts/lib/symbol_floor.sh"
 readonly BUILT="1.0.0 (commit *, symbol floor GLIBC_$MAX_GLIBC GLIBCXX_$MAX_GLIBCXX CXXABI_$MAX_CXXABI)"
 machine=$work/machine
 mkdir -p "$machine"
+# glob_matches TEXT GLOB
+# shellcheck disable=SC2053 # the expected text is a glob
+glob_matches() { [[ $1 == $2 ]]; }
 # binary | argument | exit status | output: a glob, or USAGE (the vendor builds' usage, +LINE after it)
 while IFS='|' read -r binary argument expected text; do
     output=$("$SANDBOX" "$machine" "$root/$binary" "$argument" 2>&1)
@@ -278,8 +281,7 @@ while IFS='|' read -r binary argument expected text; do
     case $text in
         USAGE) text=$USAGE ;;
         USAGE+*) text=$USAGE$'\n'${text#USAGE+} ;;
-        # shellcheck disable=SC2053 # the expected text is a glob
-        *) [[ $output == $text ]] && text=$output ;;
+        *) glob_matches "$output" "$text" && text=$output ;;
     esac
     [[ $status -eq $expected && $output == "$text" ]] ||
         fail "${binary##*/} $argument exited $status (expected $expected) and printed:"$'\n'"$output"
