@@ -4,16 +4,22 @@
 # wanting a literal number for max_fail_percentage, which Ansible itself
 # templates; a copy with a literal there must be clean, so nothing else hides
 # behind that finding. The role's argument specs run for each step of the
-# playbook, and the example inventory parses.
+# playbook, and the example inventory parses. The execution environment's
+# definition has ansible-builder's version 3 fields, and each bindep.txt name
+# is a package of its platform: Debian's by apt-cache, RHEL 9's by the list
+# below.
 # Usage: lint_test.py COLLECTION_DIR
 
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
 import unittest
+
+import yaml
 
 COLLECTION = sys.argv[1]
 TEMPLATED = ('max_fail_percentage: '
@@ -28,6 +34,11 @@ ARGUMENT_ROWS = [
      "argument 'hbafw_task_timeout' is of type <class 'str'> and we were "
      "unable to convert to int"),
 ]
+
+# RHEL 9 BaseOS/AppStream names of what bindep.txt asks for: gnupg2 holds
+# gpgv there, openssh-clients the SSH client.
+RHEL_PACKAGES = {'gnupg2', 'openssh-clients'}
+BINDEP = re.compile(r'^([a-z0-9][a-z0-9.+-]*) \[platform:(dpkg|rpm)\]$')
 
 
 class LintTest(unittest.TestCase):
@@ -112,6 +123,34 @@ class LintTest(unittest.TestCase):
         self.assertEqual(len(inventory['hbafw']['hosts']), 3)
         self.assertIn('hbafw_bundle',
                       inventory['_meta']['hostvars']['db1.example.com'])
+
+    def test_execution_environment_definition(self):
+        with open(os.path.join(COLLECTION, 'meta',
+                               'execution-environment.yml')) as handle:
+            definition = yaml.safe_load(handle)
+        self.assertEqual(definition['version'], 3)
+        self.assertTrue(definition['images']['base_image']['name'])
+        needs = definition['dependencies']
+        self.assertIn('ansible-core', needs['ansible_core']['package_pip'])
+        self.assertIn('ansible-runner',
+                      needs['ansible_runner']['package_pip'])
+        self.assertEqual((needs['python'], needs['system']),
+                         ('requirements.txt', 'bindep.txt'))
+        with open(os.path.join(COLLECTION, 'bindep.txt')) as handle:
+            lines = [line.strip() for line in handle
+                     if line.strip() and not line.startswith('#')]
+        found = {'dpkg': set(), 'rpm': set()}
+        for line in lines:
+            match = BINDEP.match(line)
+            self.assertTrue(match, 'not "NAME [platform:dpkg|rpm]": ' + line)
+            found[match.group(2)].add(match.group(1))
+        self.assertEqual(found['rpm'], RHEL_PACKAGES)
+        self.assertEqual(len(found['dpkg']), len(RHEL_PACKAGES))
+        for name in sorted(found['dpkg']):
+            shown = subprocess.run(['apt-cache', 'show', '--no-all-versions',
+                                    name], stdout=subprocess.PIPE, text=True)
+            self.assertIn('Package: %s\n' % name, shown.stdout,
+                          name + ' is no Debian package')
 
 
 if __name__ == '__main__':
