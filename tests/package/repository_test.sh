@@ -165,8 +165,8 @@ stage_install() {
     [[ -n $sshd_pid ]] || { cat "$work/sshd.log"; echo "FAIL: sshd did not start"; return; }
     printf '[hbafw]\nbullseye ansible_host=127.0.0.1 ansible_port=%s ansible_user=root ansible_become_method=su\n' \
         "$ssh_port" >"$run/inventory.ini"
-    printf '[defaults]\ninventory = %s/inventory.ini\ninterpreter_python = /usr/bin/python3\nnocolor = true\n[ssh_connection]\npipelining = true\nssh_args = -i %s/client_key -o IdentitiesOnly=yes -o StrictHostKeyChecking=accept-new -o UserKnownHostsFile=%s/known_hosts\n' \
-        "$run" "$run" "$run" >"$run/ansible.cfg"
+    printf '[defaults]\ninventory = %s/inventory.ini\ninterpreter_python = /usr/bin/python3\nnocolor = true\n[ssh_connection]\npipelining = true\nssh_args = -i %s/client_key -o IdentitiesOnly=yes -o StrictHostKeyChecking=accept-new -o UserKnownHostsFile=%s/known_hosts -o ControlMaster=auto -o ControlPersist=30s\ncontrol_path_dir = %s/cp\n' \
+        "$run" "$run" "$run" "$run" >"$run/ansible.cfg"
     playbook() {
         env HOME="$run" ANSIBLE_CONFIG="$run/ansible.cfg" ANSIBLE_COLLECTIONS_PATH="$COLLECTIONS" \
             ANSIBLE_LOCAL_TEMP="$run/tmp" ansible-playbook hbafw.fleet.install \
