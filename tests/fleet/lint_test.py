@@ -1,13 +1,13 @@
 # ansible-lint's production profile on the whole collection, with the
 # collection on the collections path so its own modules' arguments are checked.
-# The one ignored finding (.ansible-lint-ignore) is ansible-lint's schema
+# The ignored findings (.ansible-lint-ignore) are ansible-lint's schema
 # wanting a literal number for max_fail_percentage, which Ansible itself
-# templates; a copy with a literal there must be clean, so nothing else hides
-# behind that finding. The role's argument specs run for each step of the
-# playbook, and the example inventory parses. The execution environment's
-# definition has ansible-builder's version 3 fields, and each bindep.txt name
-# is a package of its platform: Debian's by apt-cache, RHEL 9's by the list
-# below.
+# templates (a copy with a literal there must be clean, so nothing else hides
+# behind that finding), and its schema of the execution environment, older
+# than the version 3 format: the definition's fields are checked here, and
+# each bindep.txt name is a package of its platform (Debian's by apt-cache,
+# RHEL 9's by the list below). The roles' argument specs run before anything
+# else, and the example inventory parses.
 # Usage: lint_test.py COLLECTION_DIR
 
 import json
@@ -24,15 +24,21 @@ import yaml
 COLLECTION = sys.argv[1]
 TEMPLATED = ('max_fail_percentage: '
              '"{{ hbafw_max_fail_percentage | default(0) }}"')
-# Extra vars -> Ansible's own validation message, before any server is touched.
+# Playbook, the argument spec it checks first, extra vars -> Ansible's own
+# validation message, before any server is touched.
 ARGUMENT_ROWS = [
-    ([], 'missing required arguments: hbafw_bundle'),
-    (['-e', 'hbafw_bundle=/nowhere.tar.gz', '-e', 'hbafw_reboot=yes'],
+    ('hbafw.fleet.rollout', 'discover', [],
+     'missing required arguments: hbafw_bundle'),
+    ('hbafw.fleet.rollout', 'discover',
+     ['-e', 'hbafw_bundle=/nowhere.tar.gz', '-e', 'hbafw_reboot=yes'],
      'value of hbafw_reboot must be one of: never, if_required, always, '
      'got: yes'),
-    (['-e', 'hbafw_bundle=/nowhere.tar.gz', '-e', 'hbafw_task_timeout=soon'],
+    ('hbafw.fleet.rollout', 'discover',
+     ['-e', 'hbafw_bundle=/nowhere.tar.gz', '-e', 'hbafw_task_timeout=soon'],
      "argument 'hbafw_task_timeout' is of type <class 'str'> and we were "
      "unable to convert to int"),
+    ('hbafw.fleet.install', 'main', [],
+     'missing required arguments: hbafw_repo_key, hbafw_repo_url'),
 ]
 
 # RHEL 9 BaseOS/AppStream names of what bindep.txt asks for: gnupg2 holds
@@ -103,15 +109,15 @@ class LintTest(unittest.TestCase):
         self.assertEqual((code, findings), (0, []), out)
 
     def test_role_arguments_are_validated_first(self):
-        for extra, message in ARGUMENT_ROWS:
+        for playbook, spec, extra, message in ARGUMENT_ROWS:
             done = subprocess.run(
                 ['ansible-playbook', '-i', 'localhost,', '-c', 'local',
-                 '-e', 'hbafw_target=localhost', 'hbafw.fleet.rollout']
-                + extra, cwd=self.dir, env=self.env, stdout=subprocess.PIPE,
+                 '-e', 'hbafw_target=localhost', playbook] + extra,
+                cwd=self.dir, env=self.env, stdout=subprocess.PIPE,
                 stderr=subprocess.STDOUT, text=True, timeout=120)
             self.assertNotEqual(done.returncode, 0, extra)
-            self.assertIn("Validating arguments against arg spec 'discover'",
-                          done.stdout, extra)
+            self.assertIn("Validating arguments against arg spec '%s'"
+                          % spec, done.stdout, extra)
             self.assertIn(message, done.stdout, extra)
 
     def test_example_inventory(self):
