@@ -9,7 +9,8 @@ readonly PORTABLE_SUITE=bullseye
 # What the root holds besides minbase. Changing the list remakes the root's packages.
 readonly PORTABLE_PACKAGES=(g++ cmake ninja-build pkg-config libxml2-dev libgtest-dev libgmock-dev
     zip unzip mount file dpkg-dev rpm libhbalinux2 libxml2-utils
-    g++-aarch64-linux-gnu libxml2-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64)
+    g++-aarch64-linux-gnu libxml2-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64
+    logrotate openssh-server python3-apt)
 # Exit status of a stage that cannot run because the archive does not serve the suite.
 readonly PORTABLE_UNREACHABLE=77
 readonly PORTABLE_UNREACHABLE_TEXT="the archive does not serve Debian 11 ($PORTABLE_SUITE) to debootstrap or apt here"
@@ -23,15 +24,26 @@ declare -rA PORTABLE_CTEST_EXCLUDE=([amd64]='fleet|package' [arm64]='fleet|packa
 # in_root COMMAND...: COMMAND inside the root, with this tree at its own path so
 # build folders mean the same inside and out. The root is bind-mounted onto
 # itself first: sim/sandbox's own unshare needs a mount point to start from.
+# With PORTABLE_OVERLAY=DIR the root is seen through an overlay whose changes
+# land in DIR/upper (kept across calls, the cached root untouched) and /run
+# is a private tmpfs: tests install packages and run servers there.
 in_root() {
     # Host's static qemu, so arm64 test binaries run (binfmt_misc or the CMake emulator).
     if [[ -x /usr/bin/qemu-aarch64-static && ! /usr/bin/qemu-aarch64-static -ot $PORTABLE_ROOT/usr/local/bin/qemu-aarch64-static ]]; then
         cp /usr/bin/qemu-aarch64-static "$PORTABLE_ROOT/usr/local/bin/"
     fi
     unshare --mount --propagation private bash -euc '
-        root=$1 tree=$2
-        shift 2
-        mount --bind "$root" "$root"
+        root=$1 tree=$2 overlay=$3
+        shift 3
+        if [[ -n $overlay ]]; then
+            mkdir -p "$overlay/upper" "$overlay/work" "$overlay/merged"
+            mount -t overlay portable-overlay \
+                -o "lowerdir=$root,upperdir=$overlay/upper,workdir=$overlay/work" "$overlay/merged"
+            root=$overlay/merged
+            mount -t tmpfs portable-run "$root/run"
+        else
+            mount --bind "$root" "$root"
+        fi
         mount -t proc proc "$root/proc"
         mount --rbind /dev "$root/dev"
         mount --rbind /sys "$root/sys"
@@ -40,7 +52,7 @@ in_root() {
         mount --bind "$tree" "$root$tree"
         exec chroot "$root" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/usr/sbin:/bin:/sbin \
             HOME=/root LANG=C.UTF-8 CI="${CI:-}" DEBIAN_FRONTEND=noninteractive "$@"
-    ' in_root "$PORTABLE_ROOT" "$HBAFW_ROOT" "$@"
+    ' in_root "$PORTABLE_ROOT" "$HBAFW_ROOT" "${PORTABLE_OVERLAY:-}" "$@"
 }
 
 # mounted_under DIR: succeeds when anything is mounted at or below DIR.
@@ -94,6 +106,9 @@ make_root() {
     fi
     rm -f "$PORTABLE_ROOT/.hbafw-packages"
     mkdir -p "$PORTABLE_ROOT/usr/local/bin"
+    # The root never starts a service its packages bring (sshd above all).
+    printf '#!/bin/sh\nexit 101\n' >"$PORTABLE_ROOT/usr/sbin/policy-rc.d"
+    chmod 0755 "$PORTABLE_ROOT/usr/sbin/policy-rc.d"
     root_step "installing the build packages in the root" "$log" in_root bash -ec '
         dpkg --add-architecture arm64
         apt-get update -q

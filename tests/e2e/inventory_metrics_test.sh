@@ -3,13 +3,16 @@
 # QLogic preset machine into a textfile folder, checked by promtool, served by
 # the real node_exporter on 127.0.0.1 and scraped over HTTP; a link at the
 # metrics path refused. Then the collection's example alerts (promtool check
-# and unit test) and the package's systemd units (systemd-analyze verify over
-# the installed tree). Exits 77 when a needed program or root is missing.
+# and unit test), the collection's Grafana dashboard (every panel's query
+# through a real Prometheus scraping this machine and a current one whose
+# restart is due) and the package's systemd units (systemd-analyze verify
+# over the installed tree). Exits 77 when a needed program or root is missing.
 set -uo pipefail
 readonly SOURCE=$1 BUILD=$2
 readonly ALERTS=$SOURCE/deploy/ansible/ansible_collections/hbafw/fleet/examples/prometheus-alerts.yml
 readonly UNITS=(hbafw-inventory.service hbafw-inventory.timer)
-readonly NEEDED=(prometheus-node-exporter promtool curl systemd-analyze python3)
+readonly DASHBOARD=$SOURCE/deploy/ansible/ansible_collections/hbafw/fleet/examples/grafana-dashboard.json
+readonly NEEDED=(prometheus-node-exporter prometheus promtool curl systemd-analyze python3)
 
 for program in "${NEEDED[@]}"; do
     command -v "$program" >/dev/null || { echo "$program is not installed: skipped"; exit 77; }
@@ -19,9 +22,10 @@ done
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 work=$(mktemp -d)
-exporter=
+exporter= current_exporter= prometheus=
 cleanup() {
-    [[ -n $exporter ]] && kill "$exporter" 2>/dev/null && wait "$exporter" 2>/dev/null
+    local pid
+    for pid in $exporter $current_exporter $prometheus; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -52,9 +56,14 @@ python3 -m json.tool "$work/inventory.json" >/dev/null || fail "the JSON documen
 [[ $(ls -A "$work/textfile") == hbafw.prom ]] || fail "textfile folder holds: $(ls -A "$work/textfile")"
 promtool check metrics <"$metrics" || fail "promtool rejects the metrics file"
 
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-prometheus-node-exporter --web.listen-address="127.0.0.1:$port" --collector.disable-defaults \
-    --collector.textfile --collector.textfile.directory="$work/textfile" 2>"$work/exporter.log" &
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+# serve FOLDER PORT: node_exporter serving FOLDER's textfiles only.
+serve() {
+    prometheus-node-exporter --web.listen-address="127.0.0.1:$2" --collector.disable-defaults \
+        --collector.textfile --collector.textfile.directory="$1" 2>>"$work/exporter.log" &
+}
+port=$(free_port)
+serve "$work/textfile" "$port"
 exporter=$!
 for _ in $(seq 50); do
     curl -fsS "http://127.0.0.1:$port/metrics" >"$work/scraped" 2>/dev/null && break
@@ -80,6 +89,24 @@ promtool check metrics <<<"$scraped" || fail "promtool rejects the scraped hbafw
 promtool check rules "$ALERTS" >/dev/null || fail "promtool rejects $ALERTS"
 sed "s#ALERTS_FILE#$ALERTS#" "$SOURCE/tests/e2e/hbafw_alerts_test.yml" >"$work/alerts_test.yml"
 promtool test rules "$work/alerts_test.yml" >/dev/null || fail "the example alerts do not fire as their test says"
+
+# A current server whose restart is due (its own /run in the sandbox).
+"$SOURCE/sim/mkmachine" --build "$BUILD" qlogic "$work/current" --set image.0=3.10 >/dev/null || fail "mkmachine failed"
+mkdir -m 0755 "$work/textfile-current"
+"$SOURCE/sim/sandbox" "$work/current" /bin/sh -c 'mount -t tmpfs run /run && echo hbafw >/run/reboot-required.pkgs &&
+    : >/run/reboot-required && exec "$@"' sh "$BUILD/bin/hbafw-inventory" --catalogue reference.xml \
+    --prometheus "$work/textfile-current/hbafw.prom" >/dev/null || fail "inventory of the current server exited $?"
+current_port=$(free_port)
+serve "$work/textfile-current" "$current_port"
+current_exporter=$!
+web=$(free_port)
+printf 'global: {scrape_interval: 1s}\nscrape_configs:\n  - job_name: node\n    static_configs:\n      - targets: ["127.0.0.1:%s", "127.0.0.1:%s"]\n' \
+    "$port" "$current_port" >"$work/prometheus.yml"
+prometheus --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/tsdb" \
+    --web.listen-address="127.0.0.1:$web" 2>"$work/prometheus.log" &
+prometheus=$!
+python3 "$SOURCE/tests/e2e/dashboard_queries.py" "$DASHBOARD" "http://127.0.0.1:$web" "127.0.0.1:$port" \
+    "127.0.0.1:$current_port" || fail "the dashboard's queries (Prometheus log: $(tail -3 "$work/prometheus.log"))"
 
 # Verified as installed, with the system's own targets beside them; any
 # warning (an unknown directive, a bad value) counts.

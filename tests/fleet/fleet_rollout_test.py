@@ -7,8 +7,9 @@
 # bundle folder, and a last rollout that picks the long flash up and changes
 # nothing; three servers captured and the rollout rehearsed on their twins;
 # the fleet report checked row by row and
-# its HTML page rendered by headless Chromium. Exits 77 (skipped) only when
-# the sandbox cannot run here.
+# its HTML page rendered by headless Chromium; a rollout run by
+# ansible-runner, as AWX runs it, its artifacts and event stream read.
+# Exits 77 (skipped) only when the sandbox cannot run here.
 # Usage: fleet_rollout_test.py REPO BUILD_DIR [TEST...]
 
 import concurrent.futures
@@ -819,6 +820,50 @@ class FleetRolloutTest(unittest.TestCase):
              ('srv01', 'updated, reboot required'), ('srv04', 'failed'),
              ('srv08', 'unreachable')])
         self.assertFalse(os.path.exists(os.path.join(report, 'fleet.json')))
+
+    def test_runner(self):
+        """The rollout of three servers under ansible-runner, the engine of
+        AWX and Automation Platform: its artifacts hold the run, and its
+        event stream names each server's outcome."""
+        if not shutil.which('ansible-runner'):
+            self.skipTest('ansible-runner is not installed')
+        data = self.fleet.path('runner')
+        for folder in ('project', 'env'):
+            os.makedirs(os.path.join(data, folder))
+        with open(os.path.join(data, 'project', 'rollout.yml'), 'w') as play:
+            play.write('- ansible.builtin.import_playbook: '
+                       'hbafw.fleet.rollout\n')
+        with open(os.path.join(data, 'env', 'extravars'), 'w') as extra:
+            json.dump({'hbafw_report_dir': self.fleet.path('runner-reports'),
+                       'hbafw_bundle': self.bundles['signed'],
+                       'hbafw_bundle_keyring': self.fleet.path('release.gpg')},
+                      extra)
+        done = subprocess.run(
+            ['ansible-runner', 'run', data, '-p', 'rollout.yml', '--ident',
+             'rollout', '--inventory', self.fleet.path('inventory.ini'),
+             '--limit', 'srv02,srv03,srv04'],
+            env=self.fleet.environment(self.collections), cwd=self.fleet.dir,
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+            timeout=600)
+        artifacts = os.path.join(data, 'artifacts', 'rollout')
+        self.assertEqual(done.returncode, 0, done.stdout)
+        with open(os.path.join(artifacts, 'status')) as status, \
+                open(os.path.join(artifacts, 'rc')) as code, \
+                open(os.path.join(artifacts, 'stdout')) as out:
+            self.assertEqual((status.read(), code.read()),
+                             ('successful', '0'))
+            self.assertIn('PLAY RECAP', out.read())
+        outcomes = {}
+        events = glob.glob(os.path.join(artifacts, 'job_events', '*.json'))
+        for path in sorted(events, key=lambda name: int(
+                os.path.basename(name).split('-')[0])):
+            with open(path) as handle:
+                event = json.load(handle)
+            result = event.get('event_data', {}).get('res', {})
+            if event['event'] == 'runner_on_ok' and 'outcome' in result:
+                outcomes[event['event_data']['host']] = result['outcome']
+        self.assertEqual(outcomes, {'srv02': CURRENT, 'srv03': 'no adapter',
+                                    'srv04': 'updated, reboot required'})
 
     def machine_state(self, server):
         """A server's files but the simulated library's and tools' own."""

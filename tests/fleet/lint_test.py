@@ -1,33 +1,50 @@
 # ansible-lint's production profile on the whole collection, with the
 # collection on the collections path so its own modules' arguments are checked.
-# The one ignored finding (.ansible-lint-ignore) is ansible-lint's schema
+# The ignored findings (.ansible-lint-ignore) are ansible-lint's schema
 # wanting a literal number for max_fail_percentage, which Ansible itself
-# templates; a copy with a literal there must be clean, so nothing else hides
-# behind that finding. The role's argument specs run for each step of the
-# playbook, and the example inventory parses.
+# templates (a copy with a literal there must be clean, so nothing else hides
+# behind that finding), and its schema of the execution environment, older
+# than the version 3 format: the definition's fields are checked here, and
+# each bindep.txt name is a package of its platform (Debian's by apt-cache,
+# RHEL 9's by the list below). The roles' argument specs run before anything
+# else, and the example inventory parses.
 # Usage: lint_test.py COLLECTION_DIR
 
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
 import unittest
 
+import yaml
+
 COLLECTION = sys.argv[1]
 TEMPLATED = ('max_fail_percentage: '
              '"{{ hbafw_max_fail_percentage | default(0) }}"')
-# Extra vars -> Ansible's own validation message, before any server is touched.
+# Playbook, the argument spec it checks first, extra vars -> Ansible's own
+# validation message, before any server is touched.
 ARGUMENT_ROWS = [
-    ([], 'missing required arguments: hbafw_bundle'),
-    (['-e', 'hbafw_bundle=/nowhere.tar.gz', '-e', 'hbafw_reboot=yes'],
+    ('hbafw.fleet.rollout', 'discover', [],
+     'missing required arguments: hbafw_bundle'),
+    ('hbafw.fleet.rollout', 'discover',
+     ['-e', 'hbafw_bundle=/nowhere.tar.gz', '-e', 'hbafw_reboot=yes'],
      'value of hbafw_reboot must be one of: never, if_required, always, '
      'got: yes'),
-    (['-e', 'hbafw_bundle=/nowhere.tar.gz', '-e', 'hbafw_task_timeout=soon'],
+    ('hbafw.fleet.rollout', 'discover',
+     ['-e', 'hbafw_bundle=/nowhere.tar.gz', '-e', 'hbafw_task_timeout=soon'],
      "argument 'hbafw_task_timeout' is of type <class 'str'> and we were "
      "unable to convert to int"),
+    ('hbafw.fleet.install', 'main', [],
+     'missing required arguments: hbafw_repo_key, hbafw_repo_url'),
 ]
+
+# RHEL 9 BaseOS/AppStream names of what bindep.txt asks for: gnupg2 holds
+# gpgv there, openssh-clients the SSH client.
+RHEL_PACKAGES = {'gnupg2', 'openssh-clients'}
+BINDEP = re.compile(r'^([a-z0-9][a-z0-9.+-]*) \[platform:(dpkg|rpm)\]$')
 
 
 class LintTest(unittest.TestCase):
@@ -92,15 +109,15 @@ class LintTest(unittest.TestCase):
         self.assertEqual((code, findings), (0, []), out)
 
     def test_role_arguments_are_validated_first(self):
-        for extra, message in ARGUMENT_ROWS:
+        for playbook, spec, extra, message in ARGUMENT_ROWS:
             done = subprocess.run(
                 ['ansible-playbook', '-i', 'localhost,', '-c', 'local',
-                 '-e', 'hbafw_target=localhost', 'hbafw.fleet.rollout']
-                + extra, cwd=self.dir, env=self.env, stdout=subprocess.PIPE,
+                 '-e', 'hbafw_target=localhost', playbook] + extra,
+                cwd=self.dir, env=self.env, stdout=subprocess.PIPE,
                 stderr=subprocess.STDOUT, text=True, timeout=120)
             self.assertNotEqual(done.returncode, 0, extra)
-            self.assertIn("Validating arguments against arg spec 'discover'",
-                          done.stdout, extra)
+            self.assertIn("Validating arguments against arg spec '%s'"
+                          % spec, done.stdout, extra)
             self.assertIn(message, done.stdout, extra)
 
     def test_example_inventory(self):
@@ -112,6 +129,34 @@ class LintTest(unittest.TestCase):
         self.assertEqual(len(inventory['hbafw']['hosts']), 3)
         self.assertIn('hbafw_bundle',
                       inventory['_meta']['hostvars']['db1.example.com'])
+
+    def test_execution_environment_definition(self):
+        with open(os.path.join(COLLECTION, 'meta',
+                               'execution-environment.yml')) as handle:
+            definition = yaml.safe_load(handle)
+        self.assertEqual(definition['version'], 3)
+        self.assertTrue(definition['images']['base_image']['name'])
+        needs = definition['dependencies']
+        self.assertIn('ansible-core', needs['ansible_core']['package_pip'])
+        self.assertIn('ansible-runner',
+                      needs['ansible_runner']['package_pip'])
+        self.assertEqual((needs['python'], needs['system']),
+                         ('requirements.txt', 'bindep.txt'))
+        with open(os.path.join(COLLECTION, 'bindep.txt')) as handle:
+            lines = [line.strip() for line in handle
+                     if line.strip() and not line.startswith('#')]
+        found = {'dpkg': set(), 'rpm': set()}
+        for line in lines:
+            match = BINDEP.match(line)
+            self.assertTrue(match, 'not "NAME [platform:dpkg|rpm]": ' + line)
+            found[match.group(2)].add(match.group(1))
+        self.assertEqual(found['rpm'], RHEL_PACKAGES)
+        self.assertEqual(len(found['dpkg']), len(RHEL_PACKAGES))
+        for name in sorted(found['dpkg']):
+            shown = subprocess.run(['apt-cache', 'show', '--no-all-versions',
+                                    name], stdout=subprocess.PIPE, text=True)
+            self.assertIn('Package: %s\n' % name, shown.stdout,
+                          name + ' is no Debian package')
 
 
 if __name__ == '__main__':
