@@ -35,6 +35,10 @@ struct EntryPoint {
     std::vector<std::string> settings = {};
 };
 
+// The collection's writers, called as the fleet module calls them.
+const std::string kCollectionWriter =
+    "PYTHONPATH=\"$SRC/deploy/ansible\" /usr/bin/python3 \"$SRC/tests/attack/collection_writer.py\" ";
+
 // The three vendor builds share the framework's writer, so the QLogic build
 // stands for them. A Python writer's line runs it as the fleet module would,
 // e.g. with PYTHONPATH=$SRC/deploy/ansible; a shell one runs its script.
@@ -72,6 +76,30 @@ const EntryPoint kEntryPoints[] = {
      .refusedExits = {1, 2},
      .creates = 2,
      .swapped = "/var/hbafw-twins/t1"},
+    {.name = "fleet module's history",
+     .target = "/var/lib/hbafw/history.jsonl",
+     .command = kCollectionWriter + "history \"$TARGET\"",
+     .refusedExits = {1}},
+    {.name = "fleet module's state",
+     .target = "/var/lib/hbafw/runs/reboot.json",
+     .command = kCollectionWriter + "state \"$TARGET\"",
+     .refusedExits = {1}},
+    {.name = "fleet module's restart signal",
+     .target = "/var/hbafw-run/reboot-required",
+     .command = kCollectionWriter + "signal \"$TARGET\"",
+     .refusedExits = {1}},
+    {.name = "fleet module's bundle folder",
+     .target = "/var/lib/hbafw/bundles/b1/reference.xml",
+     .command = kCollectionWriter + "bundle \"$TARGET\"",
+     .refusedExits = {1},
+     .creates = 1,
+     .swapped = "/var/lib/hbafw/bundles"},
+    {.name = "bundle maker",
+     .target = "/var/hbafw-bundles/hbafw-bundle-1.0.0.tar.gz",
+     .command = "sed -e \"s|@PROJECT_VERSION@|1.0.0|; s|@HBAFW_SYMBOL_FLOOR@|$SRC/scripts/lib/symbol_floor.sh|;"
+                " s|@HBAFW_BUNDLE_BINARIES@|$BIN|\" \"$SRC/apps/hbafw-bundle.in\" > /var/tmp/hbafw-bundle &&"
+                " bash /var/tmp/hbafw-bundle --any-symbols --output \"$(dirname \"$TARGET\")\" reference.xml > /dev/null",
+     .refusedExits = {1}},
 };
 
 // Lines whose rows are known to fail until their writer moves onto the
