@@ -24,6 +24,7 @@
 #include "framework/file_io.h"
 #include "framework/process_start.h"
 #include "framework/run_lock.h"
+#include "framework/tool_identity.h"
 #include "inventory/file_trust.h"
 #include "inventory/hba_api.h"
 
@@ -36,6 +37,7 @@ constexpr int kExitBadCommandLine = 2;
 constexpr int kExitNoAdapters = 3;
 constexpr int kExitFileFailed = 4;
 constexpr int kExitOutOfMemory = 7;
+constexpr int kExitAnswered = 0;
 
 constexpr const char* kUsage =
     "Usage: hbafw-inventory [--xml | --json] [--catalogue REFERENCE.XML] [--prometheus FILE]\n"
@@ -45,6 +47,7 @@ constexpr const char* kUsage =
     "--prometheus: node_exporter textfile metrics written to FILE, replaced whole.\n"
     "--capture: this server as a simulated machine folder in DIR (new or empty), its tools asked\n"
     "in the working folder as a run asks them; --anonymize replaces WWNs and serial numbers.\n"
+    "--help, --version: this text, or the version and build, and nothing else.\n"
     "Exit status: 0 adapters found (or captured), 3 none found, 4 catalogue unreadable, metrics\n"
     "or capture not written, or the run lock refused (or, for a capture, held by a run),\n"
     "2 bad command line.\n";
@@ -199,6 +202,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 }
 
 int Probe(int argc, char** argv) {
+    if (AnsweredHelpOrVersion(argc, argv, "hbafw-inventory", kUsage)) return kExitAnswered;
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::cerr << kUsage;

@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "framework/tool_identity.h"
 #include "pattern/pattern.h"
 
 namespace {
@@ -16,6 +17,7 @@ const char* const kUsage =
     "usage: hbafw-pattern [--wide] [--flags N] PATTERN match|find|groups|split|dump [INPUT]\n"
     "       hbafw-pattern [--wide] [--flags N] PATTERN replace INPUT REPLACEMENT\n"
     "       hbafw-pattern --batch [--wide]   (stdin: FLAGS<TAB>PATTERN_HEX<TAB>INPUT_HEX)\n"
+    "       hbafw-pattern --help | --version\n"
     "flags: 1 ignore case, 2 literal, 4 dot all, 8 multiline, 16 unix lines\n";
 const char* const kNoCompile = "pattern does not compile\n";
 const char* const kNoDumpWide = "the wide engine has no dump\n";
@@ -172,6 +174,7 @@ int interactive(std::uint64_t flags, const std::string& patternText, const std::
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (hbafw::AnsweredHelpOrVersion(argc, argv, "hbafw-pattern", kUsage)) return 0;
   bool wide = false, batchMode = false;
   std::uint64_t flags = 0;
   std::vector<std::string> args;

@@ -2,4 +2,4 @@
 #include "components/qlogic/component.h"
 #include "framework/entry.h"
 
-int main(int argc, char** argv) { return hbafw::ComponentMain<QLogicComp::CComponent>(argc, argv); }
+int main(int argc, char** argv) { return hbafw::ComponentMain<QLogicComp::CComponent>(argc, argv, "hbafw-qlogic"); }

@@ -52,10 +52,14 @@ set(CPACK_DEBIAN_COLLECTION_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_COLLECTION_PACKAGE_DEPENDS "ansible-core (>= ${hbafw_ansible_floor}), python3")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # dpkg keeps an operator's edits to files under /etc only when they are listed
-# here; postrm removes the component's state on purge.
+# here; postinst, prerm and postrm manage the systemd units as
+# dh_installsystemd's would, and postrm removes the component's state on purge.
 file(WRITE ${PROJECT_BINARY_DIR}/packaging/conffiles "/etc/logrotate.d/hbafw\n")
 set(CPACK_DEBIAN_COMPONENT_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/conffiles
+  ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/prerm
   ${PROJECT_SOURCE_DIR}/packaging/postrm)
+# What those scripts call, as debhelper's own dependency would name it.
+string(APPEND CPACK_DEBIAN_COMPONENT_PACKAGE_DEPENDS ", init-system-helpers (>= 1.54~)")
 # The extended descriptions; the first line of each package's is its synopsis.
 set(hbafw_component_text "Updates the firmware of QLogic, Emulex and Brocade Fibre Channel host bus
 adapters. Run hbafw-qlogic, hbafw-emulex or hbafw-brocade as root in the

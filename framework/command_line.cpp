@@ -1,5 +1,7 @@
 // Options are compared exactly and case-sensitively; unknown words are ignored.
 // The word after "/d" is taken as the path and then examined as an option too.
+// No caller of the slash options passes GNU-style ones, so an unknown "--" word
+// is a mistake to refuse rather than a word to ignore into a flash.
 #include "framework/command_line.h"
 
 #include <string_view>
@@ -17,6 +19,19 @@ inline constexpr std::string_view kUsage =
     "    /d [path] = Perform self-discovery and output to [path]\n";
 
 void PrintUsage() { ConsoleWrite(kUsage); }
+
+int ScanLongOptions(int argc, const char* const* argv) {
+    for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
+        std::string_view arg = argv[i];
+        if (arg == "/h" || arg == "-h") return kParseRun;
+        if (arg == "--version" || arg == "-V") return kParseVersion;
+        if (arg.starts_with("--")) {
+            PrintUsage();
+            return arg == "--help" ? kParseUsage : kParseBad;
+        }
+    }
+    return kParseRun;
+}
 
 int ParseCommandLine(CBaseCmp& component, int argc, const char* const* argv) {
     for (int i = 0; i < argc; ++i) {

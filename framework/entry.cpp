@@ -14,6 +14,15 @@ void ReportRefusal(ComponentLog& log, const std::string& text) {
 }
 }  // namespace
 
+int AnswerLongOptions(int scanned, std::string_view program) {
+    if (scanned == kParseBad) {
+        ConsoleWrite(kBadCommandLine);
+        return kExitFailure;
+    }
+    if (scanned == kParseVersion) ConsoleWrite(VersionText(program));
+    return kExitNothingDone;
+}
+
 int ParseAndRun(CBaseCmp& component, int argc, const char* const* argv) {
     try {
         int parsed = ParseCommandLine(component, argc, argv);

@@ -27,3 +27,21 @@ configure() {
 configure_and_build() {
     configure "$@" && cmake --build "$HBAFW_ROOT/$1" -j "$(nproc)"
 }
+
+# script_usage SCRIPT: the header comment of SCRIPT without its "# ": every
+# entry point's usage is its header.
+script_usage() {
+    sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$1"
+}
+
+# answer_help ARGS...: --help or -h among ARGS (before a "--") prints the usage
+# and exits 0 before the script does anything else.
+answer_help() {
+    local arg
+    for arg in "$@"; do
+        case $arg in
+            --) return 0 ;;
+            --help|-h) script_usage "$0"; exit 0 ;;
+        esac
+    done
+}

@@ -20,13 +20,6 @@ const std::string kDiscovering = "Performing discovery...\n";
 const std::string kNoAdapters = "WARNING! : No supported adapters found.\n";
 const std::string kBadCommandLine = "ERROR! : Failed to parse command line\n";
 const std::string kLogFailed = "ERROR : Unable to write to log file\n";
-const std::string kUsage =
-    "TRXXXXXX.zelpak [options]\n"
-    "    options\n"
-    "    --------------------------\n"
-    "    /f = Force the installation\n"
-    "    /s = Execute silently\n"
-    "    /d [path] = Perform self-discovery and output to [path]\n";
 
 // What a run prints up to its end on a machine without adapters.
 const std::string kNoAdapterRun = kRule + kLoading + kDone + kDiscovering + kNoAdapters;
@@ -78,6 +71,10 @@ const RunCase kRunCases[] = {
      .console = kUsage, .log = "", .exitCode = 3, .reportPath = "report.xml"},
     {.name = "UsageEndsTheScan", .arguments = {"/h", "/d"}, .catalogue = kCatalogue,
      .console = kUsage, .log = "", .exitCode = 3},
+
+    // Refused before the component exists: no log is made, and /s silences nothing of it.
+    {.name = "UnknownLongOptionRefused", .arguments = {"/s", "--force"}, .catalogue = kCatalogue,
+     .console = kUsage + kBadCommandLine, .log = std::nullopt, .exitCode = 7},
 
     {.name = "DiscoveryWithoutPath", .arguments = {"/d"}, .catalogue = kCatalogue,
      .console = kUsage + kBadCommandLine, .log = "", .exitCode = 7},

@@ -17,6 +17,14 @@ namespace hbafw::e2e {
 inline const std::string kUpToDiscovery =
     std::string(51, '-') + "\nLoading references...done.\nPerforming discovery...\n";
 inline const std::string kFlashing = "Performing flash -- DO NOT INTERRUPT!\n";
+// The vendor builds' usage text.
+inline const std::string kUsage =
+    "TRXXXXXX.zelpak [options]\n"
+    "    options\n"
+    "    --------------------------\n"
+    "    /f = Force the installation\n"
+    "    /s = Execute silently\n"
+    "    /d [path] = Perform self-discovery and output to [path]\n";
 inline const std::string kQlafwupdateOutput =
     "qlafwupdate: flashing adapters (stdout)\nqlafwupdate: progress report (stderr)\nqlafwupdate: engine trace (fd 3)\n";
 

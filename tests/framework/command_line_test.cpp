@@ -1,4 +1,5 @@
-// The option table: aliases, the word after "/d", early stop on "/h".
+// The option table: aliases, the word after "/d", early stop on "/h", and
+// the GNU-style words answered or refused before a component exists.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -59,6 +60,36 @@ TEST(CommandLine, OptionTable) {
         EXPECT_EQ(component.selfDiscovery, row.selfDiscovery) << joined;
         EXPECT_EQ(component.discoveryXmlPath, row.path) << joined;
         EXPECT_EQ(!out.empty(), row.usageShown) << joined;
+    }
+}
+
+struct ScanRow {
+    std::vector<const char*> args;  // after the program name
+    int expected;
+    bool usageShown;
+};
+
+TEST(CommandLine, LongOptionsAnsweredBeforeTheComponent) {
+    const ScanRow rows[] = {
+        {{"/s", "/f", "/d", "out.xml"}, kParseRun, false},
+        {{"/s", "--help", "/f"}, kParseUsage, true},
+        {{"--version"}, kParseVersion, false},
+        {{"/f", "-V"}, kParseVersion, false},
+        {{"--force"}, kParseBad, true},
+        {{"/d", "--report"}, kParseBad, true},
+        {{"--bogus", "--help"}, kParseBad, true},
+        // The slash options' own usage comes first; unknown single words stay ignored.
+        {{"/h", "--bogus"}, kParseRun, false},
+        {{"-v", "-help", "/help", "/V"}, kParseRun, false},
+    };
+    for (const ScanRow& row : rows) {
+        std::vector<const char*> argv = {"hbafw-qlogic"};
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        ::testing::internal::CaptureStdout();
+        int r = ScanLongOptions(static_cast<int>(argv.size()), argv.data());
+        bool shown = !::testing::internal::GetCapturedStdout().empty();
+        EXPECT_EQ(r, row.expected) << ::testing::PrintToString(row.args);
+        EXPECT_EQ(shown, row.usageShown) << ::testing::PrintToString(row.args);
     }
 }
 

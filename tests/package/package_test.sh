@@ -140,11 +140,55 @@ if [[ $(id -u) -eq 0 ]]; then
     while IFS='|' read -r action expected; do
         state=$(unshare --mount --propagation private sh -c '
             mount -t tmpfs purge-test /var || exit 1
+            # The units'"'"' links and a running systemd are the host'"'"'s: neither is reached.
+            mount -t tmpfs purge-test /etc/systemd && mount -t tmpfs purge-test /run || exit 1
             mkdir -p /var/vkx /var/lib/hbafw/runs && touch /var/vkx/Component.log /var/lib/hbafw/runs/record
             sh "$1" "$2" >/dev/null || exit 1
             if [ -e /var/vkx ] || [ -e /var/lib/hbafw ]; then echo kept; else echo removed; fi' purge "$postrm" "$action")
         [[ $state == "$expected" ]] || fail "postrm $action: the state is '$state', expected $expected"
     done <<<"$PURGE_ROWS"
+fi
+
+# The package's life in the Debian 11 root of scripts/portable, on an overlay
+# dropped at the end: install, the timer disabled, enabled by the operator, the
+# unit's command run (by the sandbox from outside: the binaries are this
+# host's), removal, purge, and nothing of the package left. Its systemd is
+# systemctl --root on the overlay; no systemd runs there, none is touched here.
+lifecycle_root=$(source "$SOURCE_DIR/scripts/lib/common.sh" && source "$SOURCE_DIR/scripts/lib/portable_root.sh" &&
+    echo "$PORTABLE_ROOT")
+if [[ $(id -u) -ne 0 || ! -x $lifecycle_root/usr/bin/dpkg ]] || ! command -v systemctl promtool >/dev/null; then
+    echo "no Debian 11 root (scripts/portable makes it), not root, or no systemctl or promtool: the lifecycle is not tried"
+else
+    lifecycle=$(unshare --mount --propagation private bash -uc '
+        lower=$1 deb=$2 w=$3 sandbox=$4
+        m=$w/merged metrics=/var/lib/prometheus/node-exporter/hbafw.prom
+        mkdir -p "$w/upper" "$w/work" "$m" "$w/machine"
+        mount -t overlay hbafw-lifecycle -o "lowerdir=$lower,upperdir=$w/upper,workdir=$w/work" "$m" || exit 1
+        mount -t proc proc "$m/proc" && mount -t tmpfs lifecycle "$m/tmp" && cp "$deb" "$m/tmp/hbafw.deb" || exit 1
+        in_root() { chroot "$m" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@" >/dev/null 2>&1; }
+        timer() { systemctl --root="$m" is-enabled hbafw-inventory.timer 2>&1; }
+        in_root dpkg --force-depends -i /tmp/hbafw.deb || echo "install failed"
+        echo "installed: $(timer)"
+        systemctl --root="$m" enable hbafw-inventory.timer >/dev/null 2>&1
+        echo "enabled: $(timer)"
+        # node_exporter'"'"'s package makes the textfile folder.
+        mkdir -p "$m${metrics%/*}"
+        command=$(sed -n "s/^ExecStart=//p" "$m/usr/lib/systemd/system/hbafw-inventory.service")
+        # shellcheck disable=SC2086 # the unit'"'"'s command line, split as systemd splits it
+        set -- ${command//$metrics/$m$metrics}
+        "$sandbox" "$w/machine" "$m$1" "${@:2}" >/dev/null 2>&1
+        echo "ran: $? $(promtool check metrics <"$m$metrics" 2>&1 && echo checked)"
+        in_root dpkg -r hbafw || echo "remove failed"
+        echo "removed: $([[ -e $m$metrics ]] && echo "metrics kept")"
+        in_root dpkg -P hbafw || echo "purge failed"
+        echo "left:" $(cd "$w/upper" && find . ! -type d ! -path "./var/lib/dpkg/*" ! -path "./var/log/*" ! -path "./var/cache/*" | sort)
+    ' lifecycle "$lifecycle_root" "$deb" "$work/lifecycle" "$SANDBOX" 2>&1)
+    expected='installed: disabled
+enabled: enabled
+ran: 3 checked
+removed: 
+left:'
+    [[ $lifecycle == "$expected" ]] || fail "the package's lifecycle in the Debian 11 root:"$'\n'"$(diff <(echo "$expected") <(echo "$lifecycle"))"
 fi
 
 # The RPM: its header, file list, folders, dependencies, scripts and config files.
@@ -173,7 +217,20 @@ for needed in unzip logrotate binutils 'libxml2.so.2()(64bit)' 'libstdc++.so.6()
     grep -qxF "$needed" <<<"$requires" || fail "RPM does not require $needed"
 done
 grep -q python <<<"$requires" && fail "RPM requires a python the controller's Ansible brings: $requires"
-[[ -z $(rpm_query --scripts) ]] || fail "RPM has install scripts: $(rpm_query --scripts)"
+# Its scriptlets manage the units as Fedora's systemd macros do, and enable nothing.
+rpm_scripts=$(rpm_query --scripts)
+while IFS='|' read -r scriptlet pattern; do
+    sed -n "/^$scriptlet scriptlet/,/scriptlet/p" <<<"$rpm_scripts" | grep -qE -- "$pattern" ||
+        fail "RPM $scriptlet scriptlet lacks /$pattern/: $rpm_scripts"
+done <<'ROWS'
+postinstall|systemctl daemon-reload
+preuninstall|if \[ \$1 -eq 0 \]; then
+preuninstall|systemctl --no-reload disable hbafw-inventory.timer
+preuninstall|systemctl stop hbafw-inventory.timer hbafw-inventory.service
+postuninstall|systemctl daemon-reload
+postuninstall|rm -f /var/lib/prometheus/node-exporter/hbafw.prom
+ROWS
+grep -qE 'preset|enable ' <<<"$rpm_scripts" && fail "RPM scriptlets enable a unit: $rpm_scripts"
 [[ $(rpm_query --queryformat '[%{FILENAMES} %{FILEFLAGS:fflags}\n]' | grep ' c') == "/etc/logrotate.d/hbafw cn" ]] ||
     fail "RPM does not keep /etc/logrotate.d/hbafw as %config(noreplace)"
 rotation=$(sed 's/#.*//' "$root/etc/logrotate.d/hbafw")
@@ -207,20 +264,40 @@ output=$("$root/usr/bin/hbafw-pattern" --flags 4 'Flash Image.*: (.+).*' groups 
 
 [[ $failed -eq 0 ]] || exit 1
 
-# Each vendor build's usage and the inventory's help, run from the unpacked root.
+# Each binary's help and version, run from the unpacked root: the vendor builds'
+# usage (and a GNU-style word they do not know refused) before anything runs.
+source "$SOURCE_DIR/scripts/lib/symbol_floor.sh"
+readonly BUILT="1.0.0 (commit *, symbol floor GLIBC_$MAX_GLIBC GLIBCXX_$MAX_GLIBCXX CXXABI_$MAX_CXXABI)"
 machine=$work/machine
 mkdir -p "$machine"
-for build in qlogic emulex brocade; do
-    output=$("$SANDBOX" "$machine" "$root/usr/sbin/hbafw-$build" /h 2>&1)
+# glob_matches TEXT GLOB
+# shellcheck disable=SC2053 # the expected text is a glob
+glob_matches() { [[ $1 == $2 ]]; }
+# binary | argument | exit status | output: a glob, or USAGE (the vendor builds' usage, +LINE after it)
+while IFS='|' read -r binary argument expected text; do
+    output=$("$SANDBOX" "$machine" "$root/$binary" "$argument" 2>&1)
     status=$?
     [[ $status -eq 77 ]] && { echo "$output"; echo "the sandbox cannot run here: binaries not run, skipped"; exit 77; }
-    [[ $status -eq 3 ]] || fail "hbafw-$build /h exited $status, expected 3"
-    [[ $output == "$USAGE" ]] || fail "hbafw-$build /h printed:"$'\n'"$output"
-done
-output=$("$SANDBOX" "$machine" "$root/usr/sbin/hbafw-inventory" -h 2>&1)
-status=$?
-[[ $status -eq 2 ]] || fail "hbafw-inventory -h exited $status, expected 2"
-[[ $output == "Usage: hbafw-inventory [--xml | --json]"* ]] || fail "hbafw-inventory -h printed: $output"
+    case $text in
+        USAGE) text=$USAGE ;;
+        USAGE+*) text=$USAGE$'\n'${text#USAGE+} ;;
+        *) glob_matches "$output" "$text" && text=$output ;;
+    esac
+    [[ $status -eq $expected && $output == "$text" ]] ||
+        fail "${binary##*/} $argument exited $status (expected $expected) and printed:"$'\n'"$output"
+done <<ROWS
+usr/sbin/hbafw-qlogic|/h|3|USAGE
+usr/sbin/hbafw-emulex|/h|3|USAGE
+usr/sbin/hbafw-brocade|/h|3|USAGE
+usr/sbin/hbafw-qlogic|--help|3|USAGE
+usr/sbin/hbafw-emulex|--version|3|hbafw-emulex $BUILT
+usr/sbin/hbafw-brocade|-V|3|hbafw-brocade $BUILT
+usr/sbin/hbafw-qlogic|--force|7|USAGE+ERROR! : Failed to parse command line
+usr/sbin/hbafw-inventory|-h|0|Usage: hbafw-inventory *--capture DIR*
+usr/sbin/hbafw-inventory|--version|0|hbafw-inventory $BUILT
+usr/bin/hbafw-pattern|--help|0|usage: hbafw-pattern *
+usr/bin/hbafw-pattern|-V|0|hbafw-pattern $BUILT
+ROWS
 
 # The packaged bundle maker, run where the package puts it (the unpacked /usr
 # laid over the sandbox's), over a vendor folder: its help, the installed
@@ -236,6 +313,7 @@ while IFS='|' read -r option status text; do
     [[ $? =~ ^($status)$ && $output == *"$text"* ]] || fail "hbafw-bundle $option printed:"$'\n'"$output"
 done <<'ROWS'
 --help|0|Usage: hbafw-bundle [--binaries DIR]
+--version|0|hbafw-bundle 1.0.0 (commit
 |[01]|binary             GLIBC    GLIBCXX
 --any-symbols|0|/hbafw-bundle-1.0.0.tar.gz
 ROWS

@@ -6,8 +6,12 @@
 from __future__ import absolute_import, division, print_function
 
 from ansible.plugins.action import ActionBase
+from ansible_collections.hbafw.fleet.plugins.modules.bundle import (
+    ARGUMENTS, REQUIRED_IF)
 from ansible_collections.hbafw.fleet.plugins.plugin_utils.archive import (
     archive_content)
+from ansible_collections.hbafw.fleet.plugins.plugin_utils.arguments import (
+    checked_arguments)
 
 __metaclass__ = type
 
@@ -17,6 +21,9 @@ class ActionModule(ActionBase):
 
     def run(self, tmp=None, task_vars=None):
         result = super(ActionModule, self).run(tmp, task_vars)
+        if checked_arguments(self, result, argument_spec=ARGUMENTS,
+                             required_if=REQUIRED_IF) is None:
+            return result
         args = dict(self._task.args)
         if args.get('state', 'present') == 'present' \
                 and not self._task.check_mode:

@@ -13,6 +13,8 @@ from ansible.plugins.action import ActionBase
 from ansible.utils.display import Display
 from ansible_collections.hbafw.fleet.plugins.module_utils import (
     report_folder)
+from ansible_collections.hbafw.fleet.plugins.plugin_utils.arguments import (
+    checked_arguments)
 from ansible_collections.hbafw.fleet.plugins.plugin_utils.records import (
     eligible, failures)
 
@@ -24,8 +26,10 @@ class ActionModule(ActionBase):
 
     def run(self, tmp=None, task_vars=None):
         result = super(ActionModule, self).run(tmp, task_vars)
-        args = self.validate_argument_spec(
-            argument_spec=report_folder.ARGUMENTS)[1]
+        args = checked_arguments(self, result,
+                                 argument_spec=report_folder.ARGUMENTS)
+        if args is None:
+            return result
         batches = eligible(args['hosts'], args['records'],
                            bool(args['run'].get('check_mode')))
         discovered = any('discovery' in (record or {})

@@ -10,8 +10,11 @@ from __future__ import absolute_import, division, print_function
 
 from ansible.errors import AnsibleConnectionFailure
 from ansible.plugins.action import ActionBase
+from ansible_collections.hbafw.fleet.plugins.modules.hbafw import ARGUMENTS
 from ansible_collections.hbafw.fleet.plugins.plugin_utils.archive import (
     archive_content)
+from ansible_collections.hbafw.fleet.plugins.plugin_utils.arguments import (
+    checked_arguments)
 from ansible_collections.hbafw.fleet.plugins.plugin_utils.records import (
     STEPS, after_restart, needs_probe, record, restart_lost)
 
@@ -28,6 +31,8 @@ class ActionModule(ActionBase):
 
     def run(self, tmp=None, task_vars=None):
         result = super(ActionModule, self).run(tmp, task_vars)
+        if checked_arguments(self, result, argument_spec=ARGUMENTS) is None:
+            return result
         args = dict(self._task.args)
         flashed, restart = args.pop('flashed', None), args.pop('restart', None)
         state = args.get('state', 'discovered')

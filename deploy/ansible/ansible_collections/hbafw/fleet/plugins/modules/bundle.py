@@ -207,20 +207,25 @@ def remove(module, dest):
     module.exit_json(changed=removed, path=dest)
 
 
+# The action checks its task's arguments by these too, so bad input gets
+# Ansible's message before the action reads any of it.
+ARGUMENTS = dict(
+    src=dict(type='path'),
+    url=dict(type='str', default=''),
+    digest=dict(type='str', default=''),
+    dest=dict(type='path'),
+    keyring=dict(type='path', no_log=False),
+    state=dict(type='str', default='present',
+               choices=['verified', 'present', 'absent']),
+    content=dict(type='str', default='', no_log=True),
+)
+REQUIRED_IF = [('state', 'present', ['dest']), ('state', 'absent', ['dest'])]
+
+
 def main():
     module = AnsibleModule(
-        argument_spec=dict(
-            src=dict(type='path'),
-            url=dict(type='str', default=''),
-            digest=dict(type='str', default=''),
-            dest=dict(type='path'),
-            keyring=dict(type='path', no_log=False),
-            state=dict(type='str', default='present',
-                       choices=['verified', 'present', 'absent']),
-            content=dict(type='str', default='', no_log=True),
-        ),
-        required_if=[('state', 'present', ['dest']),
-                     ('state', 'absent', ['dest'])],
+        argument_spec=ARGUMENTS,
+        required_if=REQUIRED_IF,
         supports_check_mode=True,
     )
     params = module.params

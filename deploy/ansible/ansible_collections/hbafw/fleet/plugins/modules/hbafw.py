@@ -519,34 +519,39 @@ def tidy_and_exit(module, result, failed):
     module.exit_json(**result)
 
 
+# The action checks its task's arguments by this too, so bad input gets
+# Ansible's message before the action reads any of it.
+ARGUMENTS = dict(
+    executable=dict(type='path'),
+    builds=dict(type='dict', default=VENDOR_BUILDS),
+    chdir=dict(type='path', required=True),
+    state=dict(type='str', default='discovered',
+               choices=['discovered', 'updated', 'rebooted']),
+    force=dict(type='bool', default=False),
+    wait=dict(type='int', default=3600),
+    state_dir=dict(type='path', default='/var/lib/hbafw/runs'),
+    reboot_signal=dict(type='path', default='/run/reboot-required'),
+    bundle=dict(type='path'),
+    bundle_digest=dict(type='str', default=''),
+    bundle_content=dict(type='str', default='', no_log=True),
+    bundle_url=dict(type='str', default=''),
+    bundle_size=dict(type='int', default=0),
+    fetch_timeout=dict(type='int', default=TIMEOUT),
+    bundle_keyring=dict(type='path', no_log=False),
+    bundle_keyring_content=dict(type='str', default='', no_log=False),
+    bundle_digests=dict(type='dict', default={}),
+    remove_bundle=dict(type='bool', default=False),
+    run_id=dict(type='str', default=''),
+    metrics=dict(type='path', default=METRICS_FILE),
+    inventory=dict(type='path', default=INVENTORY),
+    restart=dict(type='dict', default={}),
+    flashed=dict(type='dict', default={}),
+)
+
+
 def main():
     module = AnsibleModule(
-        argument_spec=dict(
-            executable=dict(type='path'),
-            builds=dict(type='dict', default=VENDOR_BUILDS),
-            chdir=dict(type='path', required=True),
-            state=dict(type='str', default='discovered',
-                       choices=['discovered', 'updated', 'rebooted']),
-            force=dict(type='bool', default=False),
-            wait=dict(type='int', default=3600),
-            state_dir=dict(type='path', default='/var/lib/hbafw/runs'),
-            reboot_signal=dict(type='path', default='/run/reboot-required'),
-            bundle=dict(type='path'),
-            bundle_digest=dict(type='str', default=''),
-            bundle_content=dict(type='str', default='', no_log=True),
-            bundle_url=dict(type='str', default=''),
-            bundle_size=dict(type='int', default=0),
-            fetch_timeout=dict(type='int', default=TIMEOUT),
-            bundle_keyring=dict(type='path', no_log=False),
-            bundle_keyring_content=dict(type='str', default='', no_log=False),
-            bundle_digests=dict(type='dict', default={}),
-            remove_bundle=dict(type='bool', default=False),
-            run_id=dict(type='str', default=''),
-            metrics=dict(type='path', default=METRICS_FILE),
-            inventory=dict(type='path', default=INVENTORY),
-            restart=dict(type='dict', default={}),
-            flashed=dict(type='dict', default={}),
-        ),
+        argument_spec=ARGUMENTS,
         supports_check_mode=True,
     )
     if module.params['run_id'] and not RUN_ID.match(module.params['run_id']):

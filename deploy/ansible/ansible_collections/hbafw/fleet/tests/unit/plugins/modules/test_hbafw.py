@@ -111,7 +111,7 @@ def fail_json(_module, msg, **result):
     raise Exited(dict(result, failed=True, msg=msg))
 
 
-def run_in_process(arguments, home):
+def run_in_process(arguments, home, module=hbafw):
     # The test removes the folder; the module's removal at exit would come
     # after it, once per row.
     arguments['ANSIBLE_MODULE_ARGS']['_ansible_keep_remote_files'] = True
@@ -121,7 +121,7 @@ def run_in_process(arguments, home):
             mock.patch.object(basic.AnsibleModule, 'fail_json', fail_json), \
             mock.patch.dict(os.environ, HOME=home):
         try:
-            hbafw.main()
+            module.main()
         except Exited as done:
             return done.args[0]
     raise AssertionError('the module ended without exit_json or fail_json')
