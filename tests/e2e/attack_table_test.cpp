@@ -32,6 +32,10 @@ struct EntryPoint {
 
 void PrintTo(const EntryPoint& line, std::ostream* os) { *os << line.name; }
 
+// The collection's writers, called as the fleet module calls them.
+const std::string kCollectionWriter =
+    "PYTHONPATH=\"$SRC/deploy/ansible\" /usr/bin/python3 \"$SRC/tests/attack/collection_writer.py\" ";
+
 // The three vendor builds share the framework's writer, so the QLogic build
 // stands for them. A Python writer's line runs it as the fleet module would,
 // e.g. with PYTHONPATH=$SRC/deploy/ansible; a shell one runs its script.
@@ -46,6 +50,16 @@ const EntryPoint kEntryPoints[] = {
      "\"$BIN/hbafw-inventory\" --capture /var/hbafw-captures/c1", 0, {4}, 2, "/var/hbafw-captures/c1"},
     {"TwinBuilder", "/var/hbafw-twins/t1/etc/hba.conf", "\"$BIN/mkmachine\" qlogic /var/hbafw-twins/t1", 0, {1, 2},
      2, "/var/hbafw-twins/t1"},
+    {"FleetModuleHistory", "/var/lib/hbafw/history.jsonl", kCollectionWriter + "history \"$TARGET\"", 0, {1}},
+    {"FleetModuleState", "/var/lib/hbafw/runs/reboot.json", kCollectionWriter + "state \"$TARGET\"", 0, {1}},
+    {"FleetModuleRestartSignal", "/var/hbafw-run/reboot-required", kCollectionWriter + "signal \"$TARGET\"", 0, {1}},
+    {"FleetModuleBundleFolder", "/var/lib/hbafw/bundles/b1/reference.xml", kCollectionWriter + "bundle \"$TARGET\"", 0,
+     {1}, 1, "/var/lib/hbafw/bundles"},
+    {"BundleMaker", "/var/hbafw-bundles/hbafw-bundle-1.0.0.tar.gz",
+     "sed -e \"s|@PROJECT_VERSION@|1.0.0|; s|@HBAFW_SYMBOL_FLOOR@|$SRC/scripts/lib/symbol_floor.sh|;"
+     " s|@HBAFW_BUNDLE_BINARIES@|$BIN|\" \"$SRC/apps/hbafw-bundle.in\" > /var/tmp/hbafw-bundle &&"
+     " bash /var/tmp/hbafw-bundle --any-symbols --output \"$(dirname \"$TARGET\")\" reference.xml > /dev/null",
+     0, {1}},
 };
 
 // Lines whose rows are known to fail until their writer moves onto the

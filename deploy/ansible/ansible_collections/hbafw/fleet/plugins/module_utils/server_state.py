@@ -10,12 +10,13 @@ from __future__ import absolute_import, division, print_function
 import errno
 import json
 import os
+import stat
 import time
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
     file_problem)
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
-    FolderError, check_way, open_folder)
+    A_LINK, UNSAFE, FolderError, check_way, open_folder)
 
 __metaclass__ = type
 
@@ -125,13 +126,23 @@ def raise_signal(path):
     path.pkgs; whether the package made path."""
     with open_folder(os.path.dirname(path)) as folder:
         name = os.path.basename(path)
-        made = False
         try:
-            with folder.open(name, 'x', SIGNAL_MODE) as handle:
-                handle.write(SIGNAL_TEXT)
-            made = True
+            handle = folder.open(name, 'x', SIGNAL_MODE)
         except OSError as error:
             if error.errno != errno.EEXIST:
+                raise
+            # Another package's signal stays as it is: a plain file of root's.
+            if not stat.S_ISREG(folder.lstat(name).st_mode):
+                raise FolderError(UNSAFE % (folder.where(name), A_LINK))
+            folder.refuse_others(name)
+            handle = None
+        made = handle is not None
+        if made:
+            try:
+                with handle:
+                    handle.write(SIGNAL_TEXT)
+            except BaseException:
+                folder.remove(name)
                 raise
         packages = _packages(folder, name)
         if PACKAGE not in packages:
