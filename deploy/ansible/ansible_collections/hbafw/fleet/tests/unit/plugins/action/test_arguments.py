@@ -25,7 +25,8 @@ REPORT = dict(dest='/nonexistent/report', run={}, hosts=[])
 ROWS = [
     (hbafw, hbafw_action, dict(chdir='/b', state='bogus'),
      STATES % 'discovered, updated, rebooted'),
-    (hbafw, hbafw_action, dict(chdir='/b', wait='soon'), TYPE % ('wait', 'str')),
+    (hbafw, hbafw_action, dict(chdir='/b', wait='soon'),
+     TYPE % ('wait', 'str')),
     (hbafw, hbafw_action, dict(state='updated'),
      'missing required arguments: chdir'),
     (bundle, bundle_action, dict(dest='/b', state='bogus'),
