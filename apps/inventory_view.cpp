@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <strings.h>
 
@@ -24,6 +25,25 @@ std::string BuildForPciId(const std::string& pciId) {
     for (const VendorBuild& vendor : kVendorBuilds)
         if (::strncasecmp(pciId.c_str(), vendor.vendorId, 4) == 0) return vendor.build;
     return {};
+}
+
+std::vector<std::string> BuildsOnPciBus(const SystemPaths& paths) {
+    std::vector<std::string> builds;
+    std::error_code error;
+    std::filesystem::directory_iterator devices(paths.sysRoot + "/bus/pci/devices", error), end;
+    std::vector<std::string> vendors;
+    for (; !error && devices != end; devices.increment(error)) {
+        std::string vendor;
+        if (ReadWholeFile((devices->path() / "vendor").string(), vendor) && vendor.rfind("0x", 0) == 0)
+            vendors.push_back(vendor.substr(2));
+    }
+    for (const VendorBuild& vendor : kVendorBuilds)
+        for (const std::string& found : vendors)
+            if (::strncasecmp(found.c_str(), vendor.vendorId, 4) == 0) {
+                builds.push_back(vendor.build);
+                break;
+            }
+    return builds;
 }
 
 RestartState ReadRestartState(const SystemPaths& paths) {

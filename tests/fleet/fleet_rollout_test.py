@@ -785,6 +785,15 @@ class FleetRolloutTest(unittest.TestCase):
         servers = ['srv01', 'srv04', 'srv08']
         folder = self.fleet.path('rehearsal')
         before = [self.machine_state(server) for server in servers]
+        # The fleet's own servers carry no twin mark: a rehearsal aimed at
+        # them stops before anything runs (their state is checked below).
+        code, out = self.fleet.playbook(
+            self.collections, '-e', 'hbafw_report_dir=' + folder,
+            '-e', 'hbafw_bundle=' + self.fleet.bundle,
+            '-e', 'hbafw_rehearsal=true', '--limit', ','.join(servers))
+        self.assertNotEqual(code, 0, out)
+        self.assertIn('srv01 is not a twin', out)
+        self.assertFalse(os.path.exists(folder), out)
         code, out = self.fleet.playbook(
             self.collections, '-e', 'hbafw_report_dir=' + folder,
             '-e', 'hbafw_inventory_command=' + os.path.join(
@@ -807,6 +816,9 @@ class FleetRolloutTest(unittest.TestCase):
                 '--set', 'srv08:flash=slow 5', '--lose', 'srv08',
                 '-e', BATCHES, '-e', 'hbafw_bundle=' + self.fleet.bundle])
         self.assertEqual(code, 2, shown.getvalue())
+        # Its last lines offer no command: the twins are gone by now.
+        self.assertIn('to rehearse again', shown.getvalue())
+        self.assertNotIn('--limit @', shown.getvalue())
         with open(os.path.join(report, 'latest', 'report.json')) as handle:
             rehearsed = json.load(handle)
         self.assertTrue(rehearsed['run']['rehearsal'])

@@ -8,9 +8,10 @@ import json
 import os
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
-    BOOT_ID, boot_id)
+    BOOT_ID, boot_id, items_verdict)
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
-    BUSY, COMPLIANT, NO_ADAPTER, REBOOT_REQUIRED, UPDATE_AVAILABLE)
+    BUSY, COMPLIANT, NO_ADAPTER, NOT_COMPARED, NOT_LISTED, REBOOT_REQUIRED,
+    UPDATE_AVAILABLE, VERSION_UNREADABLE)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
     signal_state)
 
@@ -45,8 +46,20 @@ def items_of(documents):
     for document in documents:
         catalogue = document.get('catalogue') or {}
         for item in catalogue.get('items', []):
-            items.append(dict(item, build=catalogue.get('build')))
+            items.append(dict(item, build=item.get('build') or
+                              catalogue.get('build')))
     return items
+
+
+def builds_of(documents):
+    """Per vendor build that ran against a catalogue: whether it listed
+    its vendor's adapters, in any of the documents."""
+    listed = {}
+    for document in documents:
+        for run in (document.get('catalogue') or {}).get('builds', []):
+            listed[run['build']] = listed.get(run['build']) or bool(
+                run.get('discovered') and run.get('devices'))
+    return listed
 
 
 def restart_state(state_dir, signal, boot=BOOT_ID):
@@ -72,17 +85,24 @@ def busy(documents):
                for document in documents)
 
 
-def outcome(adapters, items, catalogued, reboot_required, held=False):
-    """The server's compliance; None when without a catalogue nothing but
-    adapters could be seen. held: an update is under way (busy)."""
+def outcome(adapters, items, builds, reboot_required, held=False,
+            compared=True):
+    """The server's compliance; None when without a catalogue (compared
+    false) nothing but adapters could be seen. builds: builds_of's. held:
+    an update is under way (busy)."""
     if held:
         return BUSY
+    verdict = items_verdict(items, all(builds.values()))
+    if verdict in (NOT_LISTED, VERSION_UNREADABLE):
+        return verdict
     if reboot_required:
         return REBOOT_REQUIRED
-    if not adapters and not items:
+    if not adapters and not items and not builds:
         return NO_ADAPTER
-    if not catalogued:
+    if not compared:
         return None
+    if not builds:
+        return NOT_COMPARED
     if any(item['action'] == 'upgrade' for item in items):
         return UPDATE_AVAILABLE
-    return COMPLIANT
+    return verdict or COMPLIANT

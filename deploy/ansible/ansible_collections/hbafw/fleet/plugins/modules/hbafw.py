@@ -202,9 +202,12 @@ notes:
   - Needs only Python's standard library on the server.
   - An exit code of 7 because another firmware update holds the server is a
     failure whose message says so.
-  - 'Fails for C(failed), C(failed: not verified) and C(busy) (another
-    update holds the server, or its bundle folder is gone when the update
-    starts); C(still flashing) and C(no adapter) are not failures.'
+  - 'Fails for C(failed), C(failed: not verified), C(version unreadable),
+    C(adapters not listed) and C(busy) (another update holds the server, or
+    its bundle folder is gone when the update starts); C(still flashing),
+    C(newer than the bundle) and C(no adapter) are not failures.'
+  - Flashed firmware of an earlier boot whose check after the restart never
+    ended is checked by the next run, whatever its I(state).
 '''
 
 EXAMPLES = r'''
@@ -239,7 +242,11 @@ outcome:
     C(updated), C(updated, reboot required), C(already current),
     C(update pending) (discovered only), C(would update) (check mode),
     C(no adapter), C(still flashing), C(busy), C(failed),
-    C(failed: not verified), C(already current, reboot required).
+    C(failed: not verified), C(already current, reboot required),
+    C(newer than the bundle) (nothing flashed, not a failure),
+    C(version unreadable) (an active version that is none, such as N/A;
+    nothing flashed), C(adapters not listed) (its vendor's adapters are on
+    the PCI bus and its build lists none).
     C(reboot_required) says whether flashed firmware waits for a restart."
   returned: always
   type: str
