@@ -69,6 +69,13 @@ inline constexpr const char* kPackageName = "hbafw";
 // vendor half; empty when none does.
 std::string BuildForPciId(const std::string& pciId);
 
+// A device of a known adapter vendor on the PCI bus, its ids as sysfs shows
+// them without "0x": vendor, device, subsystem vendor, subsystem device.
+struct KnownPciDevice {
+    std::string ids[4];
+};
+std::vector<KnownPciDevice> KnownPciDevices(const SystemPaths& paths);
+
 // The vendor builds whose vendors have a device on the PCI bus, in vendor id
 // order: every one serves the server, whatever its tools list.
 std::vector<std::string> BuildsOnPciBus(const SystemPaths& paths);

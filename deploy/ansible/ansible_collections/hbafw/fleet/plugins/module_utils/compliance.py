@@ -8,7 +8,7 @@ import json
 import os
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
-    BOOT_ID, boot_id, items_verdict)
+    BOOT_ID, FINISHED_FLASH, boot_id, flashed_this_boot, items_verdict)
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
     BUSY, COMPLIANT, NO_ADAPTER, NOT_COMPARED, NOT_LISTED, REBOOT_REQUIRED,
     UPDATE_AVAILABLE, VERSION_UNREADABLE)
@@ -62,9 +62,10 @@ def builds_of(documents):
     return listed
 
 
-def restart_state(state_dir, signal, boot=BOOT_ID):
+def restart_state(state_dir, signal, boot=BOOT_ID, flashed=FINISHED_FLASH):
     """(reboot required, since): the module's own marker of flashed firmware
-    this boot, or the system's signal naming the package."""
+    this boot, the component's record of a flash this boot, or the system's
+    signal naming the package; since is the earliest time of them."""
     marker = os.path.join(state_dir, REBOOT_FILE)
     try:
         with open(marker) as handle:
@@ -73,8 +74,12 @@ def restart_state(state_dir, signal, boot=BOOT_ID):
     except (IOError, OSError, ValueError, AttributeError):
         ours, since = False, None
     named, signalled = signal_state(signal)
-    if ours or named:
-        return True, signalled if signalled is not None else since
+    recorded = flashed_this_boot(flashed, boot)
+    times = [time for time, seen in ((since, ours), (signalled, named),
+                                     (recorded, recorded is not None))
+             if seen and time is not None]
+    if ours or named or recorded is not None:
+        return True, min(times) if times else None
     return False, None
 
 

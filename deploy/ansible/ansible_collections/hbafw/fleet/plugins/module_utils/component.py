@@ -36,6 +36,10 @@ DOWNGRADE = 'downgrade'
 VERSION = re.compile(r'^(?=.*[0-9])[0-9A-Za-z]+(\.[0-9A-Za-z]+)*$')
 PCI_DEVICES = '/sys/bus/pci/devices'
 BOOT_ID = '/proc/sys/kernel/random/boot_id'
+# The component's own record of this boot's first flash that ended well: the
+# boot id, then the Unix time, a line each. It alone sees every flash end
+# (a run by hand, one whose caller was interrupted).
+FINISHED_FLASH = '/var/vkx/flashes/finished'
 
 # Each adapter vendor's build, by PCI vendor id, relative to the bundle; a
 # build runs in its own folder, beside the catalogue and the vendor's tools.
@@ -296,3 +300,24 @@ def boot_id(path=BOOT_ID):
             return handle.read().strip()
     except (IOError, OSError):
         return ''
+
+
+def flashed_this_boot(path=FINISHED_FLASH, boot=BOOT_ID):
+    """When the component's record says this boot's first flash ended,
+    or None (no record, or one of an earlier boot)."""
+    try:
+        with open(path) as handle:
+            recorded, when = handle.read().split('\n')[:2]
+        when = int(when)
+    except (IOError, OSError, ValueError):
+        return None
+    current = boot_id(boot)
+    return when if current and recorded == current else None
+
+
+def forget_finished_flash(path=FINISHED_FLASH):
+    """After the check after a restart saw the firmware active."""
+    try:
+        os.remove(path)
+    except OSError:
+        pass

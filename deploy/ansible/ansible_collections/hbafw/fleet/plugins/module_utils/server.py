@@ -13,7 +13,8 @@ from ansible_collections.hbafw.fleet.plugins.module_utils.atomic_file import (
     read_json, write_json)
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     LOCK_MESSAGE, ReportError, all_items, boot_id, builds_for, busy,
-    exit_meaning, flash_end, flashed_items, items_verdict, lock_held,
+    exit_meaning, flash_end, flashed_items, flashed_this_boot,
+    forget_finished_flash, items_verdict, lock_held,
     log_since, log_size, no_adapter, own_adapters, parse_report, pci_vendors,
     pending_items, unreadable_items, unverified, update_outcome, worst,
     would_flash)
@@ -301,8 +302,11 @@ class Server(object):
         return bool(marker) and marker.get('boot_id') != boot_id()
 
     def reboot_required(self):
+        """The module's marker, or the component's record of a flash this
+        boot however its run ended (by hand, its caller interrupted)."""
         marker = read_json(os.path.join(self.state_dir, REBOOT_FILE))
-        return bool(marker) and marker.get('boot_id') == boot_id()
+        return (bool(marker) and marker.get('boot_id') == boot_id()) or \
+            flashed_this_boot() is not None
 
     def check_reboot(self, build, entry, adapters):
         """After a restart: the flashed items must show their versions."""
@@ -329,6 +333,7 @@ class Server(object):
                 outcome in (UPDATED, CURRENT, NEWER):
             if not self.module.check_mode and outcome == UPDATED:
                 os.remove(os.path.join(self.state_dir, REBOOT_FILE))
+                forget_finished_flash()
                 clear_signal(self.params['reboot_signal'])
             reboot = False
         else:

@@ -161,8 +161,9 @@ options:
   metrics:
     description: After an update or the check after a restart (not in check
       mode), node_exporter's textfile metrics are rewritten here by
-      I(inventory) (C(--prometheus)), when this file's folder exists; empty,
-      never. A failure to write them is a warning.
+      I(inventory) (C(--prometheus), with the bundle's C(reference.xml) as
+      C(--catalogue) unless a flash goes on), when this file's folder
+      exists; empty, never. A failure to write them is a warning.
     type: path
     default: /var/lib/prometheus/node-exporter/hbafw.prom
   inventory:
@@ -505,6 +506,14 @@ def tidy_and_exit(module, result, failed):
     module.exit_json(**result)
 
 
+def catalogue_of(chdir, outcome):
+    """The bundle's catalogue for the metrics, unless a flash goes on."""
+    catalogue = os.path.join(chdir, 'reference.xml')
+    if outcome == STILL_FLASHING or not os.path.isfile(catalogue):
+        return None
+    return catalogue
+
+
 def main():
     module = AnsibleModule(
         argument_spec=dict(
@@ -569,7 +578,8 @@ def main():
             if module.params['state'] != 'discovered':
                 result['metrics'], warning = refresh_metrics(
                     module.run_command, module.params['inventory'],
-                    module.params['metrics'])
+                    module.params['metrics'], catalogue_of(
+                        chdir, result['outcome']))
                 if warning:
                     module.warn(warning)
     finally:

@@ -2,11 +2,14 @@
 # components' lock was compared with nothing, whatever else its documents say;
 # the other words follow from its builds' items, one row each.
 
+import os
+import shutil
+import tempfile
 import unittest
 
 from ansible_collections.hbafw.fleet.plugins.module_utils import outcomes
 from ansible_collections.hbafw.fleet.plugins.module_utils.compliance import (
-    builds_of, busy, outcome)
+    builds_of, busy, outcome, restart_state)
 
 UPGRADE = {'action': 'upgrade', 'active_version': '2.02'}
 REWRITE = {'action': 'rewrite', 'active_version': '3.28'}
@@ -62,3 +65,19 @@ class ComplianceTest(unittest.TestCase):
                          {'hbafw-emulex': False})
         self.assertEqual(builds_of([document(False, 0), document(True, 2)]),
                          {'hbafw-emulex': True})
+
+    def test_the_components_record_holds_until_the_next_boot(self):
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder)
+        boot, record = (os.path.join(folder, name)
+                        for name in ('boot_id', 'finished'))
+        with open(boot, 'w') as handle:
+            handle.write('b2\n')
+        # (record's text, restart state)
+        for text, state in (('b2\n1700000000\n', (True, 1700000000)),
+                            ('b1\n1700000000\n', (False, None)),
+                            ('b2\nsoon\n', (False, None))):
+            with open(record, 'w') as handle:
+                handle.write(text)
+            self.assertEqual(restart_state(folder, os.path.join(
+                folder, 'signal'), boot, record), state, text)

@@ -256,7 +256,6 @@ class FilesTest(unittest.TestCase):
                          "ansible-playbook -i 'my inv' hbafw.fleet.rollout "
                          "--check --limit @/r/retry.txt")
 
-
     def test_a_rehearsal_offers_no_command(self):
         run = {'id': 'r1', 'rehearsal': True}
         report = fleet_rows.build_report(

@@ -71,7 +71,8 @@ class RecordsTest(unittest.TestCase):
         # A check that could not run (no bundle, a tool failed) needs a
         # person and a re-run; one that ran and saw other versions stays so.
         for checked, outcome in (
-                (dict(failed=True, msg='bundle: 404'), 'restart check not run'),
+                (dict(failed=True, msg='bundle: 404'),
+                 'restart check not run'),
                 (dict(CHECKED, failed=True, outcome='failed'),
                  'restart check not run'),
                 (dict(CHECKED, failed=True, outcome='failed: not verified'),
