@@ -10,9 +10,11 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "apps/capture_anonymize.h"
+#include "apps/inventory_view.h"
 #include "components/emulex/component.h"
 #include "components/qlogic/component.h"
 #include "framework/file_io.h"
@@ -153,6 +155,25 @@ std::string EmulexKitAdapters(const std::string& answer) {
     return text;
 }
 
+namespace {
+
+// sim/pci-unlisted: a known vendor's adapters on the PCI bus when neither the
+// HBA API layer nor the vendor's tool lists any of that vendor's, so the twin
+// runs the same builds the server does.
+std::string UnlistedPciDevices(const SystemPaths& paths, const std::vector<EnumeratedAdapter>& adapters,
+                               bool kitListsAdapters) {
+    std::set<std::string> listed;
+    for (const EnumeratedAdapter& adapter : adapters) listed.insert(BuildForPciId(adapter.record.pciId));
+    if (kitListsAdapters) listed.insert(BuildForPciId("10df"));
+    std::string text;
+    for (const KnownPciDevice& device : KnownPciDevices(paths))
+        if (!listed.contains(BuildForPciId(device.ids[0])))
+            text += device.ids[0] + " " + device.ids[1] + " " + device.ids[2] + " " + device.ids[3] + "\n";
+    return text;
+}
+
+}  // namespace
+
 bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths& paths, std::ostream& console,
                     std::ostream& errors) {
     // A folder holding anything is refused before its mode is touched.
@@ -187,14 +208,18 @@ bool CaptureMachine(const std::string& folder, bool anonymize, const SystemPaths
         // Asked whenever the enumeration found adapters, even if it answered nothing.
         if (!answer.empty() || !adapters.empty()) files.emplace_back("sim/qlafwupdate/query", answer);
     }
+    bool kitListsAdapters = false;
     if (!NamesMatching(".", EmulexComp::kKitPattern).empty()) {
         std::string answer = ToolAnswer<EmulexComp::CComponent>(quiet);
         ::rmdir(quiet.kitFolders.c_str());
+        kitListsAdapters = !EmulexKitAdapters(answer).empty();
         files.emplace_back("sim/elxflash/adapters", EmulexKitAdapters(answer));
         files.emplace_back("sim/elxflash/flash", "exit 0\n");
         files.emplace_back("sim/elxflash/query", answer);
     }
     if (Exists("bcu_bootupdate")) files.emplace_back("sim/bcu/flash", "exit 0\n");
+    if (std::string unlisted = UnlistedPciDevices(paths, adapters, kitListsAdapters); !unlisted.empty())
+        files.emplace_back("sim/pci-unlisted", unlisted);
 
     // Replaced before adapters.conf encodes them, so a serial with a blank goes too.
     Identities identities;

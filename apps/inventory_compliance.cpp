@@ -21,26 +21,32 @@ namespace {
 
 std::string Narrow(const std::wstring& text) { return NarrowForConsole(text); }
 
+// A build lists every adapter its catalogue names, another vendor's too on a
+// mixed server; that one's own build decides those.
 template <class Component>
-bool Discover(const ReferenceCatalogue& catalogue, const SystemPaths& paths, std::vector<ComplianceItem>& items) {
+void Discover(const ReferenceCatalogue& catalogue, const SystemPaths& paths, BuildRun& run,
+              std::vector<ComplianceItem>& items) {
     Component component(paths);
     component.log.setQuiet(true);
     component.catalogue = catalogue;
     DetectOperatingSystem(component);
-    if (!component.DiscoverAdapters()) return false;
-    for (const DiscoveredDevice& device : component.result.devices)
+    run.discovered = component.DiscoverAdapters();
+    if (!run.discovered) return;
+    for (const DiscoveredDevice& device : component.result.devices) {
+        std::string deviceId = Narrow(device.device_id);
+        if (BuildForPciId(deviceId) != run.build) continue;
+        ++run.devices;
         for (const FirmwareItem& item : device.fw_items)
-            items.push_back({Narrow(device.device_id), Narrow(device.product_id), Narrow(item.type),
-                             Narrow(item.active_version), Narrow(item.version), Narrow(item.action)});
-    return true;
+            items.push_back({deviceId, Narrow(device.product_id), Narrow(item.type), Narrow(item.active_version),
+                             Narrow(item.version), Narrow(item.action), run.build});
+    }
 }
 
-bool DiscoverWith(const std::string& build, const ReferenceCatalogue& catalogue, const SystemPaths& paths,
+void DiscoverWith(const ReferenceCatalogue& catalogue, const SystemPaths& paths, BuildRun& run,
                   std::vector<ComplianceItem>& items) {
-    if (build == "hbafw-qlogic") return Discover<QLogicComp::CComponent>(catalogue, paths, items);
-    if (build == "hbafw-emulex") return Discover<EmulexComp::CComponent>(catalogue, paths, items);
-    if (build == "hbafw-brocade") return Discover<BrocadeComp::CComponent>(catalogue, paths, items);
-    return false;
+    if (run.build == "hbafw-qlogic") Discover<QLogicComp::CComponent>(catalogue, paths, run, items);
+    if (run.build == "hbafw-emulex") Discover<EmulexComp::CComponent>(catalogue, paths, run, items);
+    if (run.build == "hbafw-brocade") Discover<BrocadeComp::CComponent>(catalogue, paths, run, items);
 }
 
 // Enumeration lines written to std::cout land on standard error meanwhile.
@@ -62,9 +68,10 @@ Compliance DecideCompliance(const std::string& cataloguePath, const SystemPaths&
     compliance.cataloguePath = cataloguePath;
     ReferenceCatalogue catalogue;
     compliance.catalogueRead = LoadCatalogue(catalogue, cataloguePath);
-    if (!compliance.catalogueRead || catalogue.devices.empty()) return compliance;
-    compliance.build = BuildForPciId(Narrow(catalogue.devices.front().device_id));
-    if (compliance.build.empty() || !compare) return compliance;
+    if (!compliance.catalogueRead || !compare) return compliance;
+    for (const std::string& build : BuildsOnPciBus(paths)) compliance.builds.push_back({build});
+    if (compliance.builds.empty()) return compliance;
+    compliance.build = compliance.builds.front().build;
 
     // The vendor tools are named relative to the package's folder.
     int home = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -76,7 +83,10 @@ Compliance DecideCompliance(const std::string& cataloguePath, const SystemPaths&
         std::fflush(stdout);
         int savedOut = ::dup(STDOUT_FILENO);
         if (savedOut >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) {
-            compliance.discovered = DiscoverWith(compliance.build, catalogue, quiet, compliance.items);
+            for (BuildRun& run : compliance.builds) {
+                DiscoverWith(catalogue, quiet, run, compliance.items);
+                compliance.discovered = compliance.discovered || run.discovered;
+            }
             std::fflush(stdout);
             ::dup2(savedOut, STDOUT_FILENO);
         }

@@ -11,10 +11,10 @@
 
 namespace hbafw {
 
-// The build is the one whose vendor the catalogue's first device names. A
-// catalogue that cannot be read, or a discovery that fails (no adapter, a
-// tool refused or missing), leaves discovered false; so does compare false,
-// for which the discovery does not run at all.
+// Every build whose vendor has adapters on the PCI bus runs (BuildsOnPciBus),
+// and keeps the items of its own vendor's devices, as the fleet module's runs
+// do. A catalogue that cannot be read, or no discovery that succeeds, leaves
+// discovered false; so does compare false, for which no discovery runs.
 Compliance DecideCompliance(const std::string& cataloguePath, const SystemPaths& paths, bool compare);
 
 }  // namespace hbafw

@@ -79,12 +79,21 @@ std::string Catalogue(const Compliance& compliance, const std::string& indent) {
             .Text("active_version", item.activeVersion)
             .Text("package_version", item.packageVersion)
             .Text("action", item.action)
+            .Text("build", item.build)
+            .End();
+    });
+    std::string builds = Array(compliance.builds, indent + "  ", [](const BuildRun& run, const std::string& in) {
+        return JsonObject(in)
+            .Text("build", run.build)
+            .Flag("discovered", run.discovered)
+            .Raw("devices", std::to_string(run.devices))
             .End();
     });
     return JsonObject(indent)
         .Text("path", compliance.cataloguePath)
         .Flag("read", compliance.catalogueRead)
         .Raw("build", OptionalText(compliance.build))
+        .Raw("builds", builds)
         .Flag("discovered", compliance.discovered)
         .Flag("busy", compliance.busy)
         .Raw("items", items)

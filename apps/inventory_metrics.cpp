@@ -55,10 +55,10 @@ void AdapterFamilies(std::string& out, const Inventory& inventory) {
 void ComplianceFamilies(std::string& out, const Compliance& compliance) {
     Family discovered(out, "hbafw_catalogue_discovered",
                       "1 when the package's vendor build discovered the adapters against its catalogue.");
-    discovered.Sample({{"build", compliance.build}}, compliance.discovered ? 1 : 0);
+    for (const BuildRun& run : compliance.builds) discovered.Sample({{"build", run.build}}, run.discovered ? 1 : 0);
     auto identity = [&compliance](std::size_t i) -> Labels {
         const ComplianceItem& entry = compliance.items[i];
-        return {{"index", std::to_string(i)}, {"build", compliance.build}, {"device_id", entry.deviceId},
+        return {{"index", std::to_string(i)}, {"build", entry.build}, {"device_id", entry.deviceId},
                 {"type", entry.type}};
     };
     // A family's samples must stay together, so one pass per family.

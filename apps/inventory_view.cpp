@@ -2,11 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <strings.h>
 
 #include "framework/file_io.h"
+#include "framework/finished_flash.h"
 
 namespace hbafw {
 
@@ -26,8 +29,42 @@ std::string BuildForPciId(const std::string& pciId) {
     return {};
 }
 
+std::vector<KnownPciDevice> KnownPciDevices(const SystemPaths& paths) {
+    constexpr const char* kIdFiles[] = {"vendor", "device", "subsystem_vendor", "subsystem_device"};
+    std::vector<KnownPciDevice> found;
+    std::error_code error;
+    std::filesystem::directory_iterator devices(paths.sysRoot + "/bus/pci/devices", error), end;
+    for (; !error && devices != end; devices.increment(error)) {
+        KnownPciDevice device;
+        bool read = true;
+        for (std::size_t i = 0; i < 4 && read; ++i) {
+            read = ReadWholeFile((devices->path() / kIdFiles[i]).string(), device.ids[i]) &&
+                   device.ids[i].rfind("0x", 0) == 0;
+            if (read) device.ids[i] = device.ids[i].substr(2, device.ids[i].find_first_of("\n") - 2);
+        }
+        if (read && !BuildForPciId(device.ids[0]).empty()) found.push_back(device);
+    }
+    std::sort(found.begin(), found.end(),
+              [](const KnownPciDevice& a, const KnownPciDevice& b) { return a.ids[0] + a.ids[1] < b.ids[0] + b.ids[1]; });
+    return found;
+}
+
+std::vector<std::string> BuildsOnPciBus(const SystemPaths& paths) {
+    std::vector<std::string> builds;
+    std::vector<KnownPciDevice> devices = KnownPciDevices(paths);
+    for (const VendorBuild& vendor : kVendorBuilds)
+        if (std::any_of(devices.begin(), devices.end(), [&vendor](const KnownPciDevice& device) {
+                return BuildForPciId(device.ids[0]) == vendor.build;
+            }))
+            builds.push_back(vendor.build);
+    return builds;
+}
+
 RestartState ReadRestartState(const SystemPaths& paths) {
     RestartState state;
+    // The component's own record holds even where the signal was cleared by
+    // another tool; the earlier of the two times is when the restart became due.
+    if (std::optional<std::time_t> flashed = FinishedFlashThisBoot(paths)) state = {true, *flashed};
     std::string packages;
     struct stat signal {};
     if (!ReadWholeFile(paths.rebootRequiredPackages, packages) || ::lstat(paths.rebootRequired.c_str(), &signal) != 0)
@@ -35,8 +72,8 @@ RestartState ReadRestartState(const SystemPaths& paths) {
     std::istringstream lines(packages);
     for (std::string line; std::getline(lines, line);) {
         if (line != kPackageName) continue;
+        state.since = state.required ? std::min(state.since, signal.st_mtime) : signal.st_mtime;
         state.required = true;
-        state.since = signal.st_mtime;
     }
     return state;
 }

@@ -20,14 +20,22 @@ struct LibraryRow {
 
 // One firmware item as the vendor build's discovery decided it.
 struct ComplianceItem {
-    std::string deviceId, product, type, activeVersion, packageVersion, action;
+    std::string deviceId, product, type, activeVersion, packageVersion, action, build;
+};
+
+// One vendor build that ran because its vendor's adapters are on the PCI bus.
+struct BuildRun {
+    std::string build;
+    bool discovered = false;
+    std::size_t devices = 0;  // its own vendor's devices it listed
 };
 
 struct Compliance {
     std::string cataloguePath;
     bool catalogueRead = false;
-    std::string build;  // the vendor build the catalogue belongs to, or empty
-    bool discovered = false;
+    std::string build;  // the first build that ran, or empty
+    std::vector<BuildRun> builds;
+    bool discovered = false;  // by any of the builds
     bool busy = false;  // not compared: another run held the components' lock
     std::vector<ComplianceItem> items;
 };
@@ -60,6 +68,17 @@ inline constexpr const char* kPackageName = "hbafw";
 // The vendor build that serves an adapter of this PCI id ("10772532"), by its
 // vendor half; empty when none does.
 std::string BuildForPciId(const std::string& pciId);
+
+// A device of a known adapter vendor on the PCI bus, its ids as sysfs shows
+// them without "0x": vendor, device, subsystem vendor, subsystem device.
+struct KnownPciDevice {
+    std::string ids[4];
+};
+std::vector<KnownPciDevice> KnownPciDevices(const SystemPaths& paths);
+
+// The vendor builds whose vendors have a device on the PCI bus, in vendor id
+// order: every one serves the server, whatever its tools list.
+std::vector<std::string> BuildsOnPciBus(const SystemPaths& paths);
 
 // Required when the package list names this package; since is the signal's time.
 RestartState ReadRestartState(const SystemPaths& paths);

@@ -2,8 +2,10 @@
 // in an exit code.
 #include "framework/run_sequence.h"
 
+#include <ctime>
 #include <string_view>
 
+#include "framework/finished_flash.h"
 #include "framework/firmware_action.h"
 #include "framework/platform_detection.h"
 #include "framework/reference_catalogue.h"
@@ -53,6 +55,8 @@ int Run(CBaseCmp& component) {
     }
     log.Write(kFlashing);
     int rc = component.Flash();
+    // Before the last line: a caller that stops reading at it finds the record.
+    if (rc == kExitSuccess) RecordFinishedFlash(component.paths, std::time(nullptr));
     log.Write(kFlashComplete).Write(rc).Write("]\n");
     return rc;
 }

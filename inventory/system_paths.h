@@ -23,6 +23,10 @@ struct SystemPaths {
     // The restart signal Debian's and Ubuntu's tools read, and its package list.
     std::string rebootRequired = "/run/reboot-required";
     std::string rebootRequiredPackages = "/run/reboot-required.pkgs";
+    // The component's record of this boot's first flash that ended well, in a
+    // root-only folder; a record of an earlier boot means nothing.
+    std::string finishedFlash = "/var/vkx/flashes/finished";
+    std::string bootId = "/proc/sys/kernel/random/boot_id";
     // The fleet module's run history, one JSON object a line, newest last.
     std::string updateHistory = "/var/lib/hbafw/history.jsonl";
     std::string redhatRelease = "/etc/redhat-release";

@@ -74,6 +74,9 @@ struct MachineDescription {
     // FCoE ports as the kernel shows them, for libhbalinux (with the fixed pci.ids).
     std::vector<FcoePort> fcoePorts = {};
     std::size_t sysfsFiller = 0;                // devices no adapter uses
+    // A known vendor's adapters on the PCI bus that no library or tool lists
+    // (driver not loaded, kit too old): sim/pci-unlisted, a capture records them.
+    std::vector<PciFunction> unlistedPci = {};
     std::optional<std::string> catalogue = {};  // work/reference.xml
     Qlafwupdate qlafwupdate = {};
     Elxflash elxflash = {};

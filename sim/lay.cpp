@@ -92,9 +92,10 @@ void Lay(const MachineDescription& d, const fs::path& folder) {
     for (const LaidLibrary& library : d.libraries)
         if (library.variant != kNoLibrary)
             InstallVendorLibrary(root / Confined(fs::path(library.path).relative_path().string()), library.variant);
-    if (!d.adapters.empty() || !d.elxflash.adapters.empty() || d.sysfsFiller > 0) {
+    if (!d.adapters.empty() || !d.elxflash.adapters.empty() || d.sysfsFiller > 0 || !d.unlistedPci.empty()) {
         SysfsTree tree(root / "sys");
         tree.AddFiller(d.sysfsFiller);
+        for (const PciFunction& function : d.unlistedPci) tree.AddAdapter(function);
         for (const SimulatedAdapter& adapter : d.adapters) tree.AddAdapter(adapter.pci);
         for (std::size_t i = 0; i < d.elxflash.adapters.size(); ++i)
             tree.AddAdapter(KitPciFunction(d.elxflash.adapters[i], i));

@@ -4,6 +4,7 @@
 #include "sim/machine_files.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -124,6 +125,29 @@ Text WriteLibraries(const MachineDescription& d) {
     return text.empty() ? Text() : text;
 }
 
+// "VENDOR DEVICE SUBVENDOR SUBDEVICE" a line, in hex, as hbafw-inventory
+// --capture writes them.
+bool ReadUnlisted(MachineDescription& d, const std::string& text) {
+    for (const std::string& line : Lines(text)) {
+        std::istringstream words(line);
+        unsigned ids[4] = {};
+        if (!(words >> std::hex >> ids[0] >> ids[1] >> ids[2] >> ids[3])) return false;
+        d.unlistedPci.push_back(UnlistedFunction(ids, d.unlistedPci.size()));
+    }
+    return true;
+}
+
+Text WriteUnlisted(const MachineDescription& d) {
+    std::string text;
+    char line[32];
+    for (const PciFunction& f : d.unlistedPci) {
+        std::snprintf(line, sizeof line, "%04x %04x %04x %04x\n", unsigned{f.vendorId}, unsigned{f.deviceId},
+                      unsigned{f.subsystemVendor}, unsigned{f.subsystemDevice});
+        text += line;
+    }
+    return text.empty() ? Text() : text;
+}
+
 bool ReadAdapters(MachineDescription& d, const std::string& text) {
     for (const std::string& line : Lines(text)) {
         if (line.starts_with("adapter "))
@@ -192,6 +216,7 @@ constexpr FileFormat kFormats[] = {
     // After etc/hba.conf, in the sorted order a folder is read in.
     {"sim/libraries", ReadLibraries, WriteLibraries},
     {"sim/adapters.conf", ReadAdapters, WriteAdapters},
+    {"sim/pci-unlisted", ReadUnlisted, WriteUnlisted},
     {"work/reference.xml", ReadCatalogue, WriteCatalogue},
     {"sim/qlafwupdate/instances", ReadInstancesFile, WriteInstancesFile},
     {"sim/qlafwupdate/flashed", ReadQLogicFlashed, WriteQLogicFlashed},
@@ -287,6 +312,13 @@ bool ReadMachineFile(MachineDescription& d, const std::string& relative, const s
         if (relative.starts_with(ToolFolder(tool)))
             return ReadToolFile(tool.state(d), std::string_view(relative).substr(ToolFolder(tool).size()), text);
     return false;
+}
+
+PciFunction UnlistedFunction(const unsigned (&ids)[4], std::size_t index) {
+    constexpr unsigned kUnlistedBus = 0x60;
+    auto id = [](unsigned value) { return static_cast<std::uint16_t>(value); };
+    return {.bus = static_cast<std::uint8_t>(kUnlistedBus + index), .vendorId = id(ids[0]), .deviceId = id(ids[1]),
+            .subsystemVendor = id(ids[2]), .subsystemDevice = id(ids[3])};
 }
 
 std::vector<std::pair<std::string, std::string>> MachineFiles(const MachineDescription& d) {

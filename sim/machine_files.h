@@ -39,6 +39,10 @@ std::vector<std::pair<std::string, std::string>> MachineFiles(const MachineDescr
 // for are kept in order in extra.
 SimulatedAdapter ParseAdapter(const std::string& line);
 
+// The index-th PCI function of sim/pci-unlisted, of ids vendor, device,
+// subsystem vendor and subsystem device, on a bus of its own.
+PciFunction UnlistedFunction(const unsigned (&ids)[4], std::size_t index);
+
 // The library build variant laid at an hba.conf path when sim/libraries names
 // none; "none" leaves the path empty (a library the configuration lists but
 // the server lacks).

@@ -2,6 +2,7 @@
 // key ending in a dot takes a suffix, image.N), its help line and its parser.
 // A setting changes the description only; laying it out is sim/lay.h's job.
 #include <charconv>
+#include <sstream>
 
 #include "sim/description.h"
 #include "sim/machine_files.h"
@@ -86,6 +87,18 @@ std::string Filler(MachineDescription& d, std::string_view, std::string_view val
     return ParseNumber(value, d.sysfsFiller) ? "" : "filler wants a count";
 }
 
+std::string Unlisted(MachineDescription& d, std::string_view, std::string_view value) {
+    unsigned ids[4] = {};
+    std::istringstream words{std::string(value)};
+    char colon = 0;
+    if (!(words >> std::hex >> ids[0] >> colon >> ids[1]) || colon != ':' || !words.eof())
+        return "unlisted wants VENDOR:DEVICE in hex";
+    ids[2] = ids[0];
+    ids[3] = ids[1];
+    d.unlistedPci.push_back(UnlistedFunction(ids, d.unlistedPci.size()));
+    return {};
+}
+
 std::string ReleaseFile(MachineDescription& d, std::string_view name, std::string_view value) {
     if (name != "redhat-release" && name != "SuSE-release") return "no release file " + std::string(name);
     d.releases = {{std::string(name), value.empty() ? "" : std::string(value) + "\n"}};
@@ -161,6 +174,8 @@ constexpr SettingRow kSettings[] = {
     {"kit.link", "kit.link=PATH: the Emulex kit's script a link to PATH", KitLink},
     {"fault", "fault=TEXT: one more fault line for the library", Fault},
     {"filler", "filler=N: N sysfs devices no adapter uses", Filler},
+    {"unlisted", "unlisted=VENDOR:DEVICE: one more adapter on the PCI bus that no library or tool lists",
+     Unlisted},
     {"release.", "release.FILE=TEXT: the release file", ReleaseFile},
     {"release", "release=none: no release file", NoRelease},
     {"log", "log=writable|unwritable|full: the log folder", Log},

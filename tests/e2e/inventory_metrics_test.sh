@@ -113,9 +113,31 @@ python3 "$SOURCE/tests/e2e/dashboard_queries.py" "$DASHBOARD" "http://127.0.0.1:
 DESTDIR=$work/root cmake --install "$BUILD" --prefix /usr >/dev/null || fail "install failed"
 unit_dir=$work/root/usr/lib/systemd/system
 cp /lib/systemd/system/*.target /lib/systemd/system/*.slice "$unit_dir/"
+# The service's command is a shell's, which every system has.
+mkdir -p "$work/root/bin" && cp -L /bin/sh "$work/root/bin/sh"
 verified=$(cd "$work" && systemd-analyze verify --man=no --root="$work/root" "${UNITS[@]/#/$unit_dir/}" 2>&1) ||
     fail "systemd-analyze verify failed"
 [[ -z $verified ]] || fail "systemd-analyze verify: $verified"
-grep -q "^ExecStart=/usr/sbin/hbafw-inventory --prometheus /var/lib/prometheus/node-exporter/hbafw.prom$" \
-    "$unit_dir/hbafw-inventory.service" || fail "the service does not write node_exporter's textfile folder"
+# The service's own command, run over the machine with a bundle kept beside
+# an older one: the newest bundle's catalogue is compared.
+command=$(sed -n "s/^ExecStart=\/bin\/sh -c '\(.*\)'$/\1/p" "$unit_dir/hbafw-inventory.service")
+[[ $command == *"exec /usr/sbin/hbafw-inventory --prometheus /var/lib/prometheus/node-exporter/hbafw.prom "* ]] ||
+    fail "the service does not write node_exporter's textfile folder: $command"
+kept=$work/machine/var/lib/hbafw/bundles
+for bundle in old:1000000000 new:2000000000; do
+    mkdir -p "$kept/${bundle%%:*}"
+    cp -a "$work/machine/work/." "$kept/${bundle%%:*}/"
+    touch -d "@${bundle#*:}" "$kept/${bundle%%:*}/reference.xml"
+done
+sed -i 's/3\.10/3.11/' "$kept/new/reference.xml"
+touch -d @2000000000 "$kept/new/reference.xml"
+# systemd's $$ is the shell's $; the build's hbafw-inventory stands in for the installed one.
+command=${command//\$\$/\$}
+command=${command//\/usr\/sbin\/hbafw-inventory/$BUILD/bin/hbafw-inventory}
+"$SOURCE/sim/sandbox" "$work/machine" /bin/sh -c \
+    'mkdir -p /var/lib/hbafw /var/lib/prometheus/node-exporter && mount --bind "$1" /var/lib/hbafw &&
+     /bin/sh -c "$2" && cat /var/lib/prometheus/node-exporter/hbafw.prom' sh "$work/machine/var/lib/hbafw" "$command" \
+    >"$work/timer.prom" || fail "the service's command failed"
+grep -q '^hbafw_firmware_item_info{.*package_version="3.11".*} 1$' "$work/timer.prom" ||
+    fail "the service's command did not compare the newest bundle: $(grep item_info "$work/timer.prom")"
 exit "$failed"

@@ -2,7 +2,11 @@
 // every exit code and message path, without adapters.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "framework/entry.h"
+#include "framework/file_io.h"
+#include "framework/finished_flash.h"
 #include "framework/firmware_action.h"
 #include "temp_dir.h"
 
@@ -40,6 +44,19 @@ public:
 private:
     Script script_;
 };
+
+// Every file the run may write, in dir; boot id b1.
+SystemPaths PathsIn(const testing::TempDir& dir) {
+    SystemPaths paths;
+    paths.componentLog = dir.file("Component.log");
+    paths.runLock = dir.file("Component.lock");
+    paths.finishedFlash = dir.file("flashes/finished");
+    paths.rebootRequired = dir.file("reboot-required");
+    paths.rebootRequiredPackages = dir.file("reboot-required.pkgs");
+    paths.bootId = dir.file("boot_id");
+    testing::WriteFile(paths.bootId, "b1\n");
+    return paths;
+}
 
 const std::string kStart = "---------------------------------------------------\nLoading references...";
 const std::string kDiscovery = kStart + "done.\nPerforming discovery...\n";
@@ -82,9 +99,7 @@ TEST(RunSequence, ExitCodesAndMessages) {
             testing::TempDir dir;
             if (row.catalogue) testing::WriteFile(dir.file("reference.xml"), "<orvane_fchba_reference/>");
             testing::ScopedCwd cwd(dir.path());
-            SystemPaths paths;
-            paths.componentLog = dir.file("Component.log");
-            paths.runLock = dir.file("Component.lock");
+            SystemPaths paths = PathsIn(dir);
             ScriptedComponent component(paths, row.script);
             std::vector<const char*> argv = {"hbafw-test"};
             argv.insert(argv.end(), row.args.begin(), row.args.end());
@@ -97,8 +112,30 @@ TEST(RunSequence, ExitCodesAndMessages) {
             EXPECT_EQ(console, silent ? "" : row.console) << label;
             EXPECT_EQ(testing::ReadFile(paths.componentLog), row.console) << label;
             EXPECT_EQ(component.flashCalls, row.flashCalls) << label;
+            // Only a flash that ended well is recorded, and raises the signal.
+            EXPECT_EQ(FinishedFlashThisBoot(paths).has_value(), code == kExitSuccess) << label;
+            EXPECT_EQ(testing::ReadFile(paths.rebootRequiredPackages), code == kExitSuccess ? "hbafw\n" : "") << label;
         }
     }
+}
+
+// The record keeps this boot's first flash; one of an earlier boot is
+// replaced, and the signal's other packages stay.
+TEST(RunSequence, FinishedFlashHoldsUntilTheNextBoot) {
+    testing::TempDir dir;
+    SystemPaths paths = PathsIn(dir);
+    testing::WriteFile(paths.rebootRequiredPackages, "linux-image");
+    RecordFinishedFlash(paths, 100);
+    RecordFinishedFlash(paths, 200);
+    EXPECT_EQ(FinishedFlashThisBoot(paths), std::optional<std::time_t>(100));
+    EXPECT_EQ(testing::ReadFile(paths.rebootRequiredPackages), "linux-image\nhbafw\n");
+    EXPECT_EQ(testing::ReadFile(paths.rebootRequired), "*** System restart required ***\n");
+    EXPECT_EQ(std::filesystem::status(FolderOf(paths.finishedFlash)).permissions(), std::filesystem::perms::owner_all);
+    testing::WriteFile(paths.bootId, "b2\n");
+    EXPECT_EQ(FinishedFlashThisBoot(paths), std::nullopt);
+    RecordFinishedFlash(paths, 300);
+    EXPECT_EQ(testing::ReadFile(paths.finishedFlash), FinishedFlashText("b2", 300));
+    EXPECT_EQ(testing::ReadFile(paths.rebootRequiredPackages), "linux-image\nhbafw\n");
 }
 
 TEST(RunSequence, CommandLineOutcomesBypassTheLog) {
@@ -110,9 +147,7 @@ TEST(RunSequence, CommandLineOutcomesBypassTheLog) {
     for (const Row& row : {Row{{"/d"}, 7, true}, Row{{"/s", "/d"}, 7, true}, Row{{"/d", "x", "/h"}, 3, false}}) {
         testing::TempDir dir;
         testing::ScopedCwd cwd(dir.path());
-        SystemPaths paths;
-        paths.componentLog = dir.file("Component.log");
-        paths.runLock = dir.file("Component.lock");
+        SystemPaths paths = PathsIn(dir);
         ScriptedComponent component(paths, {});
         std::vector<const char*> argv = {"hbafw-test"};
         argv.insert(argv.end(), row.args.begin(), row.args.end());

@@ -8,9 +8,10 @@ import json
 import os
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
-    BOOT_ID, boot_id)
+    BOOT_ID, FINISHED_FLASH, boot_id, flashed_this_boot, items_verdict)
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
-    BUSY, COMPLIANT, NO_ADAPTER, REBOOT_REQUIRED, UPDATE_AVAILABLE)
+    BUSY, COMPLIANT, NO_ADAPTER, NOT_COMPARED, NOT_LISTED, REBOOT_REQUIRED,
+    UPDATE_AVAILABLE, VERSION_UNREADABLE)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
     signal_state)
 
@@ -45,13 +46,26 @@ def items_of(documents):
     for document in documents:
         catalogue = document.get('catalogue') or {}
         for item in catalogue.get('items', []):
-            items.append(dict(item, build=catalogue.get('build')))
+            items.append(dict(item, build=item.get('build') or
+                              catalogue.get('build')))
     return items
 
 
-def restart_state(state_dir, signal, boot=BOOT_ID):
+def builds_of(documents):
+    """Per vendor build that ran against a catalogue: whether it listed
+    its vendor's adapters, in any of the documents."""
+    listed = {}
+    for document in documents:
+        for run in (document.get('catalogue') or {}).get('builds', []):
+            listed[run['build']] = listed.get(run['build']) or bool(
+                run.get('discovered') and run.get('devices'))
+    return listed
+
+
+def restart_state(state_dir, signal, boot=BOOT_ID, flashed=FINISHED_FLASH):
     """(reboot required, since): the module's own marker of flashed firmware
-    this boot, or the system's signal naming the package."""
+    this boot, the component's record of a flash this boot, or the system's
+    signal naming the package; since is the earliest time of them."""
     marker = os.path.join(state_dir, REBOOT_FILE)
     try:
         with open(marker) as handle:
@@ -60,8 +74,12 @@ def restart_state(state_dir, signal, boot=BOOT_ID):
     except (IOError, OSError, ValueError, AttributeError):
         ours, since = False, None
     named, signalled = signal_state(signal)
-    if ours or named:
-        return True, signalled if signalled is not None else since
+    recorded = flashed_this_boot(flashed, boot)
+    times = [time for time, seen in ((since, ours), (signalled, named),
+                                     (recorded, recorded is not None))
+             if seen and time is not None]
+    if ours or named or recorded is not None:
+        return True, min(times) if times else None
     return False, None
 
 
@@ -72,17 +90,24 @@ def busy(documents):
                for document in documents)
 
 
-def outcome(adapters, items, catalogued, reboot_required, held=False):
-    """The server's compliance; None when without a catalogue nothing but
-    adapters could be seen. held: an update is under way (busy)."""
+def outcome(adapters, items, builds, reboot_required, held=False,
+            compared=True):
+    """The server's compliance; None when without a catalogue (compared
+    false) nothing but adapters could be seen. builds: builds_of's. held:
+    an update is under way (busy)."""
     if held:
         return BUSY
+    verdict = items_verdict(items, all(builds.values()))
+    if verdict in (NOT_LISTED, VERSION_UNREADABLE):
+        return verdict
     if reboot_required:
         return REBOOT_REQUIRED
-    if not adapters and not items:
+    if not adapters and not items and not builds:
         return NO_ADAPTER
-    if not catalogued:
+    if not compared:
         return None
+    if not builds:
+        return NOT_COMPARED
     if any(item['action'] == 'upgrade' for item in items):
         return UPDATE_AVAILABLE
-    return COMPLIANT
+    return verdict or COMPLIANT

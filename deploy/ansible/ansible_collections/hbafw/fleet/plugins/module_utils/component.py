@@ -8,10 +8,11 @@ from __future__ import absolute_import, division, print_function
 
 import fcntl
 import os
+import re
 from xml.etree import ElementTree
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
-    NO_ADAPTER, SEVERITY)
+    NEWER, NO_ADAPTER, NOT_LISTED, SEVERITY, VERSION_UNREADABLE)
 
 __metaclass__ = type
 
@@ -29,8 +30,16 @@ STOPPED_DURING_FLASH = ('NOTICE : The component was stopped during the '
                         'flash; Flash Engine exit code: ')
 REPORT_ROOT = 'tellin_rom_discovery'
 UPGRADE = 'upgrade'
+DOWNGRADE = 'downgrade'
+# A version's parts: letters and digits between dots, with a digit somewhere;
+# "N/A", an empty text or one with other characters is no version.
+VERSION = re.compile(r'^(?=.*[0-9])[0-9A-Za-z]+(\.[0-9A-Za-z]+)*$')
 PCI_DEVICES = '/sys/bus/pci/devices'
 BOOT_ID = '/proc/sys/kernel/random/boot_id'
+# The component's own record of this boot's first flash that ended well: the
+# boot id, then the Unix time, a line each. It alone sees every flash end
+# (a run by hand, one whose caller was interrupted).
+FINISHED_FLASH = '/var/vkx/flashes/finished'
 
 # Each adapter vendor's build, by PCI vendor id, relative to the bundle; a
 # build runs in its own folder, beside the catalogue and the vendor's tools.
@@ -93,6 +102,32 @@ def pending_items(adapters):
                 entry['device_id'] = adapter['device_id']
                 pending.append(entry)
     return pending
+
+
+def unreadable_items(items):
+    """The items whose active version is not a version."""
+    return [item for item in items
+            if not VERSION.match(item.get('active_version') or '')]
+
+
+def items_verdict(items, listed=True):
+    """What a build's items (or a server's) need a word other than the
+    flash decision's for: its vendor's adapters not listed, a version that
+    is none, firmware newer than the bundle's with nothing to upgrade; None
+    when the flash decision alone says it. The inventory, the rollout and
+    the report all take it from here."""
+    if not listed:
+        return NOT_LISTED
+    if unreadable_items(items):
+        return VERSION_UNREADABLE
+    actions = set(item.get('action') for item in items)
+    if DOWNGRADE in actions and UPGRADE not in actions:
+        return NEWER
+    return None
+
+
+def all_items(adapters):
+    return [item for adapter in adapters for item in adapter['items']]
 
 
 def would_flash(adapters, force):
@@ -265,3 +300,24 @@ def boot_id(path=BOOT_ID):
             return handle.read().strip()
     except (IOError, OSError):
         return ''
+
+
+def flashed_this_boot(path=FINISHED_FLASH, boot=BOOT_ID):
+    """When the component's record says this boot's first flash ended,
+    or None (no record, or one of an earlier boot)."""
+    try:
+        with open(path) as handle:
+            recorded, when = handle.read().split('\n')[:2]
+        when = int(when)
+    except (IOError, OSError, ValueError):
+        return None
+    current = boot_id(boot)
+    return when if current and recorded == current else None
+
+
+def forget_finished_flash(path=FINISHED_FLASH):
+    """After the check after a restart saw the firmware active."""
+    try:
+        os.remove(path)
+    except OSError:
+        pass

@@ -32,23 +32,41 @@ NOT_REACHED = 'not reached'
 COMPLIANT = 'compliant'
 UPDATE_AVAILABLE = 'update available'
 REBOOT_REQUIRED = 'reboot required'
-# Read without a catalogue to compare with: what runs, not what is due.
+# Read without a catalogue to compare with, or no vendor build could
+# compare: what runs, not what is due.
 NOT_COMPARED = 'not compared'
+# An adapter runs a version that is not one ("N/A", empty): the comparison
+# cannot tell what it needs, so nothing is flashed.
+VERSION_UNREADABLE = 'version unreadable'
+# A known vendor's adapters are on the PCI bus, and its build lists none of
+# them (driver not loaded, a tool too old, ids unreadable).
+NOT_LISTED = 'adapters not listed'
+# The server runs firmware newer than the bundle's: reported, not flashed.
+NEWER = 'newer than the bundle'
+# Restarted, but the check after it could not run (bundle unfetchable, tool
+# failed): whether the firmware is active is not known.
+CHECK_NOT_RUN = 'restart check not run'
 
 # Worst first: a server with several builds takes the first of its builds'
 # outcomes in this order.
-SEVERITY = (UNREACHABLE, FAILED, NOT_VERIFIED, BUSY, STILL_FLASHING,
+SEVERITY = (UNREACHABLE, FAILED, NOT_VERIFIED, CHECK_NOT_RUN,
+            VERSION_UNREADABLE, NOT_LISTED, BUSY, STILL_FLASHING,
             UPDATED_REBOOT, UPDATED, WOULD_UPDATE, PENDING, CURRENT_REBOOT,
-            CURRENT, NO_ADAPTER)
+            NEWER, CURRENT, NO_ADAPTER)
 # The report's order: what needs the operator first.
-REPORT_ORDER = (FAILED, NOT_VERIFIED, BUNDLE_CORRUPT, UNREACHABLE, STARTED,
+REPORT_ORDER = (FAILED, NOT_VERIFIED, BUNDLE_CORRUPT, UNREACHABLE,
+                CHECK_NOT_RUN, VERSION_UNREADABLE, NOT_LISTED, STARTED,
                 STILL_FLASHING, BUSY, NOT_REACHED, SKIPPED, UPDATED_REBOOT,
                 CURRENT_REBOOT, REBOOT_REQUIRED, UPDATED, WOULD_UPDATE,
-                UPDATE_AVAILABLE, CURRENT, COMPLIANT, NOT_COMPARED,
+                UPDATE_AVAILABLE, NEWER, CURRENT, COMPLIANT, NOT_COMPARED,
                 NO_ADAPTER)
 # Outcomes that fail the server: a person has to look.
 NEEDS_PERSON = (FAILED, NOT_VERIFIED, BUNDLE_CORRUPT, UNREACHABLE, STARTED,
-                STILL_FLASHING, BUSY)
+                STILL_FLASHING, BUSY, CHECK_NOT_RUN, VERSION_UNREADABLE,
+                NOT_LISTED)
+# Of those, the ones a server's own module run fails with.
+FAILS_RUN = (FAILED, NOT_VERIFIED, BUSY, CHECK_NOT_RUN, VERSION_UNREADABLE,
+             NOT_LISTED)
 # Servers a re-run with --limit @retry.txt takes again; a re-run is safe, as
 # its discovery decides what each server needs.
 RETRY = NEEDS_PERSON + (NOT_REACHED, SKIPPED)

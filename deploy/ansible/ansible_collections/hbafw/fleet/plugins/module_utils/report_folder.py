@@ -47,6 +47,14 @@ NOT_DONE = ('Rollout %s left %d of %d servers not updated (%s); to go on: %s')
 READ_DONE = 'Inventory %s finished: every server was read.'
 READ_NOT_DONE = ('Inventory %s left %d of %d servers not read (%s); to read '
                  'them: %s')
+# A rehearsal's twins are gone when it ends; its own command would reach the
+# operator's inventory, so it offers none.
+REHEARSED = ('Rehearsal %s on twins of the fleet: %d of %d servers would not '
+             'be updated (%s); to rehearse again, capture the servers and run '
+             'scripts/rehearse')
+REHEARSED_DONE = ('Rehearsal %s on twins of the fleet: every server would be '
+                  'updated or is current; to rehearse again, run '
+                  'scripts/rehearse')
 LIMITS = ('-l', '--limit')
 UPDATE_STARTED = dict(outcome=STARTED, failed=True,
                       msg='no outcome reached the controller (yet)')
@@ -157,13 +165,21 @@ def closing(report, retry, retry_file, argv):
     left = [server['outcome'] for server in report['servers']
             if server['server'] in retry]
     reading = report['run'].get('kind') == 'inventory'
+    if report['run'].get('rehearsal'):
+        if not left:
+            return REHEARSED_DONE % run_id
+        return REHEARSED % (run_id, len(left), len(report['servers']),
+                            counts_of(left))
     if not left:
         return (READ_DONE if reading else DONE) % run_id
-    counts = ', '.join('%s %d' % (outcome, left.count(outcome))
-                       for outcome in sorted(set(left), key=left.index))
     return (READ_NOT_DONE if reading else NOT_DONE) % (
-        run_id, len(left), len(report['servers']), counts,
+        run_id, len(left), len(report['servers']), counts_of(left),
         resume_command(argv, retry_file))
+
+
+def counts_of(left):
+    return ', '.join('%s %d' % (outcome, left.count(outcome))
+                     for outcome in sorted(set(left), key=left.index))
 
 
 def write_run(dest, run, hosts, records, starting=(), batch=(), final=False,

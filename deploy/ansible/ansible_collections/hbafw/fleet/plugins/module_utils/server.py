@@ -12,15 +12,18 @@ import subprocess
 from ansible_collections.hbafw.fleet.plugins.module_utils.atomic_file import (
     read_json)
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
-    LOCK_MESSAGE, ReportError, boot_id, builds_for, busy, exit_meaning,
-    flash_end, flashed_items, lock_held, log_since, log_size, no_adapter,
-    own_adapters, parse_report, pci_vendors, pending_items, unverified,
-    update_outcome, worst, would_flash)
+    LOCK_MESSAGE, ReportError, all_items, boot_id, builds_for, busy,
+    exit_meaning, flash_end, flashed_items, flashed_this_boot,
+    forget_finished_flash, items_verdict, lock_held,
+    log_since, log_size, no_adapter, own_adapters, parse_report, pci_vendors,
+    pending_items, unreadable_items, unverified, update_outcome, worst,
+    would_flash)
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
     FolderError, open_folder)
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
-    BUSY, CURRENT, CURRENT_REBOOT, FAILED, NO_ADAPTER, NOT_VERIFIED, PENDING,
-    STILL_FLASHING, UPDATED, UPDATED_REBOOT, WOULD_UPDATE)
+    BUSY, CURRENT, CURRENT_REBOOT, FAILED, FAILS_RUN, NEWER, NO_ADAPTER,
+    NOT_LISTED, NOT_VERIFIED, PENDING, STILL_FLASHING, UPDATED,
+    UPDATED_REBOOT, VERSION_UNREADABLE, WOULD_UPDATE)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
     clear_signal, raise_signal)
 
@@ -45,6 +48,10 @@ BOOKS_NOT_KEPT = ('the flash ended and its outcome stands, but its records '
                   'were not kept: %s')
 UNSEEN_END_MSG = ('the flash ended unseen: the log holds no '
                   '"Flash complete" line')
+NOT_LISTED_MSG = ('adapters of PCI vendor %s are on the PCI bus, and %s '
+                  'lists none of them: nothing flashed')
+VERSION_UNREADABLE_MSG = 'active version not a version (%s): nothing flashed'
+NEWER_MSG = 'the adapters run firmware newer than the bundle: nothing flashed'
 
 
 class Build(object):
@@ -135,7 +142,10 @@ class Server(object):
         code, out, report = discover(self.module, build, self.workdir, name)
         if report is None:
             text = out + log_since(self.start)
-            if no_adapter(code, text):
+            if no_adapter(code, text) and build.vendor is not None:
+                self.finish(build, entry, code, out, NOT_LISTED,
+                            NOT_LISTED_MSG % (build.vendor, build.name))
+            elif no_adapter(code, text):
                 self.finish(build, entry, code, out, NO_ADAPTER,
                             'no supported adapter found')
             elif busy(code, text):
@@ -154,6 +164,10 @@ class Server(object):
         self.result.update(exit_code=code)
         if build.vendor is not None:
             adapters = own_adapters(adapters, build.vendor)
+            if not adapters and name == 'before.xml':
+                self.finish(build, entry, code, out, NOT_LISTED,
+                            NOT_LISTED_MSG % (build.vendor, build.name))
+                return None
         for adapter in adapters:
             adapter['build'] = build.name
         return adapters
@@ -174,17 +188,27 @@ class Server(object):
         self.result['pending'].extend(pending_items(adapters))
         if earlier is not None:
             return self.pick_up(build, entry, folder, earlier, adapters)
+        verdict = items_verdict(all_items(adapters))
+        if verdict == VERSION_UNREADABLE:
+            return self.finish(build, entry, self.result['exit_code'], '',
+                               verdict, VERSION_UNREADABLE_MSG % ', '.join(
+                                   '%s %r' % (item['type'],
+                                              item['active_version'])
+                                   for item in unreadable_items(
+                                       all_items(adapters))))
         state = self.params['state']
-        if state == 'rebooted':
+        if state == 'rebooted' or self.check_due():
             return self.check_reboot(build, entry, adapters)
         flash = would_flash(adapters, self.params['force'])
+        current = NEWER if verdict == NEWER else CURRENT
         if state == 'discovered':
             return self.finish(build, entry, self.result['exit_code'], '',
-                               PENDING if flash else CURRENT,
+                               PENDING if flash else current,
                                'discovered')
         if not flash:
             return self.finish(build, entry, self.result['exit_code'], '',
-                               CURRENT, 'nothing to flash')
+                               current, NEWER_MSG if current == NEWER
+                               else 'nothing to flash')
         if self.module.check_mode:
             self.result['changed'] = True
             if self.module._diff:
@@ -287,9 +311,18 @@ class Server(object):
                 state.replace(REBOOT_FILE, json.dumps(marker))
         self.keep_books(mark)
 
-    def reboot_required(self):
+    def check_due(self):
+        """Flashed firmware of an earlier boot: the server restarted, and
+        the check after it never ended (a re-run does it now)."""
         marker = read_json(os.path.join(self.state_dir, REBOOT_FILE))
-        return bool(marker) and marker.get('boot_id') == boot_id()
+        return bool(marker) and marker.get('boot_id') != boot_id()
+
+    def reboot_required(self):
+        """The module's marker, or the component's record of a flash this
+        boot however its run ended (by hand, its caller interrupted)."""
+        marker = read_json(os.path.join(self.state_dir, REBOOT_FILE))
+        return (bool(marker) and marker.get('boot_id') == boot_id()) or \
+            flashed_this_boot() is not None
 
     def check_reboot(self, build, entry, adapters):
         """After a restart: the flashed items must show their versions."""
@@ -301,8 +334,10 @@ class Server(object):
         if problems:
             return self.finish(build, entry, self.result['exit_code'], '',
                                NOT_VERIFIED, '; '.join(problems))
+        current = NEWER if items_verdict(all_items(adapters)) == NEWER \
+            else CURRENT
         return self.finish(build, entry, self.result['exit_code'], '',
-                           UPDATED if ours else CURRENT,
+                           UPDATED if ours else current,
                            'active after the restart')
 
     def conclude(self, missing):
@@ -310,20 +345,21 @@ class Server(object):
         outcomes = [entry['outcome'] for entry in self.result['builds']]
         outcomes += [FAILED] * len(missing)
         outcome = worst(outcomes)
-        if self.params['state'] == 'rebooted' and outcome in (UPDATED,
-                                                              CURRENT):
+        if (self.params['state'] == 'rebooted' or self.check_due()) and \
+                outcome in (UPDATED, CURRENT, NEWER):
             if not self.module.check_mode and outcome == UPDATED:
                 made = (read_json(os.path.join(
                     self.state_dir, REBOOT_FILE)) or {}).get('signal_made')
                 self.keep_books(lambda state: (
                     clear_signal(self.params['reboot_signal'], made),
-                    state.remove(REBOOT_FILE)))
+                    state.remove(REBOOT_FILE),
+                    forget_finished_flash()))
             reboot = False
         else:
             reboot = outcome == UPDATED_REBOOT or (
                 outcome != STILL_FLASHING and self.reboot_required())
         # Current, but flashed firmware of an earlier run waits for a restart.
-        if outcome == CURRENT and reboot:
+        if outcome in (CURRENT, NEWER) and reboot:
             outcome = CURRENT_REBOOT
         msgs = missing + ['%s: %s' % (entry['build'], entry['msg'])
                           for entry in self.result['builds']]
@@ -333,4 +369,4 @@ class Server(object):
             update_due=outcome == PENDING and not self.module.check_mode,
             msg='; '.join(msgs) or 'no supported adapter found',
             log=log_since(self.start))
-        return self.result, outcome in (FAILED, NOT_VERIFIED, BUSY)
+        return self.result, outcome in FAILS_RUN

@@ -186,11 +186,12 @@ def signal_state(path):
         return True, None
 
 
-def refresh_metrics(run_command, inventory, path):
+def refresh_metrics(run_command, inventory, path, catalogue=None):
     """Rewrites node_exporter's metrics after a run with the component's
     own writer (atomic, never through a link), so they show the new
-    firmware and this run now, not at the timer's next refresh. Without
-    --catalogue: no vendor tool query runs beside a flash. Nothing when
+    firmware and this run now, not at the timer's next refresh; with the
+    bundle's catalogue (once the flash ended: its query waits for the run
+    lock) hbafw_update_available is written too. Nothing when
     path is empty or its folder (node_exporter) absent. (Whether written,
     why not or None); run_command is AnsibleModule's."""
     if not path or not os.path.isdir(os.path.dirname(path)):
@@ -203,7 +204,8 @@ def refresh_metrics(run_command, inventory, path):
     if problem:
         return False, METRICS_NOT_WRITTEN % (
             path, '%s %s' % (inventory, problem))
-    code, out, err = run_command([inventory, '--prometheus', path])
+    code, out, err = run_command([inventory, '--prometheus', path] + (
+        ['--catalogue', catalogue] if catalogue else []))
     if code not in METRICS_WRITTEN:
         return False, METRICS_NOT_WRITTEN % (
             path, (err or out).strip() or 'exit code %d' % code)

@@ -177,8 +177,9 @@ options:
   metrics:
     description: After an update or the check after a restart (not in check
       mode), node_exporter's textfile metrics are rewritten here by
-      I(inventory) (C(--prometheus)), when this file's folder exists; empty,
-      never. A failure to write them is a warning.
+      I(inventory) (C(--prometheus), with the bundle's C(reference.xml) as
+      C(--catalogue) unless a flash goes on), when this file's folder
+      exists; empty, never. A failure to write them is a warning.
     type: path
     default: /var/lib/prometheus/node-exporter/hbafw.prom
   inventory:
@@ -218,9 +219,12 @@ notes:
   - Needs only Python's standard library on the server.
   - An exit code of 7 because another firmware update holds the server is a
     failure whose message says so.
-  - 'Fails for C(failed), C(failed: not verified) and C(busy) (another
-    update holds the server, or its bundle folder is gone when the update
-    starts); C(still flashing) and C(no adapter) are not failures.'
+  - 'Fails for C(failed), C(failed: not verified), C(version unreadable),
+    C(adapters not listed) and C(busy) (another update holds the server, or
+    its bundle folder is gone when the update starts); C(still flashing),
+    C(newer than the bundle) and C(no adapter) are not failures.'
+  - Flashed firmware of an earlier boot whose check after the restart never
+    ended is checked by the next run, whatever its I(state).
 '''
 
 EXAMPLES = r'''
@@ -255,7 +259,11 @@ outcome:
     C(updated), C(updated, reboot required), C(already current),
     C(update pending) (discovered only), C(would update) (check mode),
     C(no adapter), C(still flashing), C(busy), C(failed),
-    C(failed: not verified), C(already current, reboot required).
+    C(failed: not verified), C(already current, reboot required),
+    C(newer than the bundle) (nothing flashed, not a failure),
+    C(version unreadable) (an active version that is none, such as N/A;
+    nothing flashed), C(adapters not listed) (its vendor's adapters are on
+    the PCI bus and its build lists none).
     C(reboot_required) says whether flashed firmware waits for a restart."
   returned: always
   type: str
@@ -519,6 +527,14 @@ def tidy_and_exit(module, result, failed):
     module.exit_json(**result)
 
 
+def catalogue_of(chdir, outcome):
+    """The bundle's catalogue for the metrics, unless a flash goes on."""
+    catalogue = os.path.join(chdir, 'reference.xml')
+    if outcome == STILL_FLASHING or not os.path.isfile(catalogue):
+        return None
+    return catalogue
+
+
 # The action checks its task's arguments by this too, so bad input gets
 # Ansible's message before the action reads any of it.
 ARGUMENTS = dict(
@@ -596,7 +612,8 @@ def main():
             if module.params['state'] != 'discovered':
                 result['metrics'], warning = refresh_metrics(
                     module.run_command, module.params['inventory'],
-                    module.params['metrics'])
+                    module.params['metrics'], catalogue_of(
+                        chdir, result['outcome']))
                 if warning:
                     module.warn(warning)
     finally:

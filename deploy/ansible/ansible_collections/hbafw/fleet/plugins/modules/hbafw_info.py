@@ -18,9 +18,11 @@ description:
     adapters it lists. It needs no bundle and writes nothing on the server.
   - With I(chdir), a bundle folder already on the server, each
     C(reference.xml) there (and one folder down) is given to
-    C(hbafw-inventory --catalogue), whose vendor build decides every item's
-    action as an update would; the server is then C(compliant) or
-    C(update available).
+    C(hbafw-inventory --catalogue), which runs every vendor build whose
+    adapters are on the PCI bus, as an update would, and each decides its
+    adapters' items; the server is then C(compliant), C(update available),
+    C(newer than the bundle), C(version unreadable), C(adapters not listed)
+    or C(not compared) (no build could compare).
   - The restart state is the hbafw module's own record of flashed firmware
     waiting for a restart in I(state_dir), or the system's signal
     I(reboot_signal) naming the package.
@@ -83,9 +85,13 @@ msg:
   sample: another firmware update is running on this machine
 compliance:
   description: C(busy) (another firmware update held the server, so nothing
-    was compared), C(reboot required), C(no adapter), C(update available) or
-    C(compliant); null when adapters were found but no vendor build of the
-    bundle decided their items (no I(chdir), or its builds found none).
+    was compared), C(version unreadable) (an adapter runs a version that is
+    none, such as N/A), C(adapters not listed) (a known vendor's adapters
+    are on the PCI bus and its tool lists none of them), C(reboot required),
+    C(no adapter), C(not compared) (no vendor build could compare),
+    C(update available), C(newer than the bundle) (the server runs newer
+    firmware; nothing is flashed) or C(compliant); null without I(chdir)
+    when adapters were found.
   returned: always
   type: str
   sample: update available
@@ -152,7 +158,8 @@ import os
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.hbafw.fleet.plugins.module_utils.compliance import (
-    InventoryError, busy, items_of, outcome, read_document, restart_state)
+    InventoryError, builds_of, busy, items_of, outcome, read_document,
+    restart_state)
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     LOCK_MESSAGE)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server_state import (
@@ -203,14 +210,13 @@ def main():
     documents = documents or [inventory(module)]
     adapters = documents[0].get('adapters', [])
     items = items_of(documents)
-    catalogued = any((document.get('catalogue') or {}).get('discovered')
-                     for document in documents)
     reboot, since = restart_state(params['state_dir'],
                                   params['reboot_signal'])
     held = busy(documents)
     module.exit_json(
         changed=False, adapters=adapters, items=items,
-        compliance=outcome(adapters, items, catalogued, reboot, held),
+        compliance=outcome(adapters, items, builds_of(documents), reboot,
+                           held, compared=bool(params['chdir'])),
         msg=LOCK_MESSAGE if held else '',
         reboot_required=reboot, reboot_required_since=since,
         history=read_history(history_path(params['state_dir']),

@@ -7,7 +7,7 @@
 from __future__ import absolute_import, division, print_function
 
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
-    NEEDS_PERSON, UNREACHABLE)
+    CHECK_NOT_RUN, NEEDS_PERSON, NOT_VERIFIED, UNREACHABLE)
 
 __metaclass__ = type
 
@@ -23,6 +23,8 @@ LOST = 'contact lost at "%s": %s%s'
 # The update's own results that the check after the restart must not hide.
 FROM_UPDATE = ('changed', 'exit_code', 'adapters', 'pending', 'stdout')
 FAILURE = '%s: %s (log: %s)'
+CHECK_FAILED = ('restarted, but the check after the restart could not run '
+                '(%s); a re-run checks again')
 
 
 def needs_probe(result):
@@ -59,11 +61,17 @@ def after_restart(flashed, restart, checked=None):
         return record(dict(flashed, unreachable=True,
                            msg=restart.get('msg') or ''), RESTART)
     merged = dict(flashed)
-    merged.update(checked or {})
+    checked = checked or {}
+    if checked.get('failed') and not checked.get('unreachable') and \
+            checked.get('outcome') != NOT_VERIFIED:
+        # Whether the firmware runs is not known: not "reboot required".
+        checked = dict(checked, outcome=CHECK_NOT_RUN,
+                       reboot_required=False, msg=CHECK_FAILED % (
+                           checked.get('msg') or 'no message'))
+    merged.update(checked)
     merged.update((key, flashed.get(key)) for key in FROM_UPDATE)
-    merged.update(adapters_after=(checked or {}).get('adapters'),
-                  log=(flashed.get('log') or '')
-                  + ((checked or {}).get('log') or ''))
+    merged.update(adapters_after=checked.get('adapters'),
+                  log=(flashed.get('log') or '') + (checked.get('log') or ''))
     return record(merged, CHECK)
 
 

@@ -80,6 +80,15 @@ class OutcomeTest(unittest.TestCase):
                              'msg': 'bundle folder /b is gone when the '
                              'update starts'}},
                  outcomes.BUSY),
+            # The words that need a person read the same from the
+            # discovery as from hbafw_info; newer firmware is no failure.
+            Seen({'discovery': dict(FOUND, failed=True, exit_code=3,
+                                    outcome=outcomes.VERSION_UNREADABLE)},
+                 outcomes.VERSION_UNREADABLE, 3),
+            Seen({'discovery': dict(FOUND, outcome=outcomes.NEWER)},
+                 outcomes.NEWER),
+            Seen({'inventory': {'compliance': outcomes.NOT_LISTED}},
+                 outcomes.NOT_LISTED),
             # read only, by hbafw_info
             Seen({'inventory': {'compliance': outcomes.UPDATE_AVAILABLE}},
                  outcomes.UPDATE_AVAILABLE),
@@ -246,6 +255,26 @@ class FilesTest(unittest.TestCase):
         self.assertEqual(report_folder.resume_command(argv, '/r/retry.txt'),
                          "ansible-playbook -i 'my inv' hbafw.fleet.rollout "
                          "--check --limit @/r/retry.txt")
+
+    def test_a_rehearsal_offers_no_command(self):
+        run = {'id': 'r1', 'rehearsal': True}
+        report = fleet_rows.build_report(
+            ['srv1', 'srv2'], {'srv1': {'discovery': dict(
+                FOUND, failed=True, outcome=outcomes.NOT_LISTED)},
+                'srv2': {'discovery': dict(FOUND, outcome=outcomes.NEWER)}},
+            dict(run, finished=True))
+        retry = fleet_rows.retry_hosts(report)
+        self.assertEqual(retry, ['srv1'])
+        argv = ['ansible-playbook', 'hbafw.fleet.rollout', '-e',
+                'hbafw_rehearsal=true']
+        closing = report_folder.closing(report, retry, '/r/retry.txt', argv)
+        self.assertEqual(closing, report_folder.REHEARSED % (
+            'r1', 1, 2, 'adapters not listed 1'))
+        self.assertNotIn('ansible-playbook', closing)
+        del report['run']['rehearsal']
+        self.assertIn('to go on: ansible-playbook hbafw.fleet.rollout',
+                      report_folder.closing(report, retry, '/r/retry.txt',
+                                            argv))
 
 
 if __name__ == '__main__':

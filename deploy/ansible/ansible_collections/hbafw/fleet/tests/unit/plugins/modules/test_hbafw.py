@@ -51,9 +51,11 @@ code=$(cat "$here/code")
 [ "$code" = 1 ] && cp "$here/after" "$here/report"
 exit "$code"
 '''
-CURRENT = REPORT.replace('"upgrade"', '"rewrite"')
-FLASHED = CURRENT.replace('value="2.02"', 'value="3.10"').replace(
-    'value="1.1"', 'value="1.0"').replace('"downgrade"', '"rewrite"')
+# Its BIOS runs 1.1, newer than the bundle's 1.0.
+NEWER = REPORT.replace('"upgrade"', '"rewrite"')
+CURRENT = NEWER.replace('value="1.1"', 'value="1.0"').replace(
+    '"downgrade"', '"rewrite"')
+FLASHED = CURRENT.replace('value="2.02"', 'value="3.10"')
 NO_ADAPTER = 'WARNING! : No supported adapters found.\n'
 LOCK = 'ERROR! : Another firmware update is running on this machine.\n'
 
@@ -215,6 +217,12 @@ class ModuleRunTest(unittest.TestCase):
                    words='exit code 1'),
             Result(CURRENT, 3, outcome='already current',
                    words='nothing to flash'),
+            Result(NEWER, 3, outcome='newer than the bundle',
+                   words='newer than the bundle: nothing flashed'),
+            # The comparison calls N/A older than 3.10: an upgrade, not run.
+            Result(REPORT.replace('value="2.02"', 'value="N/A"'), 1,
+                   failed=True, outcome='version unreadable',
+                   words="Multiboot Image 'N/A'"),
             Result(REPORT, 7, more={'say': LOCK}, failed=True, exit_code=7,
                    calls='/s\n', outcome='busy',
                    words='another firmware update is running'),

@@ -68,6 +68,19 @@ class RecordsTest(unittest.TestCase):
         self.assertEqual(
             (gone['outcome'], gone['adapters'], gone['step']),
             ('unreachable', ['before'], 'check after the restart'))
+        # A check that could not run (no bundle, a tool failed) needs a
+        # person and a re-run; one that ran and saw other versions stays so.
+        for checked, outcome in (
+                (dict(failed=True, msg='bundle: 404'),
+                 'restart check not run'),
+                (dict(CHECKED, failed=True, outcome='failed'),
+                 'restart check not run'),
+                (dict(CHECKED, failed=True, outcome='failed: not verified'),
+                 'failed: not verified')):
+            merged = after_restart(FLASHED, {}, checked)
+            self.assertEqual((merged['outcome'], merged['reboot_required']),
+                             (outcome, outcome != 'restart check not run'
+                              and checked['reboot_required']), checked)
 
     def test_the_batches_take_what_to_flash_or_to_restart(self):
         waits = dict(reboot_required=True)
