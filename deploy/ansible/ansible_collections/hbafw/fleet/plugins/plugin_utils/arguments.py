@@ -10,8 +10,9 @@ __metaclass__ = type
 
 
 def checked_arguments(action, result, **spec):
-    """The task's arguments as the spec reads them, or None with result
-    marked failed by Ansible's message (no traceback attached)."""
+    """The task's arguments as the module's argument_spec reads them, or
+    None with result marked failed by Ansible's message (no traceback
+    attached)."""
     try:
         return action.validate_argument_spec(**spec)[1]
     except AnsibleActionFail as error:
