@@ -127,10 +127,9 @@ kept=$work/machine/var/lib/hbafw/bundles
 for bundle in old:1000000000 new:2000000000; do
     mkdir -p "$kept/${bundle%%:*}"
     cp -a "$work/machine/work/." "$kept/${bundle%%:*}/"
+    [[ $bundle == new:* ]] && sed -i 's/3\.10/3.11/' "$kept/new/reference.xml"
     touch -d "@${bundle#*:}" "$kept/${bundle%%:*}/reference.xml"
 done
-sed -i 's/3\.10/3.11/' "$kept/new/reference.xml"
-touch -d @2000000000 "$kept/new/reference.xml"
 # systemd's $$ is the shell's $; the build's hbafw-inventory stands in for the installed one.
 command=${command//\$\$/\$}
 command=${command//\/usr\/sbin\/hbafw-inventory/$BUILD/bin/hbafw-inventory}

@@ -23,11 +23,11 @@ cp "$work/folder/"* "$work/swapped/"
 (umask 077 && echo secret >"$work/secret")
 # A slow tool makes the window between the maker's checks and its copy certain:
 # the objdump it runs swaps a checked file for a link to a private one.
-printf '#!/bin/sh
-mv "%s/swapped/qlafwupdate" "%s/aside" && ln -s "%s/secret" "%s/swapped/qlafwupdate"
-exec objdump "$@"
-' \
-    "$work" "$work" "$work" "$work" >"$work/swapping-objdump"
+cat >"$work/swapping-objdump" <<SCRIPT
+#!/bin/sh
+mv "$work/swapped/qlafwupdate" "$work/aside" && ln -s "$work/secret" "$work/swapped/qlafwupdate"
+exec objdump "\$@"
+SCRIPT
 chmod 755 "$work/swapping-objdump"
 for vendor in qlogic emulex brocade; do
     echo "int hbafw_$vendor(void) { return 1; }" | cc -x c -shared -nostdlib -o "$work/floor/hbafw-$vendor" - ||

@@ -271,10 +271,6 @@ class FilesTest(unittest.TestCase):
         self.assertEqual(closing, report_folder.REHEARSED % (
             'r1', 1, 2, 'adapters not listed 1'))
         self.assertNotIn('ansible-playbook', closing)
-        del report['run']['rehearsal']
-        self.assertIn('to go on: ansible-playbook hbafw.fleet.rollout',
-                      report_folder.closing(report, retry, '/r/retry.txt',
-                                            argv))
 
 
 if __name__ == '__main__':

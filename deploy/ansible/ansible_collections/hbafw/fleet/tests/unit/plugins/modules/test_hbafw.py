@@ -294,7 +294,6 @@ class ModuleRunTest(unittest.TestCase):
         self.assertEqual([c[0][0][:36] for c in warn.call_args_list], [
             'the flash ended and its outcome stan',
             'the history held 1 unreadable lines;'])
-        self.assertEqual(os.listdir(os.path.join(folder, 'user')), [])
 
     def test_bundle_placed_then_removed_unless_an_update_follows(self):
         remove = {'remove_bundle': True}
