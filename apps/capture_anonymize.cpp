@@ -134,8 +134,10 @@ Anonymizer::Anonymizer(const Identities& identities) {
 std::string Anonymizer::Apply(const std::string& text) const {
     std::string out;
     for (std::size_t at = 0; at < text.size();) {
-        auto [length, digits] = WwnAt(text, at);
-        auto wwn = std::find_if(wwns_.begin(), wwns_.end(), [&](const auto& w) { return w.first == digits; });
+        // Not a structured binding: clang before 16 cannot capture one in the lambda.
+        const auto found = WwnAt(text, at);
+        const std::size_t length = found.first;
+        auto wwn = std::find_if(wwns_.begin(), wwns_.end(), [&](const auto& w) { return w.first == found.second; });
         if (length > 0 && wwn != wwns_.end()) {
             out += Rendered(wwn->second, text.substr(at, length));
             at += length;

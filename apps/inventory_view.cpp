@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <sstream>
 #include <strings.h>
 
@@ -32,13 +31,12 @@ std::string BuildForPciId(const std::string& pciId) {
 std::vector<KnownPciDevice> KnownPciDevices(const SystemPaths& paths) {
     constexpr const char* kIdFiles[] = {"vendor", "device", "subsystem_vendor", "subsystem_device"};
     std::vector<KnownPciDevice> found;
-    std::error_code error;
-    std::filesystem::directory_iterator devices(paths.sysRoot + "/bus/pci/devices", error), end;
-    for (; !error && devices != end; devices.increment(error)) {
+    const std::string bus = paths.sysRoot + "/bus/pci/devices/";
+    for (const std::string& name : NamesMatching(bus, "*")) {
         KnownPciDevice device;
         bool read = true;
         for (std::size_t i = 0; i < 4 && read; ++i) {
-            read = ReadWholeFile((devices->path() / kIdFiles[i]).string(), device.ids[i]) &&
+            read = ReadWholeFile(bus + name + "/" + kIdFiles[i], device.ids[i]) &&
                    device.ids[i].rfind("0x", 0) == 0;
             if (read) device.ids[i] = device.ids[i].substr(2, device.ids[i].find_first_of("\n") - 2);
         }
