@@ -254,11 +254,11 @@ class Fleet:
             with open(config, 'w') as handle:
                 handle.write(SSHD_CONFIG.format(port=PORT, address=address,
                                                 dir=self.dir, name=name))
-            # sshd wants /run/sshd; a tmpfs over /run inside the sandbox's
-            # namespace gives it one without touching the host's /run. The
-            # loop stops sshd by its pid should this process die unawares.
-            script = ('mount -t tmpfs fleet-run /run && mkdir -m 755 '
-                      '/run/sshd && { %s -D -e -f %s & sshd=$!; '
+            # sshd wants /run/sshd: the sandbox's own /run (root's, 0755,
+            # as a server's is) holds it, never the host's. The loop stops
+            # sshd by its pid should this process die unawares.
+            script = ('mkdir -m 755 /run/sshd && '
+                      '{ %s -D -e -f %s & sshd=$!; '
                       'while kill -0 %d $sshd 2>/dev/null; do sleep 1; done; '
                       'kill $sshd 2>/dev/null; wait $sshd; }'
                       % (SSHD, config, os.getpid()))
