@@ -43,6 +43,8 @@ const EntryPoint kEntryPoints[] = {
     // The report is still written when the log is not.
     {"VendorBuildLog", "/var/vkx/Component.log", "\"$BIN/hbafw-qlogic\" /d report.xml", 3, {3, 7}},
     {"VendorBuildRunLock", "/var/vkx/Component.lock", "\"$BIN/hbafw-qlogic\"", 1, {7}},
+    // After a flash: the record of it that outlives a cleared restart signal.
+    {"VendorBuildFinishedFlash", "/var/vkx/flashes/finished", "\"$BIN/hbafw-qlogic\" /s", 1, {1, 7}, 1},
     {"VendorBuildReport", "/var/hbafw-reports/discovery.xml", "\"$BIN/hbafw-qlogic\" /d \"$TARGET\"", 3, {3}},
     {"InventoryPrometheus", "/var/lib/prometheus/node-exporter/hbafw.prom",
      "\"$BIN/hbafw-inventory\" --prometheus \"$TARGET\" > /dev/null", 0, {4}, 0, "", true},
