@@ -173,10 +173,13 @@ else
         echo "enabled: $(timer)"
         # node_exporter'"'"'s package makes the textfile folder.
         mkdir -p "$m${metrics%/*}"
+        # The unit'"'"'s command line with its paths in the root: systemd reads
+        # $$ as $ and quotes as sh does, so eval splits it as systemd would.
         command=$(sed -n "s/^ExecStart=//p" "$m/usr/lib/systemd/system/hbafw-inventory.service")
-        # shellcheck disable=SC2086 # the unit'"'"'s command line, split as systemd splits it
-        set -- ${command//$metrics/$m$metrics}
-        "$sandbox" "$w/machine" "$m$1" "${@:2}" >/dev/null 2>&1
+        command=${command//\$\$/\$}
+        command=${command//$metrics/$m$metrics}
+        eval "set -- ${command//\/usr\/sbin\//$m\/usr\/sbin\/}"
+        "$sandbox" "$w/machine" "$@" >/dev/null 2>&1
         echo "ran: $? $(promtool check metrics <"$m$metrics" 2>&1 && echo checked)"
         in_root dpkg -r hbafw || echo "remove failed"
         echo "removed: $([[ -e $m$metrics ]] && echo "metrics kept")"
