@@ -384,13 +384,20 @@ class Fleet:
     def playbook(self, collections, *args, timeout=600,
                  name='hbafw.fleet.rollout'):
         """Run the playbook (the rollout); (exit code, combined output).
-        While it runs, self.running is its process (a test may kill it)."""
+        While it runs, self.running is its process (a test may kill it).
+        One that outlasts timeout is killed with its workers, and its
+        output says so: closing its pipe alone leaves it waiting forever."""
         with subprocess.Popen(
                 ['ansible-playbook', name] + list(args),
                 env=self.environment(collections), cwd=self.dir,
                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                text=True) as self.running:
-            out = self.running.communicate(timeout=timeout)[0]
+                text=True, start_new_session=True) as self.running:
+            try:
+                out = self.running.communicate(timeout=timeout)[0]
+            except subprocess.TimeoutExpired:
+                os.killpg(self.running.pid, signal.SIGKILL)
+                out = self.running.communicate()[0] + (
+                    '\n(killed after %d s)\n' % timeout)
         return self.running.returncode, out
 
 

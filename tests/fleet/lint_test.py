@@ -27,13 +27,13 @@ TEMPLATED = ('max_fail_percentage: '
 # Playbook, the argument spec it checks first, extra vars -> Ansible's own
 # validation message, before any server is touched.
 ARGUMENT_ROWS = [
-    ('hbafw.fleet.rollout', 'discover', [],
+    ('hbafw.fleet.rollout', 'main', [],
      'missing required arguments: hbafw_bundle'),
-    ('hbafw.fleet.rollout', 'discover',
+    ('hbafw.fleet.rollout', 'main',
      ['-e', 'hbafw_bundle=/nowhere.tar.gz', '-e', 'hbafw_reboot=yes'],
      'value of hbafw_reboot must be one of: never, if_required, always, '
      'got: yes'),
-    ('hbafw.fleet.rollout', 'discover',
+    ('hbafw.fleet.rollout', 'main',
      ['-e', 'hbafw_bundle=/nowhere.tar.gz', '-e', 'hbafw_task_timeout=soon'],
      "argument 'hbafw_task_timeout' is of type <class 'str'> and we were "
      "unable to convert to int"),

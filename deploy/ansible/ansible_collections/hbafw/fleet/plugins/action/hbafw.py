@@ -4,11 +4,15 @@
 # itself and only the digest (and the keyring, when given) goes along. It
 # returns the step's record for the fleet report: a failure with no verdict
 # of the module is told from a lost server by a bare command, and a restart
-# that did not complete is recorded without running anything.
+# that did not complete is recorded without running anything. With record,
+# it also keeps that record in the server's fact hbafw_records, which the
+# report reads: no task of its own per server and step.
 
 from __future__ import absolute_import, division, print_function
 
 from ansible.errors import AnsibleConnectionFailure
+from ansible.executor.task_executor import TaskTimeoutError
+from ansible.module_utils.parsing.convert_bool import boolean
 from ansible.plugins.action import ActionBase
 from ansible_collections.hbafw.fleet.plugins.modules.hbafw import ARGUMENTS
 from ansible_collections.hbafw.fleet.plugins.plugin_utils.archive import (
@@ -16,7 +20,8 @@ from ansible_collections.hbafw.fleet.plugins.plugin_utils.archive import (
 from ansible_collections.hbafw.fleet.plugins.plugin_utils.arguments import (
     checked_arguments)
 from ansible_collections.hbafw.fleet.plugins.plugin_utils.records import (
-    STEPS, after_restart, needs_probe, record, restart_lost)
+    DISCOVERY, STEPS, UPDATE, after_restart, kept_records, needs_probe, record,
+    restart_lost)
 
 __metaclass__ = type
 
@@ -24,6 +29,10 @@ __metaclass__ = type
 OLD_WAIT = 'hbafw_async_timeout'
 OLD_WAIT_USED = ('hbafw_async_timeout is deprecated: it bounds the wait for '
                  'a flash, which is not async; set hbafw_flash_timeout')
+RECORDS = 'hbafw_records'
+# Ansible's own words for a task that outlasts its timeout.
+TIMED_OUT = ('The %s action failed to execute in the expected time frame '
+             '(%d) and was terminated')
 
 
 class ActionModule(ActionBase):
@@ -34,10 +43,39 @@ class ActionModule(ActionBase):
         if checked_arguments(self, result, argument_spec=ARGUMENTS) is None:
             return result
         args = dict(self._task.args)
+        kind = args.pop('record', None)
+        reboot = args.pop('reboot_policy', 'never')
+        records = ((task_vars or {}).get('ansible_facts') or {}).get(RECORDS)
+        # A task timeout ends the step here, not in Ansible, so that the
+        # record is kept all the same.
+        ran = True
+        try:
+            ran = self.run_step(result, args, task_vars, kind, records or {})
+        except TaskTimeoutError:
+            kept(result, self.timed_out())
+        if kind:
+            # The check after a restart passes no force: the update's stands.
+            force = args['force'] if 'force' in args else \
+                (records or {}).get('force', False)
+            result['ansible_facts'] = {RECORDS: kept_records(
+                records, kind, result, boolean(force), reboot)}
+        if not ran:
+            result['changed'] = False
+        return result
+
+    def run_step(self, result, args, task_vars, kind, records):
         flashed, restart = args.pop('flashed', None), args.pop('restart', None)
         state = args.get('state', 'discovered')
+        discovery = records.get(DISCOVERY) or {}
+        if kind == UPDATE and state == 'updated' \
+                and not discovery.get('update_due'):
+            # Batched only for its restart: the discovery stands as the
+            # update, and nothing runs.
+            kept(result, discovery)
+            return False
         if state == 'rebooted' and flashed and restart_lost(restart or {}):
-            return kept(result, after_restart(flashed, restart))
+            kept(result, after_restart(flashed, restart))
+            return True
         if args.get('bundle_url'):
             if args.get('bundle_keyring'):
                 args['bundle_keyring_content'] = archive_content(
@@ -53,7 +91,7 @@ class ActionModule(ActionBase):
             result.setdefault('deprecations', []).append(dict(
                 msg=OLD_WAIT_USED, version='2.0.0',
                 collection_name='hbafw.fleet'))
-        return result
+        return True
 
     def step(self, args, task_vars):
         """The module's result, or a lost server's when the server stopped
@@ -69,7 +107,13 @@ class ActionModule(ActionBase):
             self._remove_tmp_path(self._connection._shell.tmpdir)
         except AnsibleConnectionFailure as error:
             result = dict(unreachable=True, failed=True, msg=str(error))
+        except TaskTimeoutError:
+            result = self.timed_out()
         return result
+
+    def timed_out(self):
+        return dict(failed=True, msg=TIMED_OUT % (self._task.action,
+                                                  self._task.timeout))
 
     def cleanup(self, force=False):
         # A lost server's temporary folder cannot be removed; the result

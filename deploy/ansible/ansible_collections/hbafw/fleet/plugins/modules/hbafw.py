@@ -202,6 +202,23 @@ options:
       C(adapters_after).
     type: dict
     default: {}
+  record:
+    description: Read by the action on the controller, which keeps the
+      step's record under this name in the server's fact C(hbafw_records)
+      for M(hbafw.fleet.fleet_report) (C(discovery) starts the records
+      afresh). With I(state=updated) and C(update), a server whose kept
+      discovery has nothing to flash runs nothing, its discovery standing
+      as its update.
+    type: str
+    default: null
+    choices: [discovery, update]
+  reboot_policy:
+    description: With I(record), the rollout's restart policy kept beside
+      the records (C(hbafw_reboot)), which decides whether flashed
+      firmware that waits for a restart batches the server.
+    type: str
+    default: never
+    choices: [never, if_required, always]
 attributes:
   check_mode:
     description: Can run in check_mode and return changed status prediction
@@ -562,6 +579,9 @@ ARGUMENTS = dict(
     inventory=dict(type='path', default=INVENTORY),
     restart=dict(type='dict', default={}),
     flashed=dict(type='dict', default={}),
+    record=dict(type='str', choices=['discovery', 'update']),
+    reboot_policy=dict(type='str', default='never',
+                       choices=['never', 'if_required', 'always']),
 )
 
 

@@ -75,6 +75,20 @@ def after_restart(flashed, restart, checked=None):
     return record(merged, CHECK)
 
 
+def kept_records(records, kind, result, force, reboot):
+    """The server's records once a step's result is kept as kind: a
+    discovery starts them afresh (a fact cache may hold an earlier run's);
+    failed is the step's own failure, which the role's failed_when hides
+    from the result."""
+    entry = dict((key, value) for key, value in result.items()
+                 if key != 'ansible_facts' and not key.startswith('_ansible'))
+    entry['failed'] = bool(result.get('server_failed',
+                                      result.get('failed')))
+    kept = {} if kind == DISCOVERY else dict(records or {})
+    kept.update({kind: entry, 'force': force, 'reboot': reboot})
+    return kept
+
+
 def batched(records, check_mode):
     """Whether the update batches take a server: something to flash, or,
     when the rollout restarts servers, flashed firmware that waits for a

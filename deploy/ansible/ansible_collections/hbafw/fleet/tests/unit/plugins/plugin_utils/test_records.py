@@ -6,7 +6,7 @@ import collections
 import unittest
 
 from ansible_collections.hbafw.fleet.plugins.plugin_utils.records import (
-    after_restart, eligible, failures, needs_probe, record)
+    after_restart, eligible, failures, kept_records, needs_probe, record)
 
 FLASHED = dict(changed=True, exit_code=1, adapters=['before'], pending=['p'],
                stdout='flash out', log='flash log\n', reboot_required=True,
@@ -109,6 +109,21 @@ class RecordsTest(unittest.TestCase):
                 [row.name for row in rows
                  if row.batched and row.check_mode == check_mode],
                 check_mode)
+
+    def test_a_discovery_starts_the_records_afresh(self):
+        # A fact cache may hold an earlier run's update: never this run's.
+        earlier = dict(discovery=CHECKED, update=FLASHED, force=True)
+        found = dict(CHECKED, failed=False, server_failed=True,
+                     ansible_facts=dict(hbafw_records=earlier),
+                     _ansible_no_log=False)
+        kept = kept_records(earlier, 'discovery', found, False, 'never')
+        self.assertEqual(sorted(kept), ['discovery', 'force', 'reboot'])
+        self.assertEqual(kept['discovery'], dict(
+            CHECKED, failed=True, server_failed=True))
+        kept = kept_records(kept, 'update', FLASHED, False, 'always')
+        self.assertEqual((kept['discovery']['failed'], kept['update'],
+                          kept['reboot']),
+                         (True, dict(FLASHED, failed=False), 'always'))
 
     def test_a_server_that_needs_a_person_gets_one_line(self):
         servers = [
