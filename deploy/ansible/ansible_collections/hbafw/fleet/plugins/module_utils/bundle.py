@@ -2,15 +2,17 @@
 # holding the vendor builds, the vendor's tools and catalogue, SHA256SUMS over
 # every other file and, when signed, SHA256SUMS.sig; and its digest-named
 # folder on a server, trusted only while root's alone and holding exactly the
-# verified archive's files. Standard library only, as it runs on the
-# controller and on every server; it starts no process and leaves verifying
-# the signature to the caller.
+# verified archive's files, which a record of their digests beside it lets a
+# later check confirm without reading what did not change. Standard library
+# only, as it runs on the controller and on every server; it starts no
+# process and leaves verifying the signature to the caller.
 
 from __future__ import absolute_import, division, print_function
 
 import errno
 import hashlib
 import io
+import json
 import os
 import re
 import stat
@@ -145,7 +147,9 @@ def archive_stream(archive):
 
 
 def check_arrival(archive, digest):
-    copied = stream_digest(archive_stream(archive))
+    # Bytes are hashed whole: read through a stream, each chunk is a copy.
+    copied = (hashlib.sha256(archive).hexdigest() if isinstance(
+        archive, bytes) else stream_digest(archive_stream(archive)))
     if copied != digest:
         raise BundleError('the archive arrived with digest %s, not %s'
                           % (copied, digest))
@@ -176,18 +180,25 @@ def file_problem(info):
     return None
 
 
-def folder_check(folder, expected=None, tidy=True):
-    """Problems of an unpacked bundle folder: it must be root's alone and
-    hold exactly the files of expected ({name: digest} of the verified
-    archive) or, without it, what its own SHA256SUMS lists. The kit folders
-    an older component left in it are removed (tidy) when their run is dead
-    and passed over while it may be flashing from them."""
+def stat_key(info):
+    """What of a file's lstat result changes when it is written (even with
+    its time set back), replaced, or given another owner or mode."""
+    return [info.st_size, info.st_mode, info.st_uid, info.st_gid,
+            info.st_ino, info.st_mtime_ns, info.st_ctime_ns]
+
+
+def folder_files(folder, tidy=True, known=None):
+    """The files of a bundle folder as {name: (stat key, SHA-256)}, or the
+    problem that refuses it. A file whose stat key is still the one known
+    ({name: (stat key, SHA-256)}) gives, unread, the digest known of it.
+    The kit folders an older component left in it are removed (tidy) when
+    their run is dead and passed over while it may be flashing from them."""
     problem = owner_problem(os.lstat(folder))
     if problem:
-        return ['the folder %s: %s' % (folder, problem)]
+        return 'the folder %s: %s' % (folder, problem), None
     if tidy:
         remove_dead_kits(folder, OLD_KIT_PREFIX, LOCK_PATH)
-    digests = {}
+    files = {}
     for name in os.listdir(folder):
         path = os.path.join(folder, name)
         info = os.lstat(path)
@@ -195,19 +206,40 @@ def folder_check(folder, expected=None, tidy=True):
             continue
         problem = file_problem(info)
         if problem:
-            return ['%s %s' % (name, problem)]
-        digests[name] = file_digest(path)
+            return '%s %s' % (name, problem), None
+        key = stat_key(info)
+        recorded = (known or {}).get(name)
+        # Read after its lstat: a write while it is read leaves a key that
+        # no longer matches, so the next check reads it again.
+        files[name] = key, (recorded[1] if recorded and recorded[0] == key
+                            else file_digest(path))
+    return None, files
+
+
+def checked_files(folder, expected=None, tidy=True, known=None):
+    """(problems, folder_files) of an unpacked bundle folder: it must be
+    root's alone and hold exactly the files of expected ({name: digest} of
+    the verified archive) or, without it, what its own SHA256SUMS lists."""
+    problem, files = folder_files(folder, tidy, known)
+    if problem:
+        return [problem], None
+    digests = dict((name, digest) for name, (_key, digest) in files.items())
     if expected is not None:
-        return check_sums(expected, digests, ARCHIVE)
+        return check_sums(expected, digests, ARCHIVE), files
     try:
         sums = parse_sums(open_text(os.path.join(folder, SUMS)))
     except (IOError, OSError) as error:
-        return ['%s cannot be read: %s' % (SUMS, error)]
+        return ['%s cannot be read: %s' % (SUMS, error)], files
     except BundleError as error:
-        return [str(error)]
+        return [str(error)], files
     for name in (SUMS, SIGNATURE):
         digests.pop(name, None)
-    return check_sums(sums, digests)
+    return check_sums(sums, digests), files
+
+
+def folder_check(folder, expected=None, tidy=True):
+    """Problems of an unpacked bundle folder (checked_files)."""
+    return checked_files(folder, expected, tidy)[0]
 
 
 def open_text(path):
@@ -234,26 +266,115 @@ def unpack(tar, members, folder):
                         member.mode & 0o111)
 
 
-def check_folder(folder, expected=None, tidy=True):
-    problems = folder_check(folder, expected, tidy)
+def check_folder(folder, expected=None, tidy=True, known=None):
+    """folder_files of a bundle folder that matches (checked_files), else
+    raises BundleError."""
+    problems, files = checked_files(folder, expected, tidy, known)
     if problems:
         raise BundleError('; '.join(problems))
+    return files
 
 
-def place(archive, digest, dest):
+# A placed folder's digest record: the verified archive's digest and, per
+# file, its stat key and SHA-256, so that a later check for the same archive
+# neither unpacks the archive again nor reads a file that did not change.
+# It lies beside the folder in its parent, which place() and remove() open
+# judged root's alone and reach both through: a dot-name is never an
+# archive's digest, so no bundle folder takes it; inside the folder it would
+# be a file the archive lacks, and the state folder is an option of only one
+# of the modules that place bundles.
+RECORD = '.%s.digests'
+DIGEST = re.compile(r'^[0-9a-f]{64}$')
+# A file written again within the clock tick a check saw it in keeps its
+# stat key: a recorded digest counts only for a file whose last change came
+# this long before the check that recorded it (git's racy entries), many
+# ticks; on a file system that keeps whole seconds (no nanoseconds), two.
+RACY_NS = 10 ** 8
+RACY_WHOLE_SECONDS_NS = 2 * 10 ** 9
+
+
+def now_ns():
+    return int(time.time() * 10 ** 9)
+
+
+def read_record(parent, name):
+    """The record of parent's (a Folder's) bundle folder name: (archive
+    digest, {file: SHA-256}, {file: (stat key, SHA-256)} of the files whose
+    digest counts unread), or None when it is missing, not root's alone or
+    malformed."""
+    data = parent.read(RECORD % name, private=True)
+    if data is None:
+        return None
+    try:
+        record = json.loads(data.decode())
+        digests, known = {}, {}
+        for file_name, entry in record['files'].items():
+            if not (isinstance(entry, list) and len(entry) == 8 and
+                    safe_name(file_name) and DIGEST.match(entry[7]) and
+                    all(type(number) is int for number in entry[:7])):
+                return None
+            key, digests[file_name] = entry[:7], entry[7]
+            if key[-1] < record['checked'] - (
+                    RACY_NS if key[-1] % 10 ** 9 else RACY_WHOLE_SECONDS_NS):
+                known[file_name] = key, entry[7]
+        if not DIGEST.match(record['archive']):
+            return None
+    except (AttributeError, KeyError, TypeError, ValueError):
+        return None
+    return record['archive'], digests, known
+
+
+def write_record(parent, name, archive, files, checked):
+    """Records the files of parent's bundle folder name ({file: (stat key,
+    SHA-256)}, as a check begun at checked found them) for the archive of
+    this digest. One not written only costs the next check its speed."""
+    record = {'archive': archive, 'checked': checked, 'files': dict(
+        (file_name, key + [digest])
+        for file_name, (key, digest) in files.items())}
+    try:
+        parent.replace(RECORD % name, json.dumps(record, sort_keys=True))
+    except (FolderError, OSError):
+        pass
+
+
+def check_placed(parent, name, digest=None, expected=None, archive=None,
+                 tidy=True, keep=True):
+    """Checks parent's (a Folder's) bundle folder name against the verified
+    archive of this digest or, without one, of these file digests
+    (expected). A record that vouches for it gives the archive's file
+    digests and those of the files unchanged since; else they come from
+    expected or from reading the archive (bytes or a file). The record is
+    renewed (keep) when anything was read. {file: SHA-256} of the archive;
+    raises BundleError when the folder does not match."""
+    record = read_record(parent, name)
+    if record and (record[0] == digest if digest else record[1] == expected):
+        digest, expected, known = record[0], record[1], record[2]
+    else:
+        known = {}
+        if expected is None:
+            expected = archive_digests(archive)
+    checked = now_ns()
+    files = check_folder(parent.where(name), expected, tidy, known)
+    if keep and digest and files != known:
+        write_record(parent, name, digest, files, checked)
+    return expected
+
+
+def place(archive, digest, dest, keep_record=True):
     """Unpacks the archive (bytes or a file, whose SHA-256 must be digest)
     into the folder dest, mode 0700, its parents made root-only; a dest
-    already there is checked against the archive, never rewritten, as a
-    flash may run from it. (True when it unpacked, {file name: SHA-256} of
-    the archive's files.) Raises BundleError when the archive or the folder
-    does not match, FolderError when a parent is not root's alone."""
+    already there is checked against the archive (check_placed), never
+    rewritten, as a flash may run from it. The folder's digest record is
+    written unless not keep_record. (True when it unpacked, {file name:
+    SHA-256} of the archive's files.) Raises BundleError when the archive or
+    the folder does not match, FolderError when a parent is not root's
+    alone."""
     check_arrival(archive, digest)
     name = os.path.basename(dest)
     with open_folder(os.path.dirname(dest), make=True) as parent:
         if parent.exists(name):
-            expected = archive_digests(archive)
-            check_folder(dest, expected)
-            return False, expected
+            return False, check_placed(parent, name, digest, archive=archive,
+                                       keep=keep_record)
         # Unpacked beside its final name and renamed, so no run ever sees
         # half a bundle under the digest's name.
         handle, partial = parent.make_temporary('.%s.' % name)
@@ -261,7 +382,8 @@ def place(archive, digest, dest):
         try:
             with handle:
                 expected = archive_digests(archive, handle)
-            check_folder(parent.where(partial), expected)
+            checked = now_ns()
+            files = check_folder(parent.where(partial), expected)
             if parent.exists(name):
                 raise OSError(errno.EEXIST, name)
             parent.rename(partial, name)
@@ -269,10 +391,13 @@ def place(archive, digest, dest):
             # Another run placed it first; that one is checked instead.
             if expected is None or not parent.exists(name):
                 raise
-            check_folder(dest, expected)
-            return False, expected
+            return False, check_placed(parent, name, digest, expected,
+                                       keep=keep_record)
         finally:
             parent.remove(partial)
+        # Renaming the folder leaves its files' stat keys as checked.
+        if keep_record:
+            write_record(parent, name, digest, files, checked)
     return True, expected
 
 
@@ -313,6 +438,8 @@ def remove(folder, check_mode=False):
             folder, ', '.join(map(str, running)))
     if not check_mode:
         with open_folder(os.path.dirname(folder)) as parent:
+            # The record first, so that none outlives its folder.
+            parent.remove(RECORD % os.path.basename(folder))
             parent.remove(os.path.basename(folder))
     return True, None
 

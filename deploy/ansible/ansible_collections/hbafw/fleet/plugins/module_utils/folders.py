@@ -142,16 +142,20 @@ class Folder(object):
             raise
         return os.fdopen(descriptor, mode.replace('x', 'w'))
 
-    def read(self, name):
+    def read(self, name, private=False):
         """The file's bytes, or None when it is missing or not a plain file
-        (a link is not followed)."""
+        (a link is not followed); private, also when it is not root's alone:
+        another user's, or one group or others may read or write."""
         try:
             descriptor = os.open(self._name(name), os.O_RDONLY |
                                  os.O_NOFOLLOW | os.O_CLOEXEC, dir_fd=self.fd)
         except OSError:
             return None
         with os.fdopen(descriptor, 'rb') as handle:
-            if not stat.S_ISREG(os.fstat(descriptor).st_mode):
+            info = os.fstat(descriptor)
+            if not stat.S_ISREG(info.st_mode) or private and (
+                    info.st_uid not in (0, os.geteuid()) or
+                    info.st_mode & 0o077):
                 return None
             return handle.read()
 

@@ -411,7 +411,7 @@ import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.hbafw.fleet.plugins.module_utils.bundle import (
-    BROKEN, CORRUPT, check_arrival, folder_check, hold,
+    BROKEN, CORRUPT, BundleError, check_arrival, check_placed, hold,
     place as unpack_bundle, release, remove as remove_bundle)
 from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
     KITS_PATH, VENDOR_BUILDS)
@@ -465,9 +465,9 @@ def place_bundle(module):
     if not params['bundle_digest']:
         module.fail_json(msg='bundle needs bundle_digest', update_due=False)
     try:
-        placed, digests = unpack_bundle(bundle_archive(module),
-                                        params['bundle_digest'],
-                                        params['chdir'])
+        placed, digests = unpack_bundle(
+            bundle_archive(module), params['bundle_digest'], params['chdir'],
+            keep_record=not module.check_mode)
     except BROKEN as error:
         module.fail_json(msg='%s: %s' % (CORRUPT, error), update_due=False)
     except FolderError as error:
@@ -490,12 +490,18 @@ def check_bundle_folder(module):
     except (FolderError, OSError) as error:
         fail_unsafe(module, error)
     expected = module.params['bundle_digests']
-    if expected:
-        problems = folder_check(chdir, expected,
-                                tidy=not module.check_mode)
-        if problems:
-            module.fail_json(msg='%s: %s' % (CORRUPT, '; '.join(problems)),
-                             update_due=False)
+    if not expected:
+        return
+    parent, name = os.path.split(os.path.abspath(chdir))
+    try:
+        with open_folder(parent) as folder:
+            check_placed(folder, name, expected=expected,
+                         tidy=not module.check_mode,
+                         keep=not module.check_mode)
+    except BundleError as error:
+        module.fail_json(msg='%s: %s' % (CORRUPT, error), update_due=False)
+    except (FolderError, OSError) as error:
+        fail_unsafe(module, error)
 
 
 def prepare_state_dir(module):

@@ -9,6 +9,7 @@ import functools
 import hashlib
 import http.server
 import io
+import json
 import os
 import shutil
 import subprocess
@@ -221,7 +222,66 @@ class ChecksumTest(unittest.TestCase):
                     process.kill()
                     process.wait()
         self.assertEqual(bundle.remove(folder), (True, None))
+        self.assertEqual(os.listdir(root), ['bundle-next'])
         self.assertEqual(bundle.remove(folder), (False, None))
+
+    def test_a_placed_folder_is_checked_by_its_record(self):
+        def edit_record(change):
+            with open(p.record) as handle:
+                record = json.load(handle)
+            change(record)
+            with open(p.record, 'w') as handle:
+                json.dump(record, handle)
+
+        def changed(p):
+            info = os.stat(p.dest + '/reference.xml')
+            with open(p.dest + '/reference.xml', 'r+b') as handle:
+                handle.write(b'>')
+            os.utime(p.dest + '/reference.xml', ns=(info.st_atime_ns,
+                                                    info.st_mtime_ns))
+        # what is done to the placed folder: the start of the next
+        # placement's error (None: placed), whether it unpacks the archive,
+        # how many files it reads
+        rows = [('nothing', lambda p: None, None, False, 0),
+                ('a file changed, its time set back', changed,
+                 'reference.xml does not match', False, 1),
+                ('the record of another archive', lambda p: edit_record(
+                    lambda record: record.update(archive='0' * 64)),
+                 None, True, 3),
+                ('the record open to others',
+                 lambda p: os.chmod(p.record, 0o604), None, True, 3),
+                ('the record not a list of numbers', lambda p: edit_record(
+                    lambda record: record['files'].update(x=[])),
+                 None, True, 3)]
+        data = packed(FILES)
+        digest = hashlib.sha256(data).hexdigest()
+        for name, prepare, error, unpacks, reads in rows:
+            with self.subTest(name):
+                p = mock.Mock(root=tempfile.mkdtemp())
+                self.addCleanup(shutil.rmtree, p.root)
+                p.dest, p.record = (p.root + '/' + digest, p.root + '/' +
+                                    bundle.RECORD % digest)
+                bundle.place(data, digest, p.dest, keep_record=False)
+                self.assertFalse(os.path.exists(p.record))
+                # Files written just before a check are read again.
+                time.sleep(0.2)
+                bundle.place(data, digest, p.dest)
+                prepare(p)
+                with mock.patch.object(bundle, 'archive_digests', wraps=bundle.
+                                       archive_digests) as unpacked, \
+                        mock.patch.object(bundle, 'file_digest', wraps=bundle.
+                                          file_digest) as read:
+                    try:
+                        bundle.place(data, digest, p.dest)
+                        problem = None
+                    except bundle.BundleError as failure:
+                        problem = str(failure)[:len(error)]
+                self.assertEqual((problem, unpacked.called, read.call_count),
+                                 (error, unpacks, reads))
+                if error is None:
+                    with open(p.record) as handle:
+                        self.assertEqual(json.load(handle)['archive'], digest)
+                    self.assertEqual(os.stat(p.record).st_mode, 0o100600)
 
 
 class ServerFolderTest(unittest.TestCase):
