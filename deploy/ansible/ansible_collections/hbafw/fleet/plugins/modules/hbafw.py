@@ -403,7 +403,6 @@ step:
   sample: restart
 '''
 
-import base64
 import os
 import re
 import shutil
@@ -418,8 +417,6 @@ from ansible_collections.hbafw.fleet.plugins.module_utils.component import (
 from ansible_collections.hbafw.fleet.plugins.module_utils.folders import (
     KIT_PREFIX, FolderError, check_way, make_folders, open_folder,
     remove_dead_kits)
-from ansible_collections.hbafw.fleet.plugins.module_utils.mirror import (
-    LIMIT, TIMEOUT, fetch, signature_problem, url_problem, write_keyring)
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
     BUSY, FAILED, STILL_FLASHING)
 from ansible_collections.hbafw.fleet.plugins.module_utils.server import (
@@ -433,9 +430,14 @@ def bundle_archive(module):
     """The archive to place: pushed with the call, or fetched here from
     bundle_url, its digest and with a keyring its signature checked before
     anything of it is unpacked."""
+    # Imported here: only a call with a bundle needs them, and the mirror's
+    # web client only pull mode.
+    import base64
     params = module.params
     if not params['bundle_url']:
         return base64.b64decode(params['bundle_content'])
+    from ansible_collections.hbafw.fleet.plugins.module_utils.mirror import (
+        LIMIT, fetch, signature_problem, url_problem, write_keyring)
     problem = url_problem(params['bundle_url'])
     if problem:
         module.fail_json(msg=problem, update_due=False)
@@ -558,6 +560,8 @@ def catalogue_of(chdir, outcome):
     return catalogue
 
 
+# The mirror's own TIMEOUT, stated here so that only pull mode imports it.
+FETCH_TIMEOUT = 300
 # The action checks its task's arguments by this too, so bad input gets
 # Ansible's message before the action reads any of it.
 ARGUMENTS = dict(
@@ -575,7 +579,7 @@ ARGUMENTS = dict(
     bundle_content=dict(type='str', default='', no_log=True),
     bundle_url=dict(type='str', default=''),
     bundle_size=dict(type='int', default=0),
-    fetch_timeout=dict(type='int', default=TIMEOUT),
+    fetch_timeout=dict(type='int', default=FETCH_TIMEOUT),
     bundle_keyring=dict(type='path', no_log=False),
     bundle_keyring_content=dict(type='str', default='', no_log=False),
     bundle_digests=dict(type='dict', default={}),
