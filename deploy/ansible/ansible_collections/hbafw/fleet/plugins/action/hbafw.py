@@ -6,12 +6,16 @@
 # of the module is told from a lost server by a bare command, and a restart
 # that did not complete is recorded without running anything. With record,
 # it also keeps that record in the server's fact hbafw_records, which the
-# report reads: no task of its own per server and step.
+# report reads; and with restart_with, an update whose firmware waits for a
+# restart the policy calls for restarts the server (ansible.builtin.reboot)
+# and checks it: no task of its own per server and step.
 
 from __future__ import absolute_import, division, print_function
 
+import signal
+
 from ansible.errors import AnsibleConnectionFailure
-from ansible.executor.task_executor import TaskTimeoutError
+from ansible.executor.task_executor import TaskTimeoutError, task_timeout
 from ansible.module_utils.parsing.convert_bool import boolean
 from ansible.plugins.action import ActionBase
 from ansible_collections.hbafw.fleet.plugins.modules.hbafw import ARGUMENTS
@@ -21,7 +25,7 @@ from ansible_collections.hbafw.fleet.plugins.plugin_utils.arguments import (
     checked_arguments)
 from ansible_collections.hbafw.fleet.plugins.plugin_utils.records import (
     DISCOVERY, STEPS, UPDATE, after_restart, kept_records, needs_probe, record,
-    restart_lost)
+    restart_due, restart_lost)
 
 __metaclass__ = type
 
@@ -30,6 +34,9 @@ OLD_WAIT = 'hbafw_async_timeout'
 OLD_WAIT_USED = ('hbafw_async_timeout is deprecated: it bounds the wait for '
                  'a flash, which is not async; set hbafw_flash_timeout')
 RECORDS = 'hbafw_records'
+REBOOT = 'ansible.builtin.reboot'
+# What of an update's arguments the check after its restart does not take.
+UPDATE_ONLY = ('force', 'wait', 'bundle_digests')
 # Ansible's own words for a task that outlasts its timeout.
 TIMED_OUT = ('The %s action failed to execute in the expected time frame '
              '(%d) and was terminated')
@@ -45,12 +52,17 @@ class ActionModule(ActionBase):
         args = dict(self._task.args)
         kind = args.pop('record', None)
         reboot = args.pop('reboot_policy', 'never')
+        restart_with = args.pop('restart_with', None)
         records = ((task_vars or {}).get('ansible_facts') or {}).get(RECORDS)
         # A task timeout ends the step here, not in Ansible, so that the
         # record is kept all the same.
         ran = True
         try:
             ran = self.run_step(result, args, task_vars, kind, records or {})
+            if restart_with and restart_due(
+                    result, reboot, self._play_context.check_mode):
+                self.restart(result, args, restart_with, task_vars)
+                ran = True
         except TaskTimeoutError:
             kept(result, self.timed_out())
         if kind:
@@ -93,6 +105,49 @@ class ActionModule(ActionBase):
                 collection_name='hbafw.fleet'))
         return True
 
+    def restart(self, result, args, restart_with, task_vars):
+        """The update in result restarted and checked: its record becomes
+        the check's, or a lost server's at "restart"."""
+        flashed = dict(result)
+        restart = bounded(restart_with['timeout'], REBOOT,
+                          lambda: self.reboot(restart_with['reboot'],
+                                              task_vars))
+        if restart_lost(restart):
+            kept(result, after_restart(flashed, restart))
+            return
+        check = dict((key, value) for key, value in args.items()
+                     if key not in UPDATE_ONLY)
+        check.update(restart_with.get('check') or {}, state='rebooted')
+        if check.get('bundle_url'):
+            if check.get('bundle_keyring'):
+                check['bundle_keyring_content'] = archive_content(
+                    check['bundle_keyring'], 'keyring')
+        elif check.get('bundle'):
+            check['bundle_content'] = archive_content(check['bundle'])
+        found = bounded(restart_with['check_timeout'], self._task.action,
+                        lambda: self.step(check, task_vars))
+        kept(result, after_restart(flashed, restart, found))
+
+    def reboot(self, reboot_args, task_vars):
+        """ansible.builtin.reboot's result on this server; a lost server's
+        when the connection fails."""
+        task = self._task.copy()
+        task.args = dict(reboot_args)
+        task.action = REBOOT
+        action = self._shared_loader_obj.action_loader.get(
+            REBOOT, task=task, connection=self._connection,
+            play_context=self._play_context, loader=self._loader,
+            templar=self._templar, shared_loader_obj=self._shared_loader_obj)
+        try:
+            return action.run(task_vars=task_vars)
+        except AnsibleConnectionFailure as error:
+            return dict(unreachable=True, failed=True, msg=str(error))
+        finally:
+            try:
+                action.cleanup()
+            except AnsibleConnectionFailure:
+                pass
+
     def step(self, args, task_vars):
         """The module's result, or a lost server's when the server stopped
         answering before the step ended."""
@@ -122,6 +177,23 @@ class ActionModule(ActionBase):
             super(ActionModule, self).cleanup(force)
         except AnsibleConnectionFailure:
             pass
+
+
+def bounded(seconds, action, call):
+    """call's result, or Ansible's failure of a task that outlasts its
+    timeout once seconds have passed."""
+    seconds = int(seconds or 0)
+    if seconds <= 0:
+        return call()
+    previous = signal.signal(signal.SIGALRM, task_timeout)
+    signal.alarm(seconds)
+    try:
+        return call()
+    except TaskTimeoutError:
+        return dict(failed=True, msg=TIMED_OUT % (action, seconds))
+    finally:
+        signal.alarm(0)
+        signal.signal(signal.SIGALRM, previous)
 
 
 def kept(result, step_record):

@@ -219,6 +219,17 @@ options:
     type: str
     default: never
     choices: [never, if_required, always]
+  restart_with:
+    description: With I(state=updated), read by the action on the
+      controller. When I(reboot_policy) calls for a restart after the update
+      (never after a failure or while a flash goes on), the action restarts
+      the server with M(ansible.builtin.reboot) and the arguments in
+      C(reboot), bounded by C(timeout) seconds, then checks the firmware
+      (I(state=rebooted), the bundle placed again from the arguments in
+      C(check)), bounded by C(check_timeout); the update's result becomes
+      that check's, as with I(restart) and I(flashed).
+    type: dict
+    default: {}
 attributes:
   check_mode:
     description: Can run in check_mode and return changed status prediction
@@ -592,6 +603,7 @@ ARGUMENTS = dict(
     record=dict(type='str', choices=['discovery', 'update']),
     reboot_policy=dict(type='str', default='never',
                        choices=['never', 'if_required', 'always']),
+    restart_with=dict(type='dict', default={}),
 )
 
 

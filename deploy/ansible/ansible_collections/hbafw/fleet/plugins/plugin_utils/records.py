@@ -89,6 +89,17 @@ def kept_records(records, kind, result, force, reboot):
     return kept
 
 
+def restart_due(result, policy, check_mode):
+    """Whether the update's result calls for a restart under the policy
+    (hbafw_reboot): never in a check, after a failure or while a flash goes
+    on."""
+    if check_mode or result.get('server_failed') or \
+            result.get('still_flashing'):
+        return False
+    return policy == 'always' or (policy == 'if_required'
+                                  and bool(result.get('reboot_required')))
+
+
 def batched(records, check_mode):
     """Whether the update batches take a server: something to flash, or,
     when the rollout restarts servers, flashed firmware that waits for a

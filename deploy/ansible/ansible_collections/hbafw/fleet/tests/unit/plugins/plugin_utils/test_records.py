@@ -6,7 +6,8 @@ import collections
 import unittest
 
 from ansible_collections.hbafw.fleet.plugins.plugin_utils.records import (
-    after_restart, eligible, failures, kept_records, needs_probe, record)
+    after_restart, eligible, failures, kept_records, needs_probe, record,
+    restart_due)
 
 FLASHED = dict(changed=True, exit_code=1, adapters=['before'], pending=['p'],
                stdout='flash out', log='flash log\n', reboot_required=True,
@@ -109,6 +110,19 @@ class RecordsTest(unittest.TestCase):
                 [row.name for row in rows
                  if row.batched and row.check_mode == check_mode],
                 check_mode)
+
+    def test_a_restart_follows_only_what_the_policy_asks(self):
+        waits = dict(reboot_required=True)
+        rows = [(waits, 'if_required', False, True),
+                (dict(reboot_required=False), 'if_required', False, False),
+                (dict(reboot_required=False), 'always', False, True),
+                (waits, 'never', False, False),
+                (waits, 'always', True, False),
+                (dict(waits, server_failed=True), 'always', False, False),
+                (dict(waits, still_flashing=True), 'always', False, False)]
+        for result, policy, check_mode, due in rows:
+            self.assertEqual(restart_due(result, policy, check_mode), due,
+                             (result, policy, check_mode))
 
     def test_a_discovery_starts_the_records_afresh(self):
         # A fact cache may hold an earlier run's update: never this run's.
