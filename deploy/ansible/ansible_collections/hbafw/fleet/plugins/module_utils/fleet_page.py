@@ -14,10 +14,11 @@ __metaclass__ = type
 from ansible_collections.hbafw.fleet.plugins.module_utils.fleet_rows import (
     COLUMNS, file_name)
 from ansible_collections.hbafw.fleet.plugins.module_utils.outcomes import (
-    BUNDLE_CORRUPT, BUSY, COMPLIANT, CURRENT, CURRENT_REBOOT, FAILED,
-    NO_ADAPTER, NOT_COMPARED, NOT_REACHED, NOT_VERIFIED, REBOOT_REQUIRED,
-    REPORT_ORDER as OUTCOMES, RETRY, SKIPPED, STARTED, STILL_FLASHING,
-    UNREACHABLE, UPDATE_AVAILABLE, UPDATED, UPDATED_REBOOT, WOULD_UPDATE)
+    BUNDLE_CORRUPT, BUSY, CHECK_NOT_RUN, COMPLIANT, CURRENT, CURRENT_REBOOT,
+    FAILED, NEWER, NO_ADAPTER, NOT_COMPARED, NOT_LISTED, NOT_REACHED,
+    NOT_VERIFIED, REBOOT_REQUIRED, REPORT_ORDER as OUTCOMES, RETRY, SKIPPED,
+    STARTED, STILL_FLASHING, UNREACHABLE, UPDATE_AVAILABLE, UPDATED,
+    UPDATED_REBOOT, VERSION_UNREADABLE, WOULD_UPDATE)
 
 COLOURS = {FAILED: '#c62828', NOT_VERIFIED: '#ad1457',
            BUNDLE_CORRUPT: '#6a1b9a', UNREACHABLE: '#4e342e',
@@ -27,7 +28,9 @@ COLOURS = {FAILED: '#c62828', NOT_VERIFIED: '#ad1457',
            UPDATED: '#2e7d32', WOULD_UPDATE: '#1565c0', CURRENT: '#607d8b',
            NO_ADAPTER: '#9e9e9e', REBOOT_REQUIRED: '#0277bd',
            UPDATE_AVAILABLE: '#5e35b1', COMPLIANT: '#558b2f',
-           NOT_COMPARED: '#90a4ae'}
+           NOT_COMPARED: '#90a4ae', CHECK_NOT_RUN: '#e65100',
+           VERSION_UNREADABLE: '#b71c1c', NOT_LISTED: '#880e4f',
+           NEWER: '#00695c'}
 # A rollout run against twins of the servers (hbafw.fleet.capture), not them.
 REHEARSAL = 'Rehearsal on twins of the fleet, no real server touched:'
 # Until a run's last write, its banner says so.

@@ -106,6 +106,12 @@ class OutcomeTest(unittest.TestCase):
             with self.subTest(record=record):
                 self.assertEqual(fleet_rows.server_outcome(record)[:2],
                                  (outcome, code))
+        # Each outcome gets its bar on the page, whatever its word.
+        names = [str(number) for number in range(len(rows))]
+        report = fleet_rows.build_report(names, dict(
+            (name, row.record) for name, row in zip(names, rows)))
+        self.assertEqual(fleet_page.render_html(report).count('class="bar"'),
+                         len(set(row.outcome for row in rows)))
         # Until the run ends, a server whose batch has not run is not said
         # to be skipped for good.
         self.assertEqual(fleet_rows.server_outcome({'discovery': FOUND},
