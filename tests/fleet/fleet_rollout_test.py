@@ -12,6 +12,7 @@
 # Exits 77 (skipped) only when the sandbox cannot run here.
 # Usage: fleet_rollout_test.py REPO BUILD_DIR [TEST...]
 
+import collections
 import concurrent.futures
 import contextlib
 import csv
@@ -171,10 +172,12 @@ def snapshot(top):
 class FleetRolloutTest(unittest.TestCase):
     maxDiff = None
 
+    kinds = KINDS
+
     @classmethod
     def setUpClass(cls):
         cls.before = dict((top, snapshot(top)) for top in HOST_TREES)
-        cls.fleet = simfleet.Fleet(REPO, BUILD, KINDS)
+        cls.fleet = simfleet.Fleet(REPO, BUILD, cls.kinds)
         try:
             cls.fleet.__enter__()
         except simfleet.SandboxExit as error:
@@ -183,7 +186,7 @@ class FleetRolloutTest(unittest.TestCase):
                 print('skipped: %s' % error)
                 sys.exit(77)
             raise
-        cls.fleet.configure(forks=len(KINDS))
+        cls.fleet.configure(forks=len(cls.kinds))
         cls.collections = cls.fleet.path('collections')
         # The report folder already holds an operator's files; no run may
         # touch them.
@@ -348,7 +351,7 @@ class FleetRolloutTest(unittest.TestCase):
         start = done.stdout.index('<pre id="out">') + len('<pre id="out">')
         return json.loads(done.stdout[start:done.stdout.index('</pre>')])
 
-    def in_one_run(self, pattern, *tasks):
+    def in_one_run(self, pattern, *tasks, timeout=120):
         """Modules run as root on the servers one after the other, in one
         Ansible start rather than one a module: per (module, args) its
         result per server."""
@@ -368,7 +371,7 @@ class FleetRolloutTest(unittest.TestCase):
             ['ansible-playbook', kept + '.yml'],
             env=self.fleet.environment(self.collections), cwd=self.fleet.dir,
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-            timeout=120)
+            timeout=timeout)
         self.assertEqual(done.returncode, 0, done.stdout)
         found = {}
         for server in os.listdir(kept):
@@ -911,6 +914,136 @@ class FleetRolloutTest(unittest.TestCase):
         self.assertEqual((seen['rows'], seen['failedRows'],
                           seen['firstServer'], seen['summary-unreachable']),
                          (500, 100, 'srv499', '100'))
+
+
+# The agreement table: per machine, what the read side says before the
+# rollout (hbafw_info's compliance against the bundle kept there, the
+# rollout's --check, the rehearsal on the machine's twin) against what the
+# rollout then does, and what the read side says afterwards (the newest
+# history record, hbafw_reboot_required in hbafw-inventory's metrics, the
+# restart signal naming the package). A row: its server kind, the builder's
+# keys the operator gives its twin (what no capture sees), then the expected
+# compliance, check, rollout and twin outcomes, history, metric and signal.
+Agrees = collections.namedtuple('Agrees', (
+    'name', 'kind', 'twin', 'compliance', 'check', 'rollout', 'rehearsal',
+    'history', 'reboot'))
+DUE, WOULD = 'update available', 'would update'
+FLASHED = 'updated, reboot required'
+UNREADABLE, UNLISTED = 'version unreadable', 'adapters not listed'
+NEWER = 'newer than the bundle'
+FAILED_FLASH = ['flash=exit 12']
+AGREEMENT = [
+    Agrees('qlogic due', 'pending', ['flashed.0=3.10', 'flashed.1=3.28'],
+           DUE, WOULD, FLASHED, FLASHED, FLASHED, True),
+    Agrees('qlogic current', 'current', [], 'compliant', CURRENT, CURRENT,
+           CURRENT, CURRENT, False),
+    Agrees('no adapter', 'no-adapter', [], 'no adapter', 'no adapter',
+           'no adapter', 'no adapter', 'no adapter', False),
+    Agrees('emulex due', 'emulex',
+           ['flashed.0=US2.02A1', 'flashed.1=12.0.346.48'],
+           DUE, WOULD, FLASHED, FLASHED, FLASHED, True),
+    Agrees('qlogic+emulex due', ('qlogic+emulex', FAILED_FLASH),
+           FAILED_FLASH, DUE, WOULD, 'failed', 'failed', 'failed', False),
+    Agrees('qlogic+brocade due', 'qlogic+brocade failing', FAILED_FLASH, DUE,
+           WOULD, 'failed', 'failed', 'failed', False),
+    # The tool answers "Flash Image : N/A": the comparison calls it older.
+    Agrees('version N/A', ('qlogic', ['image.0=N/A']), [], UNREADABLE,
+           UNREADABLE, UNREADABLE, UNREADABLE, UNREADABLE, False),
+    Agrees('newer firmware', ('qlogic', ['image.0=9.99']), [], NEWER, NEWER,
+           NEWER, NEWER, NEWER, False),
+    # Emulex adapters on the PCI bus that the kit does not list.
+    Agrees('emulex unlisted', ('emulex', ['adapters=0', 'unlisted=10df:e200']),
+           [], UNLISTED, UNLISTED, UNLISTED, UNLISTED, UNLISTED, False),
+    # Flashed by hand before any of it: only the component's record tells.
+    # Its twin cannot know of a flash on the server (None: not compared).
+    Agrees('flashed by hand', 'pending', None, 'reboot required',
+           'already current, reboot required',
+           'already current, reboot required', None,
+           'already current, reboot required', True),
+]
+AGREE_BUNDLE = '/var/lib/hbafw/bundles/agree'
+# One batch that no failure stops: every row reaches its own outcome.
+ONE_BATCH = '{"hbafw_serial": ["100%"], "hbafw_max_fail_percentage": 100}'
+
+
+class AgreementTest(FleetRolloutTest):
+    kinds = [row.kind for row in AGREEMENT]
+
+    def outcomes(self, report):
+        with open(os.path.join(report, 'latest', 'report.json')) as handle:
+            found = json.load(handle)
+        return dict((server['server'], server['outcome'])
+                    for server in found['servers'])
+
+    def read_after(self):
+        """Per server: the newest history record's outcome, the metric
+        hbafw_reboot_required and whether the restart signal names hbafw."""
+        metrics = '/var/tmp/hbafw-agreement.prom'
+        info, shell = self.in_one_run(
+            'all', ('hbafw.fleet.hbafw_info', dict(
+                inventory='%s/bin/hbafw-inventory' % BUILD)),
+            ('ansible.builtin.shell',
+             '%s/bin/hbafw-inventory --prometheus %s; grep -x '
+             '"hbafw_reboot_required [01]" %s; grep -cx hbafw '
+             '/run/reboot-required.pkgs; true' % (BUILD, metrics, metrics)),
+            timeout=600)
+        return dict((server, (
+            (info[server]['history'] or [{}])[-1].get('outcome'),
+            shell[server]['stdout_lines'][0] == 'hbafw_reboot_required 1',
+            shell[server]['stdout_lines'][-1] == '1'))
+            for server in info)
+
+    def test_agreement(self):
+        servers = self.fleet.names
+        hand = servers[-1]
+        folder = self.fleet.path('agreement')
+        inventory = os.path.join(BUILD, 'bin', 'hbafw-inventory')
+        # The bundle kept on every server, as hbafw_keep_bundle leaves it;
+        # one server's QLogic flash run there by hand.
+        self.on_servers('all', 'mkdir -m 700 -p %s && tar -xzf %s -C %s '
+                        '--strip-components=1' % (
+                            AGREE_BUNDLE, self.fleet.bundle, AGREE_BUNDLE))
+        self.on_servers(hand, 'cd %s; ./hbafw-qlogic /s; test $? = 1'
+                        % AGREE_BUNDLE)
+
+        read, = self.in_one_run('all', ('hbafw.fleet.hbafw_info', dict(
+            inventory=inventory, chdir=AGREE_BUNDLE)), timeout=600)
+        compliance = dict((server, found['compliance'])
+                          for server, found in read.items())
+        code, out = self.fleet.playbook(
+            self.collections, '-e', 'hbafw_report_dir=%s/check' % folder,
+            '-e', 'hbafw_bundle=' + self.fleet.bundle, '--check')
+        check = self.outcomes(folder + '/check')
+
+        code, out = self.fleet.playbook(
+            self.collections, '-e', 'hbafw_report_dir=' + folder,
+            '-e', 'hbafw_inventory_command=' + inventory,
+            name='hbafw.fleet.capture')
+        self.assertEqual(code, 0, out)
+        twin_keys = []
+        for server, row in zip(servers, AGREEMENT):
+            for key in row.twin or []:
+                twin_keys += ['--set', '%s:%s' % (server, key)]
+        with contextlib.redirect_stdout(io.StringIO()) as shown:
+            simfleet.main([REPO, BUILD, 'twins:' + folder + '/captures',
+                           folder + '/rehearsal'] + twin_keys + [
+                '-e', ONE_BATCH, '-e', 'hbafw_bundle=' + self.fleet.bundle])
+        rehearsal = self.outcomes(folder + '/rehearsal')
+        self.assertIn('to rehearse again', shown.getvalue())
+
+        code, out = self.fleet.playbook(
+            self.collections, '-e', 'hbafw_report_dir=%s/rollout' % folder,
+            '-e', 'hbafw_bundle=' + self.fleet.bundle, '-e', ONE_BATCH)
+        rollout = self.outcomes(folder + '/rollout')
+        after = self.read_after()
+        for server, row in zip(servers, AGREEMENT):
+            self.assertEqual(
+                (compliance[server], check[server], rollout[server],
+                 rehearsal[server] if row.twin is not None else None,
+                 after[server]),
+                (row.compliance, row.check, row.rollout, row.rehearsal,
+                 (row.history, row.reboot, row.reboot)),
+                '%s (%s)' % (row.name, server))
 
 
 if __name__ == '__main__':
