@@ -83,6 +83,9 @@ const ContractCase kContractCases[] = {
     {.name = "RunIsPrivate", .machineFiles = {},
      .script = "ls -A /run | grep -cvx mount; echo r > /run/hbafw-sandbox-probe && cat /var/run/hbafw-sandbox-probe", .out = "0\nr\n",
      .hostPathAbsent = "/run/hbafw-sandbox-probe"},
+    {.name = "RootHomeIsPrivate", .machineFiles = {},
+     .script = "ls -A /root | wc -l; stat -c %a /root; echo h > /root/hbafw-sandbox-probe", .out = "0\n700\n",
+     .hostPathAbsent = "/root/hbafw-sandbox-probe"},
 };
 
 // Which host the sandbox runs on: this one, or one with its own files at the fixed paths.
