@@ -88,13 +88,7 @@ class ActionModule(ActionBase):
         if state == 'rebooted' and flashed and restart_lost(restart or {}):
             kept(result, after_restart(flashed, restart))
             return True
-        if args.get('bundle_url'):
-            if args.get('bundle_keyring'):
-                args['bundle_keyring_content'] = archive_content(
-                    args['bundle_keyring'], 'keyring')
-        elif args.get('bundle'):
-            args['bundle_content'] = archive_content(args['bundle'])
-        found = self.step(args, task_vars)
+        found = self.step(with_archive(args), task_vars)
         if state == 'rebooted' and flashed:
             kept(result, after_restart(flashed, restart or {}, found))
         else:
@@ -118,12 +112,7 @@ class ActionModule(ActionBase):
         check = dict((key, value) for key, value in args.items()
                      if key not in UPDATE_ONLY)
         check.update(restart_with.get('check') or {}, state='rebooted')
-        if check.get('bundle_url'):
-            if check.get('bundle_keyring'):
-                check['bundle_keyring_content'] = archive_content(
-                    check['bundle_keyring'], 'keyring')
-        elif check.get('bundle'):
-            check['bundle_content'] = archive_content(check['bundle'])
+        with_archive(check)
         found = bounded(restart_with['check_timeout'], self._task.action,
                         lambda: self.step(check, task_vars))
         kept(result, after_restart(flashed, restart, found))
@@ -177,6 +166,18 @@ class ActionModule(ActionBase):
             super(ActionModule, self).cleanup(force)
         except AnsibleConnectionFailure:
             pass
+
+
+def with_archive(args):
+    """args with what the module gets of the controller's files: the
+    pushed archive, or in pull mode the keyring, when given."""
+    if args.get('bundle_url'):
+        if args.get('bundle_keyring'):
+            args['bundle_keyring_content'] = archive_content(
+                args['bundle_keyring'], 'keyring')
+    elif args.get('bundle'):
+        args['bundle_content'] = archive_content(args['bundle'])
+    return args
 
 
 def bounded(seconds, action, call):
