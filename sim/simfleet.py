@@ -20,6 +20,8 @@ import time
 
 SSHD = '/usr/sbin/sshd'
 PORT = 2222
+# Sandboxes set up at the same time while a fleet starts.
+STARTING_AT_ONCE = 8
 REMOTE_TMP = '/var/tmp/hbafw-ansible'
 ASYNC_DIR = '/var/tmp/hbafw-async'
 REMOTE_BUNDLE = '/var/lib/hbafw/bundles'
@@ -248,43 +250,57 @@ class Fleet:
                                             extra=extra))
 
     def _start(self):
-        sandbox = os.path.join(self.repo, 'sim', 'sandbox')
+        # Started a few at a time: a hundred sandboxes set up at once load two
+        # cores so that one misses its start deadline, and the run fails
+        # before any playbook.
+        waiting = []
         for name, address in zip(self.names, self.addresses):
-            config = self.path(name + '.sshd_config')
-            with open(config, 'w') as handle:
-                handle.write(SSHD_CONFIG.format(port=PORT, address=address,
-                                                dir=self.dir, name=name))
-            # sshd wants /run/sshd: the sandbox's own /run (root's, 0755,
-            # as a server's is) holds it, never the host's. The loop stops
-            # sshd by its pid should this process die unawares.
-            script = ('mkdir -m 755 /run/sshd && '
-                      '{ %s -D -e -f %s & sshd=$!; '
-                      'while kill -0 %d $sshd 2>/dev/null; do sleep 1; done; '
-                      'kill $sshd 2>/dev/null; wait $sshd; }'
-                      % (SSHD, config, os.getpid()))
-            log = open(self.path(name + '.sshd.log'), 'w')
-            process = subprocess.Popen(
-                [sandbox, self.machine(name), 'sh', '-c', script],
-                stdout=log, stderr=subprocess.STDOUT)
-            log.close()
-            self.servers.append((name, address, process))
-        for name, address, process in self.servers:
-            self._wait_until_listening(name, address, process)
-
-    def _wait_until_listening(self, name, address, process):
-        deadline = time.monotonic() + 30
-        while time.monotonic() < deadline:
-            if process.poll() is not None:
-                with open(self.path(name + '.sshd.log')) as log:
-                    raise SandboxExit(process.returncode, log.read())
-            if os.path.exists(self.path(name + '.pid')):
-                try:
-                    socket.create_connection((address, PORT), 1).close()
-                    return
-                except OSError:
-                    pass
+            while len(waiting) >= STARTING_AT_ONCE:
+                waiting = [server for server in waiting
+                           if not self._listening(*server)]
+                time.sleep(0.05)
+            waiting.append((name, address, self._spawn(name, address),
+                            time.monotonic() + 30))
+        while waiting:
+            waiting = [server for server in waiting
+                       if not self._listening(*server)]
             time.sleep(0.05)
-        raise RuntimeError('sshd of %s did not start' % name)
+
+    def _spawn(self, name, address):
+        """Starts the sandbox of name's sshd; its process."""
+        config = self.path(name + '.sshd_config')
+        with open(config, 'w') as handle:
+            handle.write(SSHD_CONFIG.format(port=PORT, address=address,
+                                            dir=self.dir, name=name))
+        # sshd wants /run/sshd: the sandbox's own /run (root's, 0755, as a
+        # server's is) holds it, never the host's. The loop stops sshd by
+        # its pid should this process die unawares.
+        script = ('mkdir -m 755 /run/sshd && '
+                  '{ %s -D -e -f %s & sshd=$!; '
+                  'while kill -0 %d $sshd 2>/dev/null; do sleep 1; done; '
+                  'kill $sshd 2>/dev/null; wait $sshd; }'
+                  % (SSHD, config, os.getpid()))
+        with open(self.path(name + '.sshd.log'), 'w') as log:
+            process = subprocess.Popen(
+                [os.path.join(self.repo, 'sim', 'sandbox'),
+                 self.machine(name), 'sh', '-c', script],
+                stdout=log, stderr=subprocess.STDOUT)
+        self.servers.append((name, address, process))
+        return process
+
+    def _listening(self, name, address, process, deadline):
+        if process.poll() is not None:
+            with open(self.path(name + '.sshd.log')) as log:
+                raise SandboxExit(process.returncode, log.read())
+        if os.path.exists(self.path(name + '.pid')):
+            try:
+                socket.create_connection((address, PORT), 1).close()
+                return True
+            except OSError:
+                pass
+        if time.monotonic() > deadline:
+            raise RuntimeError('sshd of %s did not start' % name)
+        return False
 
     def serve(self, folder):
         """A web server on 127.0.0.1 (python3's http.server, in the sandbox
@@ -360,11 +376,19 @@ class Fleet:
                     os.kill(int(handle.read()), signal.SIGTERM)
             except (OSError, ValueError):
                 pass
+        # An sshd that had not written its pid file yet (a start that failed
+        # part way) is stopped with its sandbox, by the sandbox's pid: one
+        # deadline for all, not a wait per server.
+        deadline = time.monotonic() + 10
         for name, _, process in self.servers:
             try:
-                process.wait(timeout=10)
+                process.wait(timeout=max(0, deadline - time.monotonic()))
             except subprocess.TimeoutExpired:
-                process.kill()
+                for pid in reversed(descendants(process.pid)):
+                    try:
+                        os.kill(pid, signal.SIGKILL)
+                    except OSError:
+                        pass
                 process.wait()
         self.servers = []
 
