@@ -37,6 +37,12 @@ ARGUMENT_ROWS = [
      ['-e', 'hbafw_bundle=/nowhere.tar.gz', '-e', 'hbafw_task_timeout=soon'],
      "argument 'hbafw_task_timeout' is of type <class 'str'> and we were "
      "unable to convert to int"),
+    # A bad value one server of several gives in the inventory.
+    ('hbafw.fleet.rollout', 'main',
+     ['-i', '{dir}/hosts.ini', '-e', 'hbafw_target=all',
+      '-e', 'hbafw_bundle=/nowhere.tar.gz'],
+     'value of hbafw_reboot must be one of: never, if_required, always, '
+     'got: sometimes'),
     ('hbafw.fleet.install', 'main', [],
      'missing required arguments: hbafw_repo_key, hbafw_repo_url'),
 ]
@@ -63,6 +69,11 @@ class LintTest(unittest.TestCase):
         cls.copy = os.path.join(cls.dir, 'ansible_collections', 'hbafw',
                                 'fleet')
         shutil.copytree(COLLECTION, cls.copy)
+        with open(os.path.join(cls.dir, 'hosts.ini'), 'w') as hosts:
+            hosts.write('srv01 ansible_connection=local\n'
+                        'srv02 ansible_connection=local '
+                        'hbafw_reboot=sometimes\n'
+                        'srv03 ansible_connection=local hbafw_reboot=always\n')
 
     @classmethod
     def tearDownClass(cls):
@@ -112,7 +123,8 @@ class LintTest(unittest.TestCase):
         for playbook, spec, extra, message in ARGUMENT_ROWS:
             done = subprocess.run(
                 ['ansible-playbook', '-i', 'localhost,', '-c', 'local',
-                 '-e', 'hbafw_target=localhost', playbook] + extra,
+                 '-e', 'hbafw_target=localhost', playbook]
+                + [word.format(dir=self.dir) for word in extra],
                 cwd=self.dir, env=self.env, stdout=subprocess.PIPE,
                 stderr=subprocess.STDOUT, text=True, timeout=120)
             self.assertNotEqual(done.returncode, 0, extra)
