@@ -134,6 +134,16 @@ def descendants(pid):
     return found
 
 
+def signal_tree(pid, number):
+    """Sends the signal to pid and every process below it, children
+    first."""
+    for member in reversed(descendants(pid)):
+        try:
+            os.kill(member, number)
+        except OSError:
+            pass
+
+
 class Fleet:
     """N simulated servers; use as a context manager so every sshd stops."""
 
@@ -253,15 +263,13 @@ class Fleet:
         # Started a few at a time: a hundred sandboxes set up at once load two
         # cores so that one misses its start deadline, and the run fails
         # before any playbook.
+        pending = list(zip(self.names, self.addresses))
         waiting = []
-        for name, address in zip(self.names, self.addresses):
-            while len(waiting) >= STARTING_AT_ONCE:
-                waiting = [server for server in waiting
-                           if not self._listening(*server)]
-                time.sleep(0.05)
-            waiting.append((name, address, self._spawn(name, address),
-                            time.monotonic() + 30))
-        while waiting:
+        while pending or waiting:
+            while pending and len(waiting) < STARTING_AT_ONCE:
+                name, address = pending.pop(0)
+                waiting.append((name, address, self._spawn(name, address),
+                                time.monotonic() + 30))
             waiting = [server for server in waiting
                        if not self._listening(*server)]
             time.sleep(0.05)
@@ -361,11 +369,7 @@ class Fleet:
         """Stop each sshd by the pid it wrote, then reap its sandbox; and
         the mirror with the processes below it."""
         if self.mirror:
-            for pid in reversed(descendants(self.mirror.pid)):
-                try:
-                    os.kill(pid, signal.SIGTERM)
-                except OSError:
-                    pass
+            signal_tree(self.mirror.pid, signal.SIGTERM)
             self.mirror.wait()
             self.mirror = None
         for name in list(self.stalled):
@@ -384,11 +388,7 @@ class Fleet:
             try:
                 process.wait(timeout=max(0, deadline - time.monotonic()))
             except subprocess.TimeoutExpired:
-                for pid in reversed(descendants(process.pid)):
-                    try:
-                        os.kill(pid, signal.SIGKILL)
-                    except OSError:
-                        pass
+                signal_tree(process.pid, signal.SIGKILL)
                 process.wait()
         self.servers = []
 
